@@ -5,7 +5,64 @@
 //
 // Offsets are byte offsets from the start of the flash (physical 0); the
 // machine maps its windows (0xA0000000 uncached, 0x80000000 cached) onto
-// them. Accesses are aligned to their width.
+// them. Accesses are aligned to their width and lie inside the bank; anything
+// else is a bug of the caller and aborts with a message.
+//
+// What the processor sees
+// -----------------------
+// Chip 0 owns bytes 0-1 of every 32-bit word, chip 1 bytes 2-3. A 32-bit
+// store gives both chips a command (or data word), a 16-bit store reaches
+// one chip only. A chip takes a command from the low byte of its half (the
+// high byte is ignored, as on the real parts); data words and the buffer
+// count use all 16 bits.
+//
+//   FF          read array
+//   70          read status: the status register in the low byte of each
+//               half (0x00800080 when both chips are ready)
+//   50          clear status: clears SR.5, SR.4, SR.3 and SR.1; keeps SR.7
+//               and the read mode
+//   90          read identifier: in every block, word 0 (bus offset +0) the
+//               manufacturer 0x0089, word 1 (+4) the device code, word 2 (+8)
+//               the block's lock status (0 or 1); other words read 0
+//   20 D0       erase the block that the D0 store addresses
+//   E8 n d* D0  write to buffer: E8 in a block (reads now give the status,
+//               SR.7 = buffer available), the count n-1 (0..15) in the same
+//               block, n data words all inside the 16-word aligned window of
+//               the first, D0 to confirm
+//   60 01       set the addressed block's lock bit
+//   60 D0       clear every lock bit of the chip
+//
+// Status register: SR.7 ready; SR.5 erase (or clear-lock) error; SR.4
+// program (or set-lock) error; SR.3 VPP low; SR.1 refused on a locked block.
+// A command sequence error (a second cycle other than the one expected, a
+// count above 15, data outside the window or the block) sets SR.5 and SR.4
+// and leaves the chip in read status. Erase and program on a locked block end
+// at once with SR.1 and SR.5 (erase) or SR.4 (program), cells unchanged.
+//
+// Erase, program and lock operations make the chip busy: every read returns
+// the status with SR.7 clear, whatever the address; only 70 and 50 (which
+// clears the error bits, not busy) are taken; every other store is ignored
+// and noted (TakeNotes). An operation stays busy for FlashTiming's number of
+// status reads (those reads see SR.7 clear, the next one sees it set) or
+// until its nominal time has passed on the scaled clock, whichever comes
+// first; a limit of 0 is no limit, and at NUVA_TIME_SCALE=0 only reads count.
+// With neither limit the operation completes at once. The chip then stays in
+// read status until FF.
+//
+// Departures from the real parts (none lets a wrong driver pass):
+// - the write buffer is always free when the chip is idle (a real chip may
+//   answer E8 with "not available" and wants E8 again);
+// - a failed erase or program leaves the cells unchanged (real cells would be
+//   undefined); VPP is always in range, so SR.3 is never set;
+// - identifier codes are read at every block's base, not only the chip's;
+//   the device code is that of the 28FxxxJ3 part of the chip's capacity;
+// - a chip that never becomes ready (kBusyForever) stays busy until Reset(),
+//   as a real one stays until its power is removed;
+// - word program (40/10), suspend (B0/D0), the CFI query (98) and the
+//   protection registers are not modelled: those commands are ignored and
+//   noted, so a driver that relies on them fails its read-back.
+//
+// Not thread-safe: the machine serialises accesses, like the one bus it models.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +78,9 @@ inline constexpr uint32_t kFlashBlockBytes = 0x40000;
 
 enum class ChipMode { kReadArray, kReadStatus, kReadIdentifier, kWriteBufferCount, kWriteBufferData,
                       kWriteBufferConfirm, kEraseConfirm, kLockSetup, kBusy };
+
+// The mode's name, for the machine's crash reports ("read status").
+const char* ChipModeName(ChipMode mode);
 
 // How long operations take. An operation completes when either limit is
 // reached: a number of status reads, or time on the scaled clock (0 = none).
@@ -53,20 +113,26 @@ struct FlashFault {
     Kind kind = Kind::kBusyForever;
     int chip = -1;
     // The block(s) affected: blockFirst..blockLast (block numbers of 256 KB);
-    // -1 in blockFirst means every block.
+    // -1 in blockFirst means every block, -1 in blockLast the one block
+    // blockFirst.
     int32_t blockFirst = -1;
     int32_t blockLast = -1;
-    // For busy/error faults: the fault applies to this many operations, then
-    // clears (0 = for ever).
+    // For busy/error/lock faults: the fault applies to this many operations,
+    // then clears (0 = for ever). One store that starts an operation on both
+    // chips counts once.
     uint32_t operations = 0;
-    // kStuckBits: the byte offset of the word and the mask of bits held at 0.
+    // kStuckBits: the byte offset of the 32-bit word and the mask of bits
+    // held at 0 (limited to the chip's half when chip is 0 or 1). The cells
+    // lose those bits at once and after every erase or program.
     uint32_t stuckOffset = 0;
     uint32_t stuckMask = 0;
 };
 
 class FlashBank {
 public:
-    // `bytes` is 48 MB or 32 MB; the cells start erased (0xFF).
+    // `bytes` is 48 MB or 32 MB in the handheld (any whole number of blocks
+    // up to 64 MB is taken, so tests can use a small bank); the cells start
+    // erased (0xFF).
     explicit FlashBank(uint32_t bytes, FlashTiming timing = {});
     ~FlashBank();
     FlashBank(const FlashBank&) = delete;
@@ -85,6 +151,8 @@ public:
     // True when both chips are in read-array mode and idle: only then may the
     // processor execute from flash.
     bool InReadArray() const;
+    // Mode and status register of chip 0 or 1. Looking lets an operation
+    // whose time has passed complete, as a bus access would.
     ChipMode Mode(int chip) const;
     uint8_t Status(int chip) const;
 
@@ -96,15 +164,29 @@ public:
     // as at power-on.
     void Reset();
 
+    // Why `fault` cannot be injected into this bank (a chip other than -1,
+    // 0, 1, blocks beyond the bank, a stuck word outside it, ...), or empty
+    // when it can. InjectFault requires a fault that passes this check.
+    std::string CheckFault(const FlashFault& fault) const;
     void InjectFault(const FlashFault& fault);
+    // Ends every fault; cells that stuck bits have cleared stay as they are.
     void ClearFaults();
     // Block lock bits (as set at the factory or by the lock command).
     void SetBlockLocked(uint32_t block, bool locked);
     bool BlockLocked(uint32_t block) const;
 
-    // The access log (off by default; it costs time).
+    // The access log (off by default; it costs time). It keeps at most
+    // kMaxLoggedAccesses entries between two TakeLog calls (a note says when
+    // it filled up), so a driver polling for ever cannot exhaust memory.
+    static constexpr size_t kMaxLoggedAccesses = size_t{1} << 20;
     void EnableLog(bool on);
     std::vector<BusAccess> TakeLog();
+
+    // What the chips did that explains a failing driver, oldest first:
+    // stores ignored while busy, command sequence errors, unknown commands,
+    // operations refused on locked blocks. The last kMaxNotes are kept.
+    static constexpr size_t kMaxNotes = 64;
+    std::vector<std::string> TakeNotes();
 
 private:
     struct Impl;
