@@ -100,7 +100,7 @@ std::string UserDirsEntry(const std::string& file, const std::string& home) {
             return "";
         }
         if (text.substr(0, 6) == "$HOME/") {
-            return home + std::string(text.substr(5));
+            return (std::filesystem::path(home) / text.substr(6)).string();
         }
         return !text.empty() && text.front() == '/' ? std::string(text) : "";
     }
@@ -295,13 +295,13 @@ int GetDocumentsFolder(std::string& folder) {
     if (found.empty() && !home.empty()) {
         std::string config = EnvText("XDG_CONFIG_HOME");
         if (config.empty()) {
-            config = home + "/.config";
+            config = (std::filesystem::path(home) / ".config").string();
         }
         found = UserDirsEntry(config + "/user-dirs.dirs", home);
     }
     if (found.empty() && !home.empty()) {
         std::error_code ec;
-        std::string documents = home + "/Documents";
+        std::string documents = (std::filesystem::path(home) / "Documents").string();
         if (std::filesystem::is_directory(documents, ec)) {
             found = documents;
         }
