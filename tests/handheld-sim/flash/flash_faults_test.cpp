@@ -1,0 +1,270 @@
+// Injected faults: what a driver sees when a chip fails, and that the other
+// chip goes on working.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "handheld-sim/flash/flash_bank.h"
+#include "tests/handheld-sim/flash/flash_test_driver.h"
+
+namespace nuva::sim {
+namespace {
+
+using Kind = FlashFault::Kind;
+using testing::Both;
+using testing::kBothReady;
+using testing::Poll;
+
+constexpr uint32_t kB1 = kFlashBlockBytes;
+constexpr uint32_t kB2 = 2 * kFlashBlockBytes;
+constexpr uint32_t kB3 = 3 * kFlashBlockBytes;
+constexpr uint32_t kSmallBank = 4 * kFlashBlockBytes;
+
+FlashFault Fault(Kind kind, int chip, int32_t first = -1, int32_t last = -1, uint32_t operations = 0) {
+    FlashFault f;
+    f.kind = kind;
+    f.chip = chip;
+    f.blockFirst = first;
+    f.blockLast = last;
+    f.operations = operations;
+    return f;
+}
+
+// Erase after clearing status, as the flasher does; back to read array.
+uint32_t CleanErase(FlashBank& bank, uint32_t block) {
+    bank.Write32(block, Both(0x50));
+    uint32_t status = testing::EraseBlock(bank, block);
+    bank.Write32(block, Both(0x50));
+    bank.Write32(block, Both(0xFF));
+    return status;
+}
+
+uint32_t CleanProgram(FlashBank& bank, uint32_t offset, uint32_t value) {
+    const uint32_t words[] = {value};
+    bank.Write32(offset, Both(0x50));
+    uint32_t status = testing::WriteBuffer(bank, offset, words);
+    bank.Write32(offset, Both(0x50));
+    bank.Write32(offset, Both(0xFF));
+    return status;
+}
+
+TEST(FlashFaults, ErrorOnOneChipLeavesTheOtherWorking) {
+    FlashBank bank(kSmallBank);
+    std::ranges::fill(bank.MutableCells(), uint8_t{0});
+
+    bank.InjectFault(Fault(Kind::kEraseError, 1));
+    EXPECT_EQ(testing::EraseBlock(bank, kB1), 0x00A00080u);
+    bank.Write32(kB1, Both(0xFF));
+    EXPECT_EQ(bank.Read32(kB1 + 0x40), 0x0000FFFFu);  // chip 0 erased its half only
+
+    bank.ClearFaults();
+    bank.InjectFault(Fault(Kind::kProgramError, 0, 2));
+    EXPECT_EQ(CleanErase(bank, kB2), kBothReady);
+    EXPECT_EQ(CleanProgram(bank, kB2 + 8, 0x12345678), 0x00800090u);
+    EXPECT_EQ(bank.Read32(kB2 + 8), 0x1234FFFFu);  // chip 1 programmed, chip 0 kept its cells
+    EXPECT_EQ(CleanErase(bank, kB3), kBothReady);
+    EXPECT_EQ(CleanProgram(bank, kB3 + 8, 0x12345678), kBothReady);  // block 3 is not faulty
+    EXPECT_EQ(bank.Read32(kB3 + 8), 0x12345678u);
+
+    bank.ClearFaults();
+    EXPECT_EQ(CleanErase(bank, kB2), kBothReady);
+    EXPECT_EQ(CleanProgram(bank, kB2 + 8, 0x12345678), kBothReady);
+    EXPECT_EQ(bank.Read32(kB2 + 8), 0x12345678u);
+}
+
+TEST(FlashFaults, BusyForeverKeepsReadyClearUntilReset) {
+    FlashBank bank(kSmallBank);
+    bank.InjectFault(Fault(Kind::kBusyForever, 1, 2));
+
+    bank.Write32(kB2, Both(0x20));
+    bank.Write32(kB2, Both(0xD0));
+    auto poll = Poll(bank, kB2, 10000);
+    EXPECT_EQ(poll.busyReads, 10000u);
+    EXPECT_EQ(poll.status, 0x00000080u);
+    EXPECT_EQ(bank.Mode(1), ChipMode::kBusy);
+    EXPECT_EQ(bank.Status(1), 0x00);
+
+    // The flasher's way out after a timeout: clear status, read array.
+    bank.Write32(kB2, Both(0x50));
+    bank.Write32(kB2, Both(0xFF));
+    EXPECT_EQ(bank.Mode(0), ChipMode::kReadArray);
+    EXPECT_EQ(bank.Mode(1), ChipMode::kBusy);
+    EXPECT_FALSE(bank.InReadArray());
+    // Chip 1 ignores a new erase while busy; chip 0 takes it.
+    bank.Write32(kB3, Both(0x20));
+    EXPECT_EQ(bank.Mode(0), ChipMode::kEraseConfirm);
+    EXPECT_EQ(bank.Mode(1), ChipMode::kBusy);
+
+    bank.Reset();
+    EXPECT_TRUE(bank.InReadArray());
+    EXPECT_EQ(bank.Status(1), 0x80);
+    EXPECT_EQ(CleanErase(bank, kB3), kBothReady);
+    bank.Write32(kB2, Both(0x20));
+    bank.Write32(kB2, Both(0xD0));
+    EXPECT_EQ(Poll(bank, kB2, 100).status, 0x00000080u);  // for ever, block 2 only
+
+    // A buffered write that never ends, once, on both chips.
+    bank.Reset();
+    bank.ClearFaults();
+    bank.InjectFault(Fault(Kind::kBusyForever, -1, -1, -1, 1));
+    const uint32_t word[] = {0x0};
+    EXPECT_EQ(testing::WriteBuffer(bank, kB1, word), 0x00000000u);
+    bank.Reset();
+    EXPECT_EQ(testing::WriteBuffer(bank, kB1, word), kBothReady);
+
+    // Clearing the lock bits can hang too.
+    bank.InjectFault(Fault(Kind::kBusyForever, 0, 1, 1, 1));
+    bank.Write32(kB1, Both(0x60));
+    bank.Write32(kB1, Both(0xD0));
+    EXPECT_EQ(Poll(bank, kB1, 100).status, 0x00800000u);
+}
+
+TEST(FlashFaults, CountedFaultsClearAfterTheirOperations) {
+    FlashBank bank(kSmallBank);
+
+    // Two operations: one 32-bit store starting both chips counts once.
+    bank.InjectFault(Fault(Kind::kProgramError, -1, -1, -1, 2));
+    EXPECT_EQ(CleanProgram(bank, kB1, 0x11111111), 0x00900090u);
+    EXPECT_EQ(CleanProgram(bank, kB1 + 4, 0x22222222), 0x00900090u);
+    EXPECT_EQ(CleanProgram(bank, kB1 + 8, 0x33333333), kBothReady);
+    EXPECT_EQ(bank.Read32(kB1), 0xFFFFFFFFu);
+    EXPECT_EQ(bank.Read32(kB1 + 4), 0xFFFFFFFFu);
+    EXPECT_EQ(bank.Read32(kB1 + 8), 0x33333333u);
+
+    // Operations outside the fault's blocks do not use it up.
+    bank.InjectFault(Fault(Kind::kEraseError, 1, 1, 2, 1));
+    EXPECT_EQ(CleanErase(bank, 0), kBothReady);
+    EXPECT_EQ(CleanErase(bank, kB3), kBothReady);
+    EXPECT_EQ(CleanErase(bank, kB2), 0x00A00080u);
+    EXPECT_EQ(CleanErase(bank, kB1), kBothReady);
+    EXPECT_EQ(CleanErase(bank, kB2), kBothReady);
+
+    // Separate 16-bit stores are separate operations.
+    bank.InjectFault(Fault(Kind::kEraseError, -1, -1, -1, 2));
+    for (uint32_t half : {0u, 2u}) {
+        bank.Write16(kB3 + half, 0x20);
+        bank.Write16(kB3 + half, 0xD0);
+    }
+    EXPECT_EQ(Poll(bank, kB3).status, 0x00A000A0u);
+    EXPECT_EQ(CleanErase(bank, kB3), kBothReady);
+}
+
+TEST(FlashFaults, LockedFaultHoldsThroughClearLockBits) {
+    FlashBank bank(kSmallBank);
+    std::ranges::fill(bank.MutableCells(), uint8_t{0x77});
+    bank.InjectFault(Fault(Kind::kLocked, -1, 1));
+
+    bank.Write32(kB1, Both(0x90));
+    EXPECT_EQ(bank.Read32(kB1 + 8), 0x00010001u);
+    EXPECT_FALSE(bank.BlockLocked(1));  // not a lock bit
+    bank.Write32(kB1, Both(0x60));
+    bank.Write32(kB1, Both(0xD0));
+    EXPECT_EQ(Poll(bank, kB1).status, kBothReady);
+    bank.Write32(kB1, Both(0x90));
+    EXPECT_EQ(bank.Read32(kB1 + 8), 0x00010001u);
+    EXPECT_EQ(CleanErase(bank, kB1), 0x00A200A2u);
+    EXPECT_EQ(CleanProgram(bank, kB1, 0), 0x00920092u);
+    EXPECT_EQ(bank.Read32(kB1), 0x77777777u);
+    EXPECT_EQ(CleanErase(bank, kB2), kBothReady);
+
+    // Once, on chip 0: chip 1 erases its half meanwhile.
+    bank.ClearFaults();
+    bank.InjectFault(Fault(Kind::kLocked, 0, 1, -1, 1));
+    EXPECT_EQ(CleanErase(bank, kB1), 0x008000A2u);
+    EXPECT_EQ(bank.Read32(kB1), 0xFFFF7777u);
+    EXPECT_EQ(CleanErase(bank, kB1), kBothReady);
+    EXPECT_EQ(bank.Read32(kB1), 0xFFFFFFFFu);
+}
+
+TEST(FlashFaults, StuckBitsShowOnlyOnReadBack) {
+    FlashBank bank(kSmallBank);
+    FlashFault stuck;
+    stuck.kind = Kind::kStuckBits;
+    stuck.stuckOffset = kB1 + 0x10;
+    stuck.stuckMask = 0x80000001;
+    ASSERT_EQ(bank.CheckFault(stuck), "");
+    bank.InjectFault(stuck);
+    EXPECT_EQ(bank.Read32(kB1 + 0x10), 0x7FFFFFFEu);
+
+    std::ranges::fill(bank.MutableCells().subspan(kB1, kFlashBlockBytes), uint8_t{0});
+    EXPECT_EQ(CleanErase(bank, kB1), kBothReady);
+    EXPECT_EQ(bank.Read32(kB1 + 0x10), 0x7FFFFFFEu);
+    EXPECT_EQ(bank.Read32(kB1 + 0x0C), 0xFFFFFFFFu);
+    EXPECT_EQ(bank.Read32(kB1 + 0x14), 0xFFFFFFFFu);
+    EXPECT_EQ(CleanProgram(bank, kB1 + 0x10, 0xFFFFFFFF), kBothReady);
+    EXPECT_EQ(bank.Read32(kB1 + 0x10), 0x7FFFFFFEu);
+
+    // Limited to one chip's half.
+    stuck.chip = 0;
+    stuck.stuckOffset = kB2;
+    stuck.stuckMask = 0xFFFFFFFF;
+    bank.InjectFault(stuck);
+    EXPECT_EQ(CleanErase(bank, kB2), kBothReady);
+    EXPECT_EQ(bank.Read32(kB2), 0xFFFF0000u);
+
+    // After the fault ends the cells can be erased again.
+    bank.ClearFaults();
+    EXPECT_EQ(CleanErase(bank, kB1), kBothReady);
+    EXPECT_EQ(CleanErase(bank, kB2), kBothReady);
+    EXPECT_EQ(bank.Read32(kB1 + 0x10), 0xFFFFFFFFu);
+    EXPECT_EQ(bank.Read32(kB2), 0xFFFFFFFFu);
+}
+
+TEST(FlashFaults, BadFaultsAndBadAccessesAreRefused) {
+    FlashBank bank(kSmallBank);
+    EXPECT_EQ(bank.CheckFault(Fault(Kind::kBusyForever, -1)), "");
+    EXPECT_EQ(bank.CheckFault(Fault(Kind::kLocked, 1, 0, 3, 5)), "");
+    EXPECT_NE(bank.CheckFault(Fault(Kind::kEraseError, 2)).find("chip 2"), std::string::npos);
+    EXPECT_NE(bank.CheckFault(Fault(Kind::kEraseError, -2)), "");
+    EXPECT_NE(bank.CheckFault(Fault(Kind::kEraseError, 0, 4)).find("block 4"), std::string::npos);
+    EXPECT_NE(bank.CheckFault(Fault(Kind::kEraseError, 0, -5)), "");
+    EXPECT_NE(bank.CheckFault(Fault(Kind::kEraseError, 0, 2, 1)), "");
+    EXPECT_NE(bank.CheckFault(Fault(Kind::kEraseError, 0, 2, 4)), "");
+    EXPECT_NE(bank.CheckFault(Fault(Kind::kEraseError, 0, -1, 2)), "");
+    EXPECT_NE(bank.CheckFault(Fault(static_cast<Kind>(9), 0)).find("kind"), std::string::npos);
+
+    FlashFault stuck;
+    stuck.kind = Kind::kStuckBits;
+    stuck.stuckMask = 1;
+    stuck.stuckOffset = 2;
+    EXPECT_NE(bank.CheckFault(stuck), "");
+    stuck.stuckOffset = kSmallBank;
+    EXPECT_NE(bank.CheckFault(stuck), "");
+    stuck.stuckOffset = kSmallBank - 4;
+    EXPECT_EQ(bank.CheckFault(stuck), "");
+    stuck.chip = 1;
+    EXPECT_NE(bank.CheckFault(stuck).find("no bit"), std::string::npos);
+    stuck.chip = -1;
+    stuck.operations = 3;
+    EXPECT_NE(bank.CheckFault(stuck), "");
+
+    // Bugs of the caller stop the process with a message.
+    EXPECT_DEATH(bank.InjectFault(Fault(Kind::kEraseError, 2)), "chip 2");
+    EXPECT_DEATH(bank.Read32(2), "misaligned");
+    EXPECT_DEATH(bank.Read32(kSmallBank), "beyond");
+    EXPECT_DEATH(bank.Write16(kSmallBank - 1, 0), "misaligned");
+    EXPECT_DEATH(bank.Mode(2), "no chip 2");
+    EXPECT_DEATH(bank.SetBlockLocked(4, true), "block 4");
+    EXPECT_DEATH(FlashBank(kFlashBlockBytes + 1), "whole number of blocks");
+    EXPECT_DEATH(FlashBank(0), "whole number of blocks");
+}
+
+TEST(FlashFaults, NotesKeepTheLatestEvents) {
+    FlashBank bank(kSmallBank);
+    bank.InjectFault(Fault(Kind::kBusyForever, -1, 1));
+    bank.Write32(kB1, Both(0x20));
+    bank.Write32(kB1, Both(0xD0));
+    for (uint32_t i = 0; i < FlashBank::kMaxNotes + 5; ++i) {
+        bank.Write32(kB1, i);
+    }
+    auto notes = bank.TakeNotes();
+    ASSERT_EQ(notes.size(), FlashBank::kMaxNotes);
+    // Each store makes one note per chip; the newest is chip 1's of the last.
+    EXPECT_NE(notes.back().find("chip 1"), std::string::npos);
+    EXPECT_NE(notes.back().find("0x0000 ignored: busy with erase"), std::string::npos);
+    EXPECT_NE(notes[notes.size() - 2].find("0x0044 ignored"), std::string::npos);
+    EXPECT_TRUE(bank.TakeNotes().empty());
+}
+
+}  // namespace
+}  // namespace nuva::sim
