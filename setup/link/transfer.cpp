@@ -1,0 +1,99 @@
+#include "setup/link/transfer.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "formats/byte_sum.h"
+#include "formats/message_ids.h"
+#include "formats/result_codes.h"
+#include "platform/clock/clock.h"
+#include "setup/link/device_access.h"
+
+namespace nuva {
+namespace {
+
+constexpr size_t kCopyBufferBytes = 32 * 1024;
+constexpr size_t kSliceBufferBytes = 64 * 1024;  // only the first chunk's worth is used
+constexpr size_t kSumBufferBytes = 32 * 1024;
+
+std::unique_ptr<uint8_t[]> TryAllocate(size_t bytes) { return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]); }
+
+}  // namespace
+
+int32_t CopyFileToDevice(const std::string& desktopPath, LPCWSTR devicePath) {
+    DesktopFile source = DesktopFile::OpenForReading(desktopPath);
+    if (!source.IsOpen()) return kCopyFileFailed;
+
+    // CREATE_NEW below refuses an existing file, so an old copy goes first.
+    LockedCeDeleteFile(devicePath);
+    DeviceFile target = DeviceFile::Create(devicePath, CREATE_NEW);
+    if (!target.IsOpen()) return kCopyFileFailed;
+
+    const std::optional<uint64_t> size = source.Size();
+    if (!size || *size == 0 || *size > UINT32_MAX) return kCopyFileFailed;
+
+    auto buffer = TryAllocate(kCopyBufferBytes);
+    if (!buffer) return kCopyFileFailed;
+
+    const auto total = static_cast<uint32_t>(*size);
+    uint32_t done = 0;
+    while (done < total) {
+        const uint32_t want = std::min(total - done, kTransferChunkBytes);
+        const std::optional<size_t> got = source.Read(buffer.get(), want);
+        // A file that ends before its size said (it shrank while being read)
+        // would otherwise never finish.
+        if (!got || *got == 0) return kCopyFileFailed;
+        DWORD written = 0;
+        if (!LockedCeWriteFile(target.get(), buffer.get(), static_cast<DWORD>(*got), &written) || written != *got) {
+            return kCopyFileFailed;
+        }
+        done += static_cast<uint32_t>(*got);
+    }
+    LockedCeSetEndOfFile(target.get());
+    return 0;
+}
+
+uint32_t CopySliceToDevice(DesktopFile& file, MessageSink* window, uint32_t count, LPCWSTR devicePath) {
+    if (count == 0) return kDeviceCopyFailed;
+    DeviceFile target = DeviceFile::Create(devicePath, CREATE_ALWAYS);
+    if (!target.IsOpen()) return kDeviceCopyFailed;
+
+    auto buffer = TryAllocate(kSliceBufferBytes);
+    if (!buffer) return kNoTransferMemory;
+
+    uint32_t done = 0;
+    while (done < count) {
+        const uint32_t want = std::min(count - done, kTransferChunkBytes);
+        const std::optional<size_t> got = file.Read(buffer.get(), want);
+        if (!got || *got == 0) return kDeviceCopyFailed;
+        DWORD written = 0;
+        if (!LockedCeWriteFile(target.get(), buffer.get(), static_cast<DWORD>(*got), &written) || written != *got) {
+            return kDeviceCopyFailed;
+        }
+        done += written;
+        PostIfAlive(window, WM_FILE_PROGRESS, done, count);
+        ScaledSleepMs(kChunkPauseMs);
+    }
+    LockedCeSetEndOfFile(target.get());
+    return 0;
+}
+
+uint32_t SumFileRange(DesktopFile& file, uint32_t count, uint32_t& sum) {
+    auto buffer = TryAllocate(kSumBufferBytes);
+    if (!buffer) return kNoTransferMemory;
+
+    uint32_t running = 0;
+    uint32_t done = 0;
+    while (done < count) {
+        const size_t want = std::min<size_t>(count - done, kSumBufferBytes);
+        const std::optional<size_t> got = file.Read(buffer.get(), want);
+        if (!got || *got == 0) return kDesktopReadFailed;
+        running = ByteSum(buffer.get(), *got, running);
+        done += static_cast<uint32_t>(*got);
+    }
+    sum = running;
+    return 0;
+}
+
+}  // namespace nuva

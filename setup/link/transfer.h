@@ -1,0 +1,42 @@
+// Moving files onto the handheld: the whole-file copy used for the agent
+// library and the flasher, the copy of one byte range of an open desktop file
+// with progress (the image parts), and the byte sum of such a range, which
+// the handheld must confirm for every part.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/rapi/rapi.h"
+#include "setup/link/desktop_file.h"
+#include "setup/link/message_sink.h"
+
+namespace nuva {
+
+inline constexpr uint32_t kTransferChunkBytes = 16384;
+// The pause after every chunk of a slice, which keeps a long transfer from
+// starving the handheld's other work on the cable.
+inline constexpr uint32_t kChunkPauseMs = 100;
+
+// Copies a whole desktop file to the handheld, replacing any file of that
+// name there (deleted first, then created anew). Returns 0, or -1 when any
+// step fails: the desktop file cannot be opened or read, is empty, or the
+// device file cannot be created or written. An empty desktop file leaves an
+// empty device file behind.
+int32_t CopyFileToDevice(const std::string& desktopPath, LPCWSTR devicePath);
+
+// Copies `count` bytes from the current position of `file` to the device
+// file `devicePath` (created, or truncated when it exists), in chunks of
+// 16 KB with a 100 ms pause after each. After every chunk, posts
+// WM_FILE_PROGRESS (bytes done, count) to `window` while it is alive.
+// Returns 0; 0x80000001 for a zero count, a device file that cannot be
+// created, or a read or write that fails or comes up short; 0x80002001 when
+// the transfer buffer cannot be had.
+uint32_t CopySliceToDevice(DesktopFile& file, MessageSink* window, uint32_t count, LPCWSTR devicePath);
+
+// The ByteSum of `count` bytes from the current position of `file`, stored in
+// `sum`. Returns 0; 0xA0000001 when the file fails or ends before the range
+// does (`sum` is then left alone); 0x80002001 without a buffer.
+uint32_t SumFileRange(DesktopFile& file, uint32_t count, uint32_t& sum);
+
+}  // namespace nuva
