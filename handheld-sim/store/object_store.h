@@ -151,9 +151,10 @@ class OpenFile {
     const std::u16string& Path() const;
     void Close();
 
+    struct Handle;  // opaque; defined by the store
+
   private:
     friend class FileStore;
-    struct Handle;
     std::unique_ptr<Handle> handle_;
 };
 
@@ -248,9 +249,10 @@ class RegKey {
     bool IsValid() const;
     void Reset();
 
+    struct Node;  // opaque; defined by the registry
+
   private:
     friend class Registry;
-    struct Node;
     std::shared_ptr<Node> node_;
     uint64_t generation_ = 0;
     const void* owner_ = nullptr;
