@@ -16,15 +16,17 @@ int32_t CheckCompatibility(const ImageHeader& header, const DeviceInfo& info, Co
         }
     }
 
-    bool modelFits = (info.MemoryConfig == kMemoryConfigAdvanced && header.ModelByte() == kModelByteAdvanced) ||
-                     (info.MemoryConfig == kMemoryConfigBasic && header.ModelByte() == kModelByteBasic);
+    bool modelFits =
+        (info.MemoryConfig == kMemoryConfigAdvanced && header.ModelByte() == kModelByteAdvanced) ||
+        (info.MemoryConfig == kMemoryConfigBasic && header.ModelByte() == kModelByteBasic);
     if (!modelFits) {
         verdict.Refuse = 1;
         verdict.ModelMismatch = 1;
     }
 
     verdict.RomOrder = CompareRomDates(header.DateCode(), RomDateCode(info.PlatformInfo));
-    verdict.OsStep = static_cast<int32_t>(header.OsCode()) - static_cast<int32_t>((info.OsMajorVersion - 1) & 0xFF);
+    verdict.OsStep =
+        static_cast<int32_t>(header.OsCode()) - static_cast<int32_t>((info.OsMajorVersion - 1) & 0xFF);
 
     if (downgradeRefuses == 1 && ((verdict.OsStep == 0 && verdict.RomOrder < 0) || verdict.OsStep < 0)) {
         verdict.Refuse = 1;
@@ -59,7 +61,9 @@ UpdateRefusal ChooseUpdateRefusal(const CompatibilityVerdict& v) {
     return UpdateRefusal::kSilent;
 }
 
-int UpdateRefusalResult(UpdateRefusal refusal) { return refusal == UpdateRefusal::kReasonSameRom ? 2 : 3; }
+int UpdateRefusalResult(UpdateRefusal refusal) {
+    return refusal == UpdateRefusal::kReasonSameRom ? 2 : 3;
+}
 
 RestoreRefusal ChooseRestoreRefusal(const CompatibilityVerdict& v) {
     if (v.ModelMismatch != 0) {

@@ -31,11 +31,11 @@ int32_t CheckCompatibility(const ImageHeader& header, const DeviceInfo& info, Co
 
 // What the update information page does with a refusal, first match wins.
 enum class UpdateRefusal {
-    kImageCorrupt,    // ModelMismatch: the image is not for this model; page result 3
-    kReasonLanguage,  // result 3
-    kReasonDowngrade, // same family and older, or an older family; result 3
-    kReasonSameRom,   // result 2
-    kSilent,          // result 3 without a message
+    kImageCorrupt,     // ModelMismatch: the image is not for this model; page result 3
+    kReasonLanguage,   // result 3
+    kReasonDowngrade,  // same family and older, or an older family; result 3
+    kReasonSameRom,    // result 2
+    kSilent,           // result 3 without a message
 };
 UpdateRefusal ChooseUpdateRefusal(const CompatibilityVerdict& verdict);
 int UpdateRefusalResult(UpdateRefusal refusal);

@@ -65,7 +65,9 @@ std::string RomDateCode(uint32_t platformInfo) {
 }
 
 int CompareRomDates(std::string_view a, std::string_view b) {
-    auto at = [](std::string_view s, size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0; };
+    auto at = [](std::string_view s, size_t i) {
+        return i < s.size() ? static_cast<unsigned char>(s[i]) : 0;
+    };
     // Year pair, month pair, day pair, then the trailing pair.
     static constexpr size_t kOrder[] = {4, 5, 0, 1, 2, 3, 6, 7};
     for (size_t i : kOrder) {

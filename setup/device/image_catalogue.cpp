@@ -111,7 +111,8 @@ uint64_t CheckImageFile(const std::string& path, ImageHeader& header) {
     return AcceptImageHeader(stored.data(), length, header) ? length : 0;
 }
 
-std::array<uint8_t, kImageHeaderSize> BuildRisHeader(const DeviceInfo& info, uint32_t imageBytes, uint32_t byteSum) {
+std::array<uint8_t, kImageHeaderSize> BuildRisHeader(const DeviceInfo& info, uint32_t imageBytes,
+                                                     uint32_t byteSum) {
     namespace o = header_offset;
     ImageHeader h;
     for (size_t i = 0; i < kScrambledBytes; ++i) {

@@ -55,6 +55,7 @@ uint64_t CheckImageFile(const std::string& path, ImageHeader& header);
 // ByteSum is `byteSum`. The ROM version goes into the 8-byte ROM name field:
 // at most 8 characters, with no terminator when it has all 8 (readers take
 // at most the field's 8 bytes).
-std::array<uint8_t, kImageHeaderSize> BuildRisHeader(const DeviceInfo& info, uint32_t imageBytes, uint32_t byteSum);
+std::array<uint8_t, kImageHeaderSize> BuildRisHeader(const DeviceInfo& info, uint32_t imageBytes,
+                                                     uint32_t byteSum);
 
 }  // namespace nuva

@@ -23,7 +23,9 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -90,7 +92,8 @@ std::string ProfileLookup(std::string_view contents, std::string_view section, s
             continue;
         }
         std::string_view value = Trim(line.substr(equals + 1));
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front()) {
             value = value.substr(1, value.size() - 2);
         }
         return Finish(value, maxChars);

@@ -20,7 +20,9 @@ uint16_t g_languageId = 0;
 
 namespace {
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char Upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 std::string UpperCopy(std::string_view s) {
     std::string out(s);
@@ -66,7 +68,9 @@ std::string SectionFor(uint16_t languageId) {
     return section;
 }
 
-std::string SettingsFile(std::string_view folder) { return std::string(folder) + "setup.ini"; }
+std::string SettingsFile(std::string_view folder) {
+    return std::string(folder) + "setup.ini";
+}
 
 std::string EnvText(const char* name) {
     const char* value = std::getenv(name);
@@ -228,8 +232,9 @@ uint16_t LanguageIdForLocale(std::string_view locale) {
     // Rows with a region come before their language's row.
     for (const LocaleRow& row : kLocales) {
         bool languageOnly = row.name.find('_') == std::string_view::npos;
-        if (locale == row.name || (languageOnly && locale.size() > row.name.size() &&
-                                   locale.substr(0, row.name.size()) == row.name && locale[row.name.size()] == '_')) {
+        if (locale == row.name ||
+            (languageOnly && locale.size() > row.name.size() &&
+             locale.substr(0, row.name.size()) == row.name && locale[row.name.size()] == '_')) {
             return row.id;
         }
     }

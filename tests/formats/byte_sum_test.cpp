@@ -49,7 +49,8 @@ TEST(ByteSum, WrapsAt32Bits) {
     // A long all-0xFF run continued from a start close to the top wraps the
     // same way the simple loop does.
     std::vector<uint8_t> ones(4096 + 3, 0xFF);
-    EXPECT_EQ(ByteSum(ones.data(), ones.size(), 0xFFFFF000u), ReferenceSum(ones.data(), ones.size(), 0xFFFFF000u));
+    EXPECT_EQ(ByteSum(ones.data(), ones.size(), 0xFFFFF000u),
+              ReferenceSum(ones.data(), ones.size(), 0xFFFFF000u));
     // Summing in pieces, each continuing from the last, gives the whole sum.
     uint32_t pieces = ByteSum(ones.data(), 100);
     pieces = ByteSum(ones.data() + 100, ones.size() - 100, pieces);

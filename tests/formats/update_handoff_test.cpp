@@ -39,7 +39,8 @@ UpdateHandoff Record(uint32_t items) {
 std::u16string Name(const ImagePart& p) {
     std::u16string s;
     for (char16_t c : p.PartName) {
-        if (c == 0) break;
+        if (c == 0)
+            break;
         s.push_back(c);
     }
     return s;
@@ -183,7 +184,7 @@ TEST(UpdateHandoff, WriterSkipsPartsWithoutAValidSlot) {
     UpdateHandoff r = Record(2);
     r.parts[1].Slot = 48;  // a caller bug: must not write past the file
     auto file = WriteHandoffFile(r);
-    EXPECT_EQ(LoadLe32(file.data() + 0x40 + 84), 0u);  // slot 0 empty
+    EXPECT_EQ(LoadLe32(file.data() + 0x40 + 84), 0u);        // slot 0 empty
     EXPECT_EQ(LoadLe16(file.data() + 0x40 + 92 + 12), '0');  // part 0 in slot 1
 }
 

@@ -13,8 +13,8 @@ TEST(DeviceTexts, LanguageTableServesBothColumns) {
         const char* code;
         uint32_t name;
     };
-    for (Row r : {Row{0x0407, "GE", 123}, Row{0x0409, "EN", 121}, Row{0x040A, "SP", 124}, Row{0x040C, "FR", 122},
-                  Row{0x0410, "IT", 125}}) {
+    for (Row r : {Row{0x0407, "GE", 123}, Row{0x0409, "EN", 121}, Row{0x040A, "SP", 124},
+                  Row{0x040C, "FR", 122}, Row{0x0410, "IT", 125}}) {
         const LanguageRow* byId = LanguageRowForId(r.id);
         ASSERT_NE(byId, nullptr) << r.code;
         EXPECT_EQ(byId->code, r.code);

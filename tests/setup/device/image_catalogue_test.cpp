@@ -15,7 +15,8 @@ namespace {
 using nuva::testing::TempFolder;
 
 // A file of `length` bytes (sparse) whose first 512 bytes are `stored`.
-std::string WriteImage(const TempFolder& folder, const std::string& name, const uint8_t* stored, uint64_t length) {
+std::string WriteImage(const TempFolder& folder, const std::string& name, const uint8_t* stored,
+                       uint64_t length) {
     std::string path = folder.Write(name, std::string_view(reinterpret_cast<const char*>(stored), 512));
     std::filesystem::resize_file(path, length);
     return path;
@@ -146,9 +147,9 @@ TEST(CheckImageFile, CompletesEarlyHeadersFromTheFileLength) {
         const char* date;
         const char* name;
     };
-    for (Case c : {Case{"11110200", "A00"}, Case{"11220200", "A00"}, Case{"12060200", "A00"},
-                   Case{"12160200", "A00"}, Case{"03050300", "A02"}, Case{"04100300", "A03"},
-                   Case{"01010300", ""}}) {
+    for (Case c :
+         {Case{"11110200", "A00"}, Case{"11220200", "A00"}, Case{"12060200", "A00"}, Case{"12160200", "A00"},
+          Case{"03050300", "A02"}, Case{"04100300", "A03"}, Case{"01010300", ""}}) {
         stored = EarlyHeader(c.date);
         path = WriteImage(dir, "b.nb0", stored.data(), 0x19C0200);
         ASSERT_EQ(CheckImageFile(path, h), 27001344u) << c.date;

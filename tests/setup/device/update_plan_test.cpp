@@ -18,7 +18,8 @@ ImageHeader Header(uint8_t osCode, uint8_t modelByte, std::string_view romName) 
 std::u16string Name(const ImagePart& p) {
     std::u16string s;
     for (char16_t c : p.PartName) {
-        if (c == 0) break;
+        if (c == 0)
+            break;
         s.push_back(c);
     }
     return s;
@@ -72,10 +73,11 @@ TEST(UpdatePlan, VariantsCarryTheirAddresses) {
         PlanVariant v;
         uint32_t total, absoluate, frsvd, psm;
     };
-    for (Row row : {Row{{OsFamily::kPocketPc2003, ModelClass::kAdvanced}, 0x1980000, 0xA7FCE000, 0x87FEC004, 0x1600000},
-                    Row{{OsFamily::kPocketPc2003, ModelClass::kBasic}, 0x1980000, 0xA5FCE000, 0x85FEC004, 0x600000},
-                    Row{{OsFamily::kPocketPc2002, ModelClass::kAdvanced}, 0x19C0000, 0xA7FCE000, 0x87FEC004, 0x1600000},
-                    Row{{OsFamily::kPocketPc2002, ModelClass::kBasic}, 0x19C0000, 0xA5FCE000, 0x85FEC004, 0x600000}}) {
+    for (Row row :
+         {Row{{OsFamily::kPocketPc2003, ModelClass::kAdvanced}, 0x1980000, 0xA7FCE000, 0x87FEC004, 0x1600000},
+          Row{{OsFamily::kPocketPc2003, ModelClass::kBasic}, 0x1980000, 0xA5FCE000, 0x85FEC004, 0x600000},
+          Row{{OsFamily::kPocketPc2002, ModelClass::kAdvanced}, 0x19C0000, 0xA7FCE000, 0x87FEC004, 0x1600000},
+          Row{{OsFamily::kPocketPc2002, ModelClass::kBasic}, 0x19C0000, 0xA5FCE000, 0x85FEC004, 0x600000}}) {
         UpdateHandoff r;
         BuildUpdatePlan(row.v, r);
         EXPECT_EQ(r.RecordSize, 4488u);

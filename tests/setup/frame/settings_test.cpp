@@ -17,7 +17,7 @@ using nuva::testing::TempFolder;
 
 // Sets (or with nullptr removes) an environment variable for one scope.
 class EnvGuard {
-public:
+  public:
     EnvGuard(const char* name, const char* value) : name_(name) {
         if (const char* old = getenv(name)) {
             old_ = old;
@@ -38,7 +38,7 @@ public:
     EnvGuard(const EnvGuard&) = delete;
     EnvGuard& operator=(const EnvGuard&) = delete;
 
-private:
+  private:
     const char* name_;
     std::optional<std::string> old_;
 };

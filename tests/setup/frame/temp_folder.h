@@ -12,7 +12,7 @@
 namespace nuva::testing {
 
 class TempFolder {
-public:
+  public:
     TempFolder() {
         std::string pattern = (std::filesystem::temp_directory_path() / "nuva-test-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) {
@@ -39,7 +39,7 @@ public:
         return file.string();
     }
 
-private:
+  private:
     std::string path_;
 };
 
