@@ -1,5 +1,7 @@
 #include "setup/resources/string_table.h"
 
+#include <locale.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -549,6 +551,10 @@ std::string FormatWithArguments(std::string_view format, std::initializer_list<F
         return "";
     }
     std::string text(format);  // vsnprintf needs a terminated format
+    // Wide strings ("%ls") come out as UTF-8, whatever the process's locale.
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    locale_t previous =
+        utf8 != static_cast<locale_t>(nullptr) ? uselocale(utf8) : static_cast<locale_t>(nullptr);
     va_list args;
     va_start(args, passed);
     va_list again;
@@ -565,6 +571,9 @@ std::string FormatWithArguments(std::string_view format, std::initializer_list<F
 #pragma GCC diagnostic pop
     va_end(again);
     va_end(args);
+    if (previous != static_cast<locale_t>(nullptr)) {
+        uselocale(previous);
+    }
     return out;
 }
 
