@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <utility>
 
@@ -193,9 +194,12 @@ struct FlashBank::Impl {
 
     void CheckAccess(uint32_t offset, uint32_t width) const {
         if (offset > size - width || (offset & (width - 1)) != 0) [[unlikely]] {
-            Fatal(Format("%u-byte access at 0x%08X is misaligned or beyond the bank's 0x%08X bytes", width,
-                         offset, size));
+            BadAccess(offset, width);
         }
+    }
+    [[noreturn, gnu::cold, gnu::noinline]] void BadAccess(uint32_t offset, uint32_t width) const {
+        Fatal(Format("%u-byte access at 0x%08X is misaligned or beyond the bank's 0x%08X bytes", width,
+                     offset, size));
     }
     void CheckChip(int c) const {
         if (c != 0 && c != 1) {
@@ -208,7 +212,7 @@ struct FlashBank::Impl {
         }
     }
 
-    void Log(bool write, uint8_t width, uint32_t offset, uint32_t value) {
+    [[gnu::noinline]] void Log(bool write, uint8_t width, uint32_t offset, uint32_t value) {
         if (log.size() < kMaxLoggedAccesses) {
             log.push_back(BusAccess{write, width, offset, value});
         } else if (!logFull) {
@@ -217,13 +221,13 @@ struct FlashBank::Impl {
         }
     }
 
-    void Note(std::string text) {
+    [[gnu::cold, gnu::noinline]] void Note(std::string text) {
         if (notes.size() == kMaxNotes) {
             notes.pop_front();
         }
         notes.push_back(std::move(text));
     }
-    void NoteChip(int c, uint32_t word, const std::string& text) {
+    [[gnu::cold, gnu::noinline]] void NoteChip(int c, uint32_t word, const std::string& text) {
         Note(Format("chip %d at 0x%08X: %s", c, word * 4, text.c_str()));
     }
 
@@ -271,12 +275,16 @@ struct FlashBank::Impl {
 
     // ---- operations ----
 
-    void SequenceError(int c, uint32_t word, const char* what) {
+    [[gnu::cold, gnu::noinline]] void SequenceError(int c, uint32_t word, const char* what, uint16_t value) {
         Chip& chip = chips[c];
         chip.status |= kSrSequenceError;
         chip.mode = ChipMode::kReadStatus;
         chip.window = kNoWindow;
-        NoteChip(c, word, Format("command sequence error: %s", what));
+        NoteChip(c, word, Format("command sequence error: %s (0x%04X)", what, value));
+    }
+
+    [[gnu::cold, gnu::noinline]] void RefusedLocked(int c, uint32_t word, Op op, uint32_t block) {
+        NoteChip(c, word, Format("%s refused: block %u is locked", OpName(op), block));
     }
 
     void StartOperation(int c, uint32_t word, Op op) {
@@ -288,13 +296,17 @@ struct FlashBank::Impl {
         if ((op == Op::kErase || op == Op::kProgram) && Locked(c, block, true)) {
             chip.status |= kSrLocked | (op == Op::kErase ? kSrEraseError : kSrProgramError);
             chip.mode = ChipMode::kReadStatus;
-            NoteChip(c, word, Format("%s refused: block %u is locked", OpName(op), block));
+            RefusedLocked(c, word, op, block);
             return;
         }
+        // An operation that never ends cannot fail as well: it leaves error
+        // faults for the next one.
         chip.forever = FaultHolds(FlashFault::Kind::kBusyForever, c, block, true);
-        if (op == Op::kErase && FaultHolds(FlashFault::Kind::kEraseError, c, block, true)) {
+        if (!chip.forever && op == Op::kErase && FaultHolds(FlashFault::Kind::kEraseError, c, block, true)) {
             chip.endError = kSrEraseError;
-        } else if (op == Op::kProgram && FaultHolds(FlashFault::Kind::kProgramError, c, block, true)) {
+        }
+        if (!chip.forever && op == Op::kProgram &&
+            FaultHolds(FlashFault::Kind::kProgramError, c, block, true)) {
             chip.endError = kSrProgramError;
         }
 
@@ -331,22 +343,28 @@ struct FlashBank::Impl {
         switch (chip.op) {
             case Op::kErase: {
                 uint32_t first = chip.block * kWordsPerBlock;
-                for (uint32_t w = first; w < first + kWordsPerBlock; ++w) {
-                    size_t i = size_t{w} * 4 + 2 * c;
-                    cells[i] = 0xFF;
-                    cells[i + 1] = 0xFF;
+                uint8_t* p = cells.data() + size_t{first} * 4;
+                const uint32_t half = ChipHalfMask(c);
+                for (uint32_t w = 0; w < kWordsPerBlock; ++w, p += 4) {
+                    uint32_t v;
+                    std::memcpy(&v, p, 4);  // byte order does not matter for an OR of a byte mask
+                    v |= half;
+                    std::memcpy(p, &v, 4);
                 }
                 ApplyStuck(c, first, kWordsPerBlock);
                 break;
             }
-            case Op::kProgram:
-                for (uint32_t i = 0; i < kBufferWords; ++i) {
+            case Op::kProgram: {
+                uint8_t* p = cells.data() + size_t{chip.window} * 4 + 2 * c;
+                for (uint32_t i = 0; i < kBufferWords; ++i, p += 4) {
                     if ((chip.loaded >> i) & 1u) {
-                        AndCell(c, chip.window + i, chip.buffer[i]);
+                        p[0] &= static_cast<uint8_t>(chip.buffer[i]);
+                        p[1] &= static_cast<uint8_t>(chip.buffer[i] >> 8);
                     }
                 }
                 ApplyStuck(c, chip.window, kBufferWords);
                 break;
+            }
             case Op::kLockSet:
                 lockBits[c][chip.block] = 1;
                 break;
@@ -418,9 +436,10 @@ struct FlashBank::Impl {
                 return;
             case ChipMode::kWriteBufferCount:
                 if (word / kWordsPerBlock != chip.block) {
-                    SequenceError(c, word, "buffer count outside the block of the write-to-buffer command");
+                    SequenceError(c, word, "buffer count outside the block of the write-to-buffer command",
+                                  value);
                 } else if (value >= kBufferWords) {
-                    SequenceError(c, word, Format("buffer count 0x%04X above 15", value).c_str());
+                    SequenceError(c, word, "buffer count above 15", value);
                 } else {
                     chip.count = value + 1u;
                     chip.left = chip.count;
@@ -433,14 +452,14 @@ struct FlashBank::Impl {
                 if (command == kCmdConfirm) {
                     StartOperation(c, chip.window, Op::kProgram);
                 } else {
-                    SequenceError(c, word, Format("write to buffer confirmed with 0x%04X", value).c_str());
+                    SequenceError(c, word, "write to buffer not confirmed with D0", value);
                 }
                 return;
             case ChipMode::kEraseConfirm:
                 if (command == kCmdConfirm) {
                     StartOperation(c, word, Op::kErase);
                 } else {
-                    SequenceError(c, word, Format("block erase confirmed with 0x%04X", value).c_str());
+                    SequenceError(c, word, "block erase not confirmed with D0", value);
                 }
                 return;
             case ChipMode::kLockSetup:
@@ -449,7 +468,7 @@ struct FlashBank::Impl {
                 } else if (command == kCmdConfirm) {
                     StartOperation(c, word, Op::kLockClearAll);
                 } else {
-                    SequenceError(c, word, Format("lock setup followed by 0x%04X", value).c_str());
+                    SequenceError(c, word, "lock setup followed by neither 01 nor D0", value);
                 }
                 return;
             case ChipMode::kBusy:
@@ -475,19 +494,28 @@ struct FlashBank::Impl {
             chips[c].status &= static_cast<uint8_t>(~kSrErrors);
             return;
         }
+        IgnoredWhileBusy(c, word, value);
+    }
+
+    [[gnu::cold, gnu::noinline]] void IgnoredWhileBusy(int c, uint32_t word, uint16_t value) {
         NoteChip(c, word, Format("0x%04X ignored: busy with %s", value, OpName(chips[c].op)));
     }
 
-    void BufferData(int c, uint32_t word, uint16_t value) {
+    [[gnu::cold, gnu::noinline]] void UnknownCommand(int c, uint32_t word, uint16_t value) {
+        NoteChip(c, word,
+                 Format("unknown command 0x%04X ignored in %s mode", value, ChipModeName(chips[c].mode)));
+    }
+
+    [[gnu::always_inline]] void BufferData(int c, uint32_t word, uint16_t value) {
         Chip& chip = chips[c];
         if (chip.window == kNoWindow) {
             if (word / kWordsPerBlock != chip.block) {
-                SequenceError(c, word, "buffer data outside the block of the write-to-buffer command");
+                SequenceError(c, word, "buffer data outside the block of the write-to-buffer command", value);
                 return;
             }
             chip.window = word & ~(kBufferWords - 1);
         } else if ((word & ~(kBufferWords - 1)) != chip.window) {
-            SequenceError(c, word, "buffer data outside the window of the first data word");
+            SequenceError(c, word, "buffer data outside the window of the first data word", value);
             return;
         }
         chip.buffer[word & (kBufferWords - 1)] = value;
@@ -523,7 +551,7 @@ struct FlashBank::Impl {
                 chip.mode = ChipMode::kLockSetup;
                 return;
             default:
-                NoteChip(c, word, Format("unknown command 0x%04X ignored in %s mode", value, ChipModeName(chip.mode)));
+                UnknownCommand(c, word, value);
                 return;
         }
     }
@@ -538,7 +566,9 @@ FlashBank::FlashBank(uint32_t bytes, FlashTiming timing) {
 
 FlashBank::~FlashBank() = default;
 
-uint32_t FlashBank::Size() const { return impl_->size; }
+uint32_t FlashBank::Size() const {
+    return impl_->size;
+}
 
 uint32_t FlashBank::Read32(uint32_t offset) {
     Impl& m = *impl_;
@@ -586,6 +616,12 @@ void FlashBank::Write32(uint32_t offset, uint32_t value) {
     }
     ++m.storeSerial;
     uint32_t word = offset >> 2;
+    // The data words of a buffered write are most of a flasher's stores.
+    if (m.chips[0].mode == ChipMode::kWriteBufferData && m.chips[1].mode == ChipMode::kWriteBufferData) {
+        m.BufferData(0, word, static_cast<uint16_t>(value));
+        m.BufferData(1, word, static_cast<uint16_t>(value >> 16));
+        return;
+    }
     m.WriteChip(0, word, static_cast<uint16_t>(value));
     m.WriteChip(1, word, static_cast<uint16_t>(value >> 16));
 }
@@ -617,17 +653,23 @@ uint8_t FlashBank::Status(int chip) const {
     return impl_->chips[chip].status;
 }
 
-std::span<const uint8_t> FlashBank::Cells() const { return impl_->cells; }
+std::span<const uint8_t> FlashBank::Cells() const {
+    return impl_->cells;
+}
 
-std::span<uint8_t> FlashBank::MutableCells() { return impl_->cells; }
+std::span<uint8_t> FlashBank::MutableCells() {
+    return impl_->cells;
+}
 
-void FlashBank::Reset() { impl_->chips = {}; }
+void FlashBank::Reset() {
+    impl_->chips = {};
+}
 
 std::string FlashBank::CheckFault(const FlashFault& fault) const {
     const Impl& m = *impl_;
     using Kind = FlashFault::Kind;
-    if (fault.kind != Kind::kBusyForever && fault.kind != Kind::kEraseError && fault.kind != Kind::kProgramError &&
-        fault.kind != Kind::kLocked && fault.kind != Kind::kStuckBits) {
+    if (fault.kind != Kind::kBusyForever && fault.kind != Kind::kEraseError &&
+        fault.kind != Kind::kProgramError && fault.kind != Kind::kLocked && fault.kind != Kind::kStuckBits) {
         return Format("unknown fault kind %d", static_cast<int>(fault.kind));
     }
     if (fault.chip < -1 || fault.chip > 1) {
@@ -635,7 +677,8 @@ std::string FlashBank::CheckFault(const FlashFault& fault) const {
     }
     if (fault.kind == Kind::kStuckBits) {
         if (fault.blockFirst != -1 || fault.blockLast != -1 || fault.operations != 0) {
-            return "stuck bits are placed by their word offset and last for ever: blocks and operations do not apply";
+            return "stuck bits are placed by their word offset and last for ever: blocks and operations do "
+                   "not apply";
         }
         if (fault.stuckOffset % 4 != 0 || fault.stuckOffset > m.size - 4) {
             return Format("stuck word offset 0x%08X is not a 32-bit word of the bank's 0x%08X bytes",
@@ -647,8 +690,8 @@ std::string FlashBank::CheckFault(const FlashFault& fault) const {
         return {};
     }
     if (fault.blockFirst < -1 || fault.blockFirst >= static_cast<int64_t>(m.blocks)) {
-        return Format("first block %d is not a block of the bank (0..%u) nor -1 (every block)", fault.blockFirst,
-                      m.blocks - 1);
+        return Format("first block %d is not a block of the bank (0..%u) nor -1 (every block)",
+                      fault.blockFirst, m.blocks - 1);
     }
     if (fault.blockLast != -1) {
         if (fault.blockFirst == -1) {
@@ -697,7 +740,9 @@ bool FlashBank::BlockLocked(uint32_t block) const {
     return impl_->lockBits[0][block] != 0 || impl_->lockBits[1][block] != 0;
 }
 
-void FlashBank::EnableLog(bool on) { impl_->logOn = on; }
+void FlashBank::EnableLog(bool on) {
+    impl_->logOn = on;
+}
 
 std::vector<BusAccess> FlashBank::TakeLog() {
     impl_->logFull = false;

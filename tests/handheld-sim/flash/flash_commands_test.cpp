@@ -386,9 +386,9 @@ TEST(FlashCommands, AccessLogRecordsEveryCycleOnlyWhenOn) {
     bank.Write16(kB1 + 2, 0xFF);
     bank.Read8(kB1 + 1);
     std::vector<BusAccess> expected = {
-        {true, 4, kB1 + 0x10, 0x00E800E8}, {false, 4, kB1 + 0x10, kBothReady},  // buffer free
-        {true, 4, kB1 + 0x10, 0x00000000}, {true, 4, kB1 + 0x10, 0xCAFEF00D},
-        {true, 4, kB1 + 0x10, 0x00D000D0}, {false, 4, kB1 + 0x10, 0x00000000},  // busy
+        {true, 4, kB1 + 0x10, 0x00E800E8},  {false, 4, kB1 + 0x10, kBothReady},  // buffer free
+        {true, 4, kB1 + 0x10, 0x00000000},  {true, 4, kB1 + 0x10, 0xCAFEF00D},
+        {true, 4, kB1 + 0x10, 0x00D000D0},  {false, 4, kB1 + 0x10, 0x00000000},  // busy
         {false, 4, kB1 + 0x10, kBothReady}, {true, 2, kB1 + 2, 0x00FF},
         {false, 1, kB1 + 1, 0x00},  // chip 0 still shows its status
     };

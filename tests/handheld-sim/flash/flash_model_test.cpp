@@ -83,8 +83,8 @@ public:
         return out;
     }
 
-    void ExpectOutcome(Target t, const Outcome& got, std::array<uint8_t, 2> status, std::array<uint32_t, 2> busy,
-                       int step) {
+    void ExpectOutcome(Target t, const Outcome& got, std::array<uint8_t, 2> status,
+                       std::array<uint32_t, 2> busy, int step) {
         for (size_t c = 0; c < 2; ++c) {
             if (t.Has(static_cast<int>(c))) {
                 EXPECT_EQ(got.status[c], status[c]) << "step " << step << " chip " << c;
@@ -183,7 +183,8 @@ TEST(FlashModel, RandomOperationsAgreeWithAPlainArray) {
                 }
                 for (uint32_t slot = 0; slot < 16; ++slot) {
                     if ((loaded[ci] >> slot) & 1u) {
-                        ref.Set(c, window + slot, static_cast<uint16_t>(ref.Get(c, window + slot) & buffer[ci][slot]));
+                        ref.Set(c, window + slot,
+                                static_cast<uint16_t>(ref.Get(c, window + slot) & buffer[ci][slot]));
                     }
                 }
             }
@@ -226,7 +227,8 @@ TEST(FlashModel, RandomOperationsAgreeWithAPlainArray) {
             h.Command(t, blockOffset, 0x60);
             h.Command(t, blockOffset, clearAll ? 0xD0 : 0x01);
             auto got = h.Poll(t, blockOffset);
-            h.ExpectOutcome(t, got, {0x80, 0x80}, {kTiming.unlockStatusReads, kTiming.unlockStatusReads}, step);
+            h.ExpectOutcome(t, got, {0x80, 0x80}, {kTiming.unlockStatusReads, kTiming.unlockStatusReads},
+                            step);
             for (int c = 0; c < 2; ++c) {
                 if (!t.Has(c)) {
                     continue;

@@ -11,7 +11,9 @@ namespace nuva::sim::testing {
 
 inline constexpr uint32_t kBothReady = 0x00800080;
 
-inline uint32_t Both(uint16_t half) { return uint32_t{half} << 16 | half; }
+inline uint32_t Both(uint16_t half) {
+    return uint32_t{half} << 16 | half;
+}
 
 struct PollResult {
     uint32_t status;
