@@ -1,0 +1,364 @@
+#include "setup/runs/backup_run.h"
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <vector>
+
+#include "formats/byte_sum.h"
+#include "formats/message_ids.h"
+#include "formats/result_codes.h"
+#include "setup/device/image_catalogue.h"
+#include "setup/device/update_plan.h"
+#include "setup/frame/settings.h"
+#include "setup/resources/string_ids.h"
+#include "setup/runs/text_format.h"
+
+namespace nuva {
+namespace {
+
+uint32_t g_backupDeviceTexts = 0;
+
+constexpr uint64_t kBackupSpaceBytes = 33554432;  // 32 MiB
+
+bool KnownMemoryConfig(uint32_t memoryConfig) {
+    return memoryConfig == kMemoryConfigAdvanced || memoryConfig == kMemoryConfigBasic;
+}
+
+// Writes all of `size` bytes or fails.
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
+    while (size > 0) {
+        ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// The RisFile being written: a temporary file that becomes `path` only when
+// complete, and is deleted otherwise.
+class PendingFile {
+public:
+    explicit PendingFile(std::string path) : path_(std::move(path)), temp_(path_ + ".part") {
+        fd_ = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    }
+    ~PendingFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            ::unlink(temp_.c_str());
+        }
+    }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    bool Open() const { return fd_ >= 0; }
+    bool Write(const uint8_t* data, size_t size) { return WriteAll(fd_, data, size); }
+    bool WriteAt(off_t offset, const uint8_t* data, size_t size) {
+        return ::lseek(fd_, offset, SEEK_SET) == offset && WriteAll(fd_, data, size);
+    }
+    // Makes the file `path`: flushed, closed and renamed.
+    bool Commit() {
+        bool ok = ::fsync(fd_) == 0;
+        ok = ::close(fd_) == 0 && ok;
+        fd_ = -1;
+        if (!ok || ::rename(temp_.c_str(), path_.c_str()) != 0) {
+            ::unlink(temp_.c_str());
+            return false;
+        }
+        return true;
+    }
+
+private:
+    std::string path_;
+    std::string temp_;
+    int fd_ = -1;
+};
+
+}  // namespace
+
+uint32_t SaveRomImage(RunDevice& device, MessageSink* window, const std::string& path, const UpdateHandoff& plan,
+                      const DeviceInfo& info, WorkerContext* context) {
+    std::vector<uint8_t> buffer(2 * kBackupBlockBytes);
+    PendingFile file(path);
+    if (!file.Open()) {
+        return kResultFail;
+    }
+    const std::vector<uint8_t> zeros(kImageHeaderSize, 0);
+    if (!file.Write(zeros.data(), zeros.size())) {
+        return kResultFail;
+    }
+    uint32_t offset = 0;
+    uint32_t sum = 0;
+    uint32_t block = 0;
+    bool failed = false;
+    while (offset < plan.TotalBytes) {
+        if (context != nullptr && context->StopRequested()) {
+            failed = true;
+            break;
+        }
+        uint32_t n = plan.TotalBytes - offset < kBackupBlockBytes ? plan.TotalBytes - offset : kBackupBlockBytes;
+        // The flash seen through the handheld's uncached window at 0xA0000000.
+        uint32_t address = plan.FlashOffset + offset - 0x60000000u;
+        bool read = false;
+        for (uint32_t attempt = 0; attempt < kBackupReadAttempts && !read; ++attempt) {
+            read = device.ReadDeviceFlash(address, buffer.data(), n) == 0;
+        }
+        if (!read) {
+            failed = true;
+            break;
+        }
+        sum = ByteSum(buffer.data(), n, sum);
+        if (!file.Write(buffer.data(), n)) {
+            failed = true;  // the disk is full or the medium went away
+            break;
+        }
+        offset += n;
+        if (block % 2 == 0) {
+            PostIfAlive(window, WM_OVERALL_PROGRESS, offset, plan.TotalBytes);
+        }
+        ++block;
+    }
+    PostIfAlive(window, WM_OVERALL_PROGRESS, offset, plan.TotalBytes);
+    if (failed) {
+        return kResultFail;
+    }
+    auto header = BuildRisHeader(info, plan.TotalBytes, sum);
+    if (!file.WriteAt(0, header.data(), header.size()) || !file.Commit()) {
+        return kResultFail;
+    }
+    return kResultOk;
+}
+
+int RunBackupWorker(WorkerContext& context, RunDevice& device, const std::string& path, const DeviceInfo& info) {
+    DeviceInfo record = info;
+    if (!KnownMemoryConfig(record.MemoryConfig) && device.QueryDeviceInfo(&record) != 0) {
+        context.Post(WM_RUN_FAILED, 0, 0);
+        return -1;
+    }
+    UpdateHandoff plan;
+    BuildUpdatePlan(PlanVariantForDevice(record), plan);
+    if (SaveRomImage(device, context.Sink(), path, plan, record, &context) != 0 || !device.IsConnected()) {
+        context.Post(WM_RUN_FAILED, 0, 0);
+        return -1;
+    }
+    context.Post(WM_RUN_COMPLETE, 0, 0);
+    return 0;
+}
+
+BackupRunController::BackupRunController(RunView& view, RunDevice& device, WorkerSlot& worker, TextSource texts,
+                                         BackupOrigin origin, std::string path, const DeviceInfo& deviceInfo)
+    : view_(view),
+      device_(device),
+      worker_(worker),
+      texts_(std::move(texts)),
+      origin_(origin),
+      path_(std::move(path)),
+      deviceInfo_(deviceInfo) {}
+
+uint32_t BackupRunController::DeviceTextCounter() { return g_backupDeviceTexts; }
+
+void BackupRunController::Init() {
+    bool beforeUpdate = origin_ == BackupOrigin::kBeforeUpdate;
+    view_.SetTitle(texts_(beforeUpdate ? string_id::kBackupTitleBeforeUpdate : string_id::kBackupTitlePlain));
+    view_.SetBar(run_control::kOverallBar, 0);
+    bytesSaved_ = overallTotal_ = spinnerCount_ = 0;
+    activeTimer_ = kStartTimer;
+    view_.ArmTimer(kStartTimer, kStartTimerMs);
+}
+
+void BackupRunController::OnTimer(uint32_t id) {
+    switch (id) {
+        case kStartTimer:
+            StartStep();
+            break;
+        case kWaitTimer:
+            WaitingStep();
+            break;
+        case kAnimationTimer:
+            if (overallTotal_ == 0) {
+                AnimationStep();
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void BackupRunController::StartStep() {
+    activeTimer_ = 0;
+    view_.KillTimer(kStartTimer);
+    if (!device_.IsConnected()) {
+        view_.ShowConnectionLost(0);
+        view_.EndPage(4);
+        return;
+    }
+    if (device_.InstallAgent() == 0 && device_.QueryDeviceInfo(&deviceInfo_) != 0) {
+        view_.ShowWrongModel();
+        view_.EndPage(2);
+        return;
+    }
+    spinnerCount_ = 0;
+    AnimationStep();
+    view_.ShowControl(run_control::kStatusLine, true);
+    activeTimer_ = kWaitTimer;
+    view_.ArmTimer(kWaitTimer, kWaitTimerMs);
+}
+
+void BackupRunController::WaitingStep() {
+    view_.KillTimer(kWaitTimer);
+    AnimationStep();
+    if (device_.IsConnected() && spinnerCount_ >= kStepsBeforeWorker) {
+        activeTimer_ = 0;
+        RunDevice& device = device_;
+        std::string path = path_;
+        DeviceInfo info = deviceInfo_;
+        bool started = worker_.Start(view_.Sink(), [&device, path, info](WorkerContext& context) {
+            RunBackupWorker(context, device, path, info);
+        });
+        if (!started) {
+            view_.MessageBox("Thread Create Failed..", "Error", false);
+            view_.EndPage(2);
+            return;
+        }
+        view_.ShowControl(run_control::kOverallBar, true);
+        view_.ShowControl(run_control::kStatusLine, true);
+        activeTimer_ = kAnimationTimer;
+        view_.ArmTimer(kAnimationTimer, kAnimationTimerMs);
+        return;
+    }
+    if (activeTimer_ != 0) {
+        view_.ArmTimer(kWaitTimer, kWaitTimerMs);
+    }
+}
+
+void BackupRunController::AnimationStep() {
+    view_.SetText(run_control::kStatusLine, SpinnerText(spinnerCount_));
+    ++spinnerCount_;
+}
+
+void BackupRunController::KillActiveTimer() {
+    if (activeTimer_ != 0) {
+        view_.KillTimer(activeTimer_);
+        activeTimer_ = 0;
+    }
+}
+
+void BackupRunController::OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam) {
+    bool plain = origin_ == BackupOrigin::kPlainBackup;
+    if (message == WM_OVERALL_PROGRESS) {
+        overallTotal_ = lParam;
+        bytesSaved_ = wParam;
+        uint32_t percent = PercentOf(wParam, lParam);
+        view_.SetText(run_control::kStatusLine,
+                      FormatText(texts_(string_id::kBackupProgressFormat), {ArgNumber(percent)}));
+        view_.SetBar(run_control::kOverallBar, percent);
+        if (KnownMemoryConfig(deviceInfo_.MemoryConfig) && g_backupDeviceTexts % 5 == 0) {
+            device_.ShowDeviceText(texts_(plain ? string_id::kDeviceTextPlainBackup : string_id::kDeviceTextBackup),
+                                   kFrameBufferAddress, 0);
+        }
+        ++g_backupDeviceTexts;
+    } else if (message == WM_RUN_COMPLETE) {
+        KillActiveTimer();
+        if (KnownMemoryConfig(deviceInfo_.MemoryConfig)) {
+            device_.ShowDeviceText(
+                texts_(plain ? string_id::kDeviceTextPlainBackupDone : string_id::kDeviceTextBackupDone),
+                kFrameBufferAddress, 0);
+        }
+        view_.ShowBackupComplete();
+        view_.EndPage(1);
+    } else if (message == WM_RUN_FAILED) {
+        KillActiveTimer();
+        if (device_.IsConnected()) {
+            device_.WarmResetDevice(0);
+        }
+        view_.MessageBox(texts_(string_id::kCopyIncomplete), texts_(string_id::kCaution), true);
+        view_.EndPage(2);
+    }
+}
+
+void BackupRunController::Destroy() {
+    KillActiveTimer();
+    worker_.Stop(2000);
+}
+
+BackupCompleteController::BackupCompleteController(RunView& view, RunDevice& device) : view_(view), device_(device) {}
+
+void BackupCompleteController::Init() {
+    view_.EnableControl(run_control::kOkButton, false);
+    view_.ArmTimer(kRestartTimer, kRestartDelayMs);
+}
+
+void BackupCompleteController::OnTimer(uint32_t id) {
+    if (id == kRestartTimer) {
+        view_.KillTimer(kRestartTimer);
+        StartCheck();
+        return;
+    }
+    if (id == kWatchTimer) {
+        if (device_.IsConnected() && ticks_ > 5) {
+            view_.KillTimer(kWatchTimer);
+            okEnabled_ = true;
+            view_.EnableControl(run_control::kOkButton, true);
+        }
+        ++ticks_;
+    }
+}
+
+void BackupCompleteController::StartCheck() {
+    if (device_.IsConnected()) {
+        if (device_.InstallAgent() != 0) {
+            view_.EndPage(3);
+            return;
+        }
+        device_.WarmResetDevice(0);
+    }
+    ticks_ = 0;
+    view_.ArmTimer(kWatchTimer, kWatchTimerMs);
+}
+
+void BackupCompleteController::OnOk() {
+    if (okEnabled_) {
+        view_.EndPage(1);
+    }
+}
+
+void BackupCompleteController::OnEscape() { view_.EndPage(2); }
+
+std::string ProposedBackupName(const std::string& format, const DeviceInfo& info) {
+    std::string code(LanguageCodeFor(info.LanguageId));
+    return FormatText(format, {TextArg(FieldText(info.RomVersion)),
+                               ArgNumber(info.MemoryConfig == kMemoryConfigAdvanced ? 'H' : 'L'),
+                               ArgNumber(info.PlatformInfo), TextArg(code)});
+}
+
+bool EnoughSpaceForBackup(uint64_t bytesPerSector, uint64_t sectorsPerCluster, uint64_t freeClusters) {
+    if (bytesPerSector == 0 || sectorsPerCluster == 0) {
+        return true;  // nothing sensible to compare with: the test is skipped
+    }
+    uint64_t sectors = (kBackupSpaceBytes + bytesPerSector - 1) / bytesPerSector;
+    uint64_t clusters = (sectors + sectorsPerCluster - 1) / sectorsPerCluster;
+    return freeClusters >= clusters;
+}
+
+bool EnoughSpaceForBackupAt(const std::string& path) {
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    struct statvfs fs {};
+    if (::statvfs(folder.c_str(), &fs) != 0) {
+        return true;
+    }
+    return EnoughSpaceForBackup(fs.f_frsize, 1, fs.f_bavail);
+}
+
+}  // namespace nuva

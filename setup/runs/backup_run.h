@@ -1,0 +1,118 @@
+// The ROM backup run: BackupProgressPage's logic without its widgets,
+// BackupWorker, SaveRomImage (which reads the flash through the agent and
+// writes the RisFile), and BackupCompleteDialog's wait for the handheld.
+//
+// The run is reached from the update wizard (before-update mode) and from the
+// backup/restore wizard (plain-backup mode). Unlike the update run it does
+// not restart the handheld before the worker starts; it restarts it (warm,
+// without cleanup) when the backup is complete or has failed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "formats/device_info.h"
+#include "formats/update_handoff.h"
+#include "setup/runs/run_device.h"
+#include "setup/runs/run_view.h"
+#include "setup/runs/update_run.h"
+#include "setup/runs/worker_slot.h"
+
+namespace nuva {
+
+inline constexpr uint32_t kBackupBlockBytes = 16384;
+inline constexpr uint32_t kBackupReadAttempts = 5;
+
+// Reads plan.TotalBytes of flash from plan.FlashOffset in 16 KB blocks (up to
+// five attempts each) and writes the RisFile at `path`: 512 zero bytes, the
+// flash bytes, then the header over the zeros. Progress goes to `window`
+// after every other block and once at the end.
+//
+// The file is written under a temporary name beside `path` and renamed over
+// `path` only when it is complete, so a failed run leaves no partial file
+// and does not destroy an earlier file of that name. A block that fails five
+// reads, a failed or short write (a full disk, a removed medium), a failed
+// rename, or a stop request end the run with E_FAIL and delete the
+// temporary file. Returns 0 or E_FAIL.
+uint32_t SaveRomImage(RunDevice& device, MessageSink* window, const std::string& path, const UpdateHandoff& plan,
+                      const DeviceInfo& info, WorkerContext* context = nullptr);
+
+// BackupWorker's body. `info` is what the page holds; when the page never
+// got a DeviceInfo (the agent could not be installed when the run was
+// prepared) the worker asks the handheld itself. Returns 0 or -1.
+int RunBackupWorker(WorkerContext& context, RunDevice& device, const std::string& path, const DeviceInfo& info);
+
+enum class BackupOrigin : int { kPlainBackup = 0, kBeforeUpdate = 1 };
+
+class BackupRunController {
+public:
+    BackupRunController(RunView& view, RunDevice& device, WorkerSlot& worker, TextSource texts, BackupOrigin origin,
+                        std::string path, const DeviceInfo& deviceInfo);
+
+    void Init();
+    void OnTimer(uint32_t id);
+    void OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam);
+    void Destroy();
+
+    uint32_t ActiveTimer() const { return activeTimer_; }
+    const DeviceInfo& Info() const { return deviceInfo_; }
+    static uint32_t DeviceTextCounter();
+
+private:
+    void StartStep();
+    void WaitingStep();
+    void AnimationStep();
+    void KillActiveTimer();
+
+    RunView& view_;
+    RunDevice& device_;
+    WorkerSlot& worker_;
+    TextSource texts_;
+    BackupOrigin origin_;
+    std::string path_;
+    DeviceInfo deviceInfo_;
+    uint32_t activeTimer_ = 0;
+    uint32_t bytesSaved_ = 0;
+    uint32_t overallTotal_ = 0;
+    uint32_t spinnerCount_ = 0;
+};
+
+// BackupCompleteDialog: five seconds after the backup it restarts the
+// handheld (warm, no cleanup) and enables OK once the link is back and at
+// least seven ticks have passed.
+class BackupCompleteController {
+public:
+    static constexpr uint32_t kRestartTimer = 100;
+    static constexpr uint32_t kRestartDelayMs = 5000;
+    static constexpr uint32_t kWatchTimer = 200;
+    static constexpr uint32_t kWatchTimerMs = 500;
+
+    BackupCompleteController(RunView& view, RunDevice& device);
+    void Init();
+    void OnTimer(uint32_t id);
+    void OnOk();
+    void OnEscape();
+    bool OkEnabled() const { return okEnabled_; }
+
+private:
+    void StartCheck();
+
+    RunView& view_;
+    RunDevice& device_;
+    uint32_t ticks_ = 0;
+    bool okEnabled_ = false;
+};
+
+// The name the Save As dialog proposes: string 148 ("%ls%c-%08x%s") with the
+// ROM version, "H" for the "Advanced" class else "L", the build code and the
+// language's two letters (none when it has no code).
+std::string ProposedBackupName(const std::string& format, const DeviceInfo& info);
+
+// The free-space rule of the Save As step: room for 32 MiB, counted in whole
+// clusters of whole sectors.
+bool EnoughSpaceForBackup(uint64_t bytesPerSector, uint64_t sectorsPerCluster, uint64_t freeClusters);
+// The same rule for the file system that would hold `path`; true when its
+// free space cannot be asked (the test is then skipped).
+bool EnoughSpaceForBackupAt(const std::string& path);
+
+}  // namespace nuva

@@ -1,0 +1,296 @@
+#include "setup/runs/update_run.h"
+
+#include "formats/message_ids.h"
+#include "formats/result_codes.h"
+#include "formats/update_handoff.h"
+#include "setup/device/image_catalogue.h"
+#include "setup/device/update_plan.h"
+#include "setup/link/agent_calls.h"
+#include "setup/resources/string_ids.h"
+#include "setup/runs/text_format.h"
+
+namespace nuva {
+namespace {
+
+uint32_t g_updateDeviceTexts = 0;
+
+constexpr uint32_t kAgentAttempts = 5;
+constexpr uint32_t kWorkerSettleMs = 5000;
+constexpr uint32_t kAgentRetryMs = 2000;
+constexpr uint32_t kBeforeCompleteMs = 1000;
+
+bool KnownMemoryConfig(uint32_t memoryConfig) {
+    return memoryConfig == kMemoryConfigAdvanced || memoryConfig == kMemoryConfigBasic;
+}
+
+}  // namespace
+
+std::string SpinnerText(uint32_t step) {
+    static constexpr const char* kFrames[4] = {"\\", "|", "/", "-"};
+    return std::string("...") + kFrames[step % 4];
+}
+
+uint32_t PercentOf(uint32_t done, uint32_t total) {
+    uint32_t hundredth = total / 100;
+    return done / (hundredth == 0 ? 1 : hundredth);
+}
+
+int RunUpdateWorker(WorkerContext& context, RunDevice& device, const UpdateWorkerInput& input) {
+    auto fail = [&](uint32_t message) {
+        context.Post(message, 0, 0);
+        return -1;
+    };
+    const std::string imagePath = input.imagePath;
+    if (!context.Pause(kWorkerSettleMs)) {
+        return -1;
+    }
+    bool installed = false;
+    for (uint32_t attempt = 0; attempt < kAgentAttempts && device.IsConnected(); ++attempt) {
+        if (device.InstallAgent() == 0) {
+            installed = true;
+            break;
+        }
+        if (!context.Pause(kAgentRetryMs)) {
+            return -1;
+        }
+    }
+    if (!installed || !device.IsConnected()) {
+        return fail(WM_RUN_FAILED);
+    }
+    // The handheld has restarted since the wizard read it: ask again.
+    DeviceInfo fresh;
+    if (device.QueryDeviceInfo(&fresh) != 0) {
+        return fail(WM_RUN_FAILED);
+    }
+    UpdateHandoff plan = PlanImageWrite(input.header, fresh.OsMajorVersion,
+                                        input.mode == RunMode::kUpdate ? PlanMode::kUpdate : PlanMode::kRestore);
+    if (context.StopRequested()) {
+        return -1;
+    }
+    uint32_t transferred = device.TransferImageParts(context.Sink(), imagePath, plan, fresh.MemoryConfig);
+    if (transferred == kPartNotConfirmed) {
+        return fail(WM_VERIFY_FAILED);
+    }
+    if (transferred != 0 || !device.IsConnected() || context.StopRequested()) {
+        return fail(WM_RUN_FAILED);
+    }
+    device.RemoveStartupShortcuts();
+    if (!device.IsConnected()) {
+        return fail(WM_RUN_FAILED);
+    }
+    if (device.PlaceReflash() != 0 || device.WriteUpdateInfo(plan) != 0) {
+        return fail(WM_RUN_FAILED);
+    }
+    if (!context.Pause(kBeforeCompleteMs)) {
+        return -1;
+    }
+    context.Post(WM_RUN_COMPLETE, 0, 0);
+    return 0;
+}
+
+UpdateRunController::UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker, TextSource texts,
+                                         RunMode mode, std::string imagePath, const DeviceInfo& deviceInfo)
+    : view_(view),
+      device_(device),
+      worker_(worker),
+      texts_(std::move(texts)),
+      mode_(mode),
+      imagePath_(std::move(imagePath)),
+      deviceInfo_(deviceInfo) {}
+
+uint32_t UpdateRunController::DeviceTextCounter() { return g_updateDeviceTexts; }
+
+void UpdateRunController::Init() {
+    using namespace run_control;
+    namespace s = string_id;
+    view_.SetBar(kOverallBar, 0);
+    view_.SetBar(kFileBar, 0);
+    doneBefore_ = doneInFile_ = overallTotal_ = spinnerCount_ = 0;
+    bool update = mode_ == RunMode::kUpdate;
+    view_.SetTitle(texts_(update ? s::kUpdateTitle : s::kRestoreTitle));
+    view_.SetText(kHeading, texts_(update ? s::kUpdateHeading : s::kRestoreHeading));
+    view_.SetText(kExplanation, texts_(update ? s::kUpdateExplanation : s::kRestoreExplanation));
+    activeTimer_ = kStartTimer;
+    view_.ArmTimer(kStartTimer, kStartTimerMs);
+}
+
+void UpdateRunController::OnTimer(uint32_t id) {
+    switch (id) {
+        case kStartTimer:
+            StartStep();
+            break;
+        case kWaitTimer:
+            WaitingStep();
+            break;
+        case kAnimationTimer:
+            if (overallTotal_ == 0) {
+                AnimationStep();
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void UpdateRunController::StartStep() {
+    activeTimer_ = 0;
+    view_.KillTimer(kStartTimer);
+    if (CheckImageFile(imagePath_, header_) == 0) {
+        view_.MessageBox(texts_(string_id::kImageCorrupt), texts_(string_id::kCaution), true);
+        view_.EndPage(2);
+        return;
+    }
+    if (PrepareUpdateRun()) {
+        activeTimer_ = kWaitTimer;
+        view_.ArmTimer(kWaitTimer, kWaitTimerMs);
+    }
+}
+
+bool UpdateRunController::PrepareUpdateRun() {
+    if (!device_.IsConnected()) {
+        view_.ShowConnectionLost(0);
+        view_.EndPage(4);
+        return false;
+    }
+    // When the agent cannot be installed now the worker tries again later.
+    if (device_.InstallAgent() == 0) {
+        DeviceInfo scratch;
+        if (device_.QueryDeviceInfo(&scratch) != 0) {
+            view_.ShowWrongModel();
+            view_.EndPage(2);
+            return false;
+        }
+    }
+    device_.ColdResetDevice();
+    spinnerCount_ = 0;
+    AnimationStep();
+    view_.ShowControl(run_control::kStatusLine, true);
+    return true;
+}
+
+void UpdateRunController::WaitingStep() {
+    view_.KillTimer(kWaitTimer);
+    AnimationStep();
+    if (device_.IsConnected() && spinnerCount_ >= kStepsBeforeWorker) {
+        activeTimer_ = 0;
+        UpdateWorkerInput input{imagePath_, header_, mode_};
+        RunDevice& device = device_;
+        bool started = worker_.Start(view_.Sink(), [input, &device](WorkerContext& context) {
+            RunUpdateWorker(context, device, input);
+        });
+        if (!started) {
+            view_.MessageBox("Thread Create Failed..", "Error", false);
+            view_.EndPage(2);
+            return;
+        }
+        view_.ShowControl(run_control::kOverallBar, true);
+        view_.ShowControl(run_control::kFileBar, true);
+        view_.ShowControl(run_control::kStatusLine, true);
+        activeTimer_ = kAnimationTimer;
+        view_.ArmTimer(kAnimationTimer, kAnimationTimerMs);
+        return;
+    }
+    if (activeTimer_ != 0) {
+        view_.ArmTimer(kWaitTimer, kWaitTimerMs);
+    }
+}
+
+void UpdateRunController::AnimationStep() {
+    view_.SetText(run_control::kStatusLine, SpinnerText(spinnerCount_));
+    ++spinnerCount_;
+}
+
+void UpdateRunController::OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam) {
+    switch (message) {
+        case WM_OVERALL_PROGRESS:
+        case WM_FILE_PROGRESS:
+            OnProgress(message, wParam, lParam);
+            break;
+        case WM_RUN_COMPLETE:
+            OnComplete();
+            break;
+        case WM_RUN_FAILED:
+        case WM_VERIFY_FAILED:
+            OnFailed(message);
+            break;
+        default:
+            break;
+    }
+}
+
+void UpdateRunController::OnProgress(uint32_t message, uint32_t wParam, uint32_t lParam) {
+    if (message == WM_OVERALL_PROGRESS) {
+        overallTotal_ = lParam;
+        doneBefore_ = wParam;
+        doneInFile_ = 0;
+        view_.SetBar(run_control::kOverallBar, PercentOf(wParam, lParam));
+        return;
+    }
+    doneInFile_ = wParam;
+    view_.SetBar(run_control::kFileBar, PercentOf(wParam, lParam));
+    view_.SetText(run_control::kStatusLine,
+                  FormatText(texts_(string_id::kCopyingFiles) + "%d %%",
+                             {ArgNumber(PercentOf(doneInFile_ + doneBefore_, overallTotal_))}));
+    // Every fifth message (the program's first included) mirrors a short text
+    // on the handheld's screen; each is a remote call that repaints it all.
+    if (KnownMemoryConfig(deviceInfo_.MemoryConfig) && g_updateDeviceTexts % 5 == 0) {
+        uint32_t text = mode_ == RunMode::kUpdate ? string_id::kDeviceTextUpdateCopy : string_id::kDeviceTextRestoreCopy;
+        device_.ShowDeviceText(texts_(text), kFrameBufferAddress, 0);
+    }
+    ++g_updateDeviceTexts;
+}
+
+void UpdateRunController::KillActiveTimer() {
+    if (activeTimer_ != 0) {
+        view_.KillTimer(activeTimer_);
+        activeTimer_ = 0;
+    }
+}
+
+bool UpdateRunController::ChangesGeneration() const {
+    return nuva::ChangesGeneration(header_.OsCode(), deviceInfo_.OsMajorVersion);
+}
+
+void UpdateRunController::OnComplete() {
+    using namespace run_control;
+    namespace s = string_id;
+    KillActiveTimer();
+    view_.ShowControl(kOverallBar, false);
+    view_.ShowControl(kFileBar, false);
+    view_.ShowControl(kStatusLine, false);
+    bool update = mode_ == RunMode::kUpdate;
+    view_.SetTitle(texts_(update ? s::kUpdateDoneTitle : s::kRestoreDoneTitle));
+    view_.SetText(kHeading, texts_(s::kCopyComplete));
+    view_.SetText(kExplanation, texts_(update ? s::kUpdateFinishing : s::kRestoreFinishing));
+    device_.WarmResetDevice(kWarmResetCleanup);
+    view_.SetText(kFinalButton, texts_(ChangesGeneration() ? s::kNextButton : s::kExitButton));
+    view_.ShowControl(kFinalButton, true);
+    view_.EnableControl(kFinalButton, true);
+}
+
+void UpdateRunController::OnFinalButton() {
+    if (ChangesGeneration()) {
+        view_.HidePage();
+        view_.ShowCompletionNotice(static_cast<int>(mode_), header_.OsCode() == kOsCode2002);
+    }
+    view_.EndPage(1);
+}
+
+void UpdateRunController::OnFailed(uint32_t message) {
+    KillActiveTimer();
+    if (device_.IsConnected() && device_.InstallAgent() == 0) {
+        device_.ColdResetDevice();
+    }
+    uint32_t text = message == WM_VERIFY_FAILED ? string_id::kReflashCorrupt : string_id::kCopyIncomplete;
+    view_.MessageBox(texts_(text), texts_(string_id::kCaution), true);
+    view_.EndPage(2);
+}
+
+void UpdateRunController::OnClose() { view_.EndPage(0); }
+
+void UpdateRunController::Destroy() {
+    KillActiveTimer();
+    worker_.Stop(2000);
+}
+
+}  // namespace nuva

@@ -1,0 +1,112 @@
+// The update run (and the restore run, which is the same run in restore
+// mode): UpdateProgressPage's logic without its widgets, and UpdateWorker.
+//
+// The page's first half runs on the user-interface thread, driven by three
+// timers: the start step (timer 100) checks the source file and prepares the
+// handheld (agent, query, cold restart); the waiting step (timer 200) turns
+// the animation until the link is back and seven ticks have passed; then
+// UpdateWorker copies and verifies the parts, places the flasher and writes
+// the hand-over, while timer 300 animates until the first progress arrives.
+// On completion the page warm-restarts the handheld with the cleanup
+// selector, so that it starts the flasher without its cable drivers.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "formats/device_info.h"
+#include "formats/image_header.h"
+#include "setup/runs/run_device.h"
+#include "setup/runs/run_view.h"
+#include "setup/runs/worker_slot.h"
+
+namespace nuva {
+
+// Looks a text up in the string table (the language module's, else the
+// built-in one).
+using TextSource = std::function<std::string(uint32_t id)>;
+
+enum class RunMode : int { kRestore = 0, kUpdate = 1 };
+
+inline constexpr uint32_t kStartTimer = 100;
+inline constexpr uint32_t kWaitTimer = 200;
+inline constexpr uint32_t kAnimationTimer = 300;
+inline constexpr uint32_t kStartTimerMs = 100;
+inline constexpr uint32_t kWaitTimerMs = 500;
+inline constexpr uint32_t kAnimationTimerMs = 500;
+// The worker starts once the link is up and the spinner has made this many
+// steps (the preparation's step and seven waiting ticks).
+inline constexpr uint32_t kStepsBeforeWorker = 8;
+
+// The text of one animation step: "...\", "...|", ".../", "...-".
+std::string SpinnerText(uint32_t step);
+// "%d %%"-style percentages as the pages compute them: done ÷ (total ÷ 100),
+// unsigned. A total below 100 bytes counts as 100 (no division by zero).
+uint32_t PercentOf(uint32_t done, uint32_t total);
+
+// What UpdateWorker needs, copied from the page when it starts.
+struct UpdateWorkerInput {
+    std::string imagePath;
+    ImageHeader header;
+    RunMode mode = RunMode::kUpdate;
+};
+
+// UpdateWorker's body: agent installation (5 attempts while connected), a
+// fresh DeviceInfo, the plan, the transfer, the shortcuts, the flasher and
+// the hand-over; ends by posting WM_RUN_COMPLETE, WM_RUN_FAILED or
+// WM_VERIFY_FAILED (unless it was let go). Returns 0 or -1.
+int RunUpdateWorker(WorkerContext& context, RunDevice& device, const UpdateWorkerInput& input);
+
+class UpdateRunController {
+public:
+    UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker, TextSource texts, RunMode mode,
+                        std::string imagePath, const DeviceInfo& deviceInfo);
+
+    // The page's initialisation: bars, counters, texts by mode, timer 100.
+    void Init();
+    void OnTimer(uint32_t id);
+    // Posted messages from the worker.
+    void OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam);
+    // The final button (control 1000) after success.
+    void OnFinalButton();
+    // A close request ends the page with 0.
+    void OnClose();
+    // The page's destruction: the armed timer, then the worker (waits up to
+    // 2000 ms, then lets it go).
+    void Destroy();
+
+    uint32_t ActiveTimer() const { return activeTimer_; }
+    uint32_t SpinnerCount() const { return spinnerCount_; }
+    bool ChangesGeneration() const;
+    const ImageHeader& Header() const { return header_; }
+
+    // The device-text counter lives as long as the program.
+    static uint32_t DeviceTextCounter();
+
+private:
+    void StartStep();
+    bool PrepareUpdateRun();
+    void WaitingStep();
+    void AnimationStep();
+    void OnProgress(uint32_t message, uint32_t wParam, uint32_t lParam);
+    void OnComplete();
+    void OnFailed(uint32_t message);
+    void KillActiveTimer();
+
+    RunView& view_;
+    RunDevice& device_;
+    WorkerSlot& worker_;
+    TextSource texts_;
+    RunMode mode_;
+    std::string imagePath_;
+    DeviceInfo deviceInfo_;
+    ImageHeader header_;
+    uint32_t activeTimer_ = 0;
+    uint32_t doneBefore_ = 0;
+    uint32_t doneInFile_ = 0;
+    uint32_t overallTotal_ = 0;
+    uint32_t spinnerCount_ = 0;
+};
+
+}  // namespace nuva
