@@ -13,9 +13,8 @@
 #include "formats/result_codes.h"
 #include "setup/device/image_catalogue.h"
 #include "setup/device/update_plan.h"
-#include "setup/frame/settings.h"
 #include "setup/resources/string_ids.h"
-#include "setup/runs/text_format.h"
+#include "setup/resources/string_table.h"
 
 namespace nuva {
 namespace {
@@ -154,12 +153,11 @@ int RunBackupWorker(WorkerContext& context, RunDevice& device, const std::string
     return 0;
 }
 
-BackupRunController::BackupRunController(RunView& view, RunDevice& device, WorkerSlot& worker, TextSource texts,
+BackupRunController::BackupRunController(RunView& view, RunDevice& device, WorkerSlot& worker,
                                          BackupOrigin origin, std::string path, const DeviceInfo& deviceInfo)
     : view_(view),
       device_(device),
       worker_(worker),
-      texts_(std::move(texts)),
       origin_(origin),
       path_(std::move(path)),
       deviceInfo_(deviceInfo) {}
@@ -168,7 +166,7 @@ uint32_t BackupRunController::DeviceTextCounter() { return g_backupDeviceTexts; 
 
 void BackupRunController::Init() {
     bool beforeUpdate = origin_ == BackupOrigin::kBeforeUpdate;
-    view_.SetTitle(texts_(beforeUpdate ? string_id::kBackupTitleBeforeUpdate : string_id::kBackupTitlePlain));
+    view_.SetTitle(LoadString(beforeUpdate ? string_id::kBackupTitleBeforeUpdate : string_id::kBackupTitlePlain));
     view_.SetBar(run_control::kOverallBar, 0);
     bytesSaved_ = overallTotal_ = spinnerCount_ = 0;
     activeTimer_ = kStartTimer;
@@ -259,10 +257,10 @@ void BackupRunController::OnMessage(uint32_t message, uint32_t wParam, uint32_t 
         bytesSaved_ = wParam;
         uint32_t percent = PercentOf(wParam, lParam);
         view_.SetText(run_control::kStatusLine,
-                      FormatText(texts_(string_id::kBackupProgressFormat), {ArgNumber(percent)}));
+                      FormatText(string_id::kBackupProgressFormat, static_cast<int>(percent)));
         view_.SetBar(run_control::kOverallBar, percent);
         if (KnownMemoryConfig(deviceInfo_.MemoryConfig) && g_backupDeviceTexts % 5 == 0) {
-            device_.ShowDeviceText(texts_(plain ? string_id::kDeviceTextPlainBackup : string_id::kDeviceTextBackup),
+            device_.ShowDeviceText(LoadString(plain ? string_id::kDeviceTextPlainBackup : string_id::kDeviceTextBackup),
                                    kFrameBufferAddress, 0);
         }
         ++g_backupDeviceTexts;
@@ -270,7 +268,7 @@ void BackupRunController::OnMessage(uint32_t message, uint32_t wParam, uint32_t 
         KillActiveTimer();
         if (KnownMemoryConfig(deviceInfo_.MemoryConfig)) {
             device_.ShowDeviceText(
-                texts_(plain ? string_id::kDeviceTextPlainBackupDone : string_id::kDeviceTextBackupDone),
+                LoadString(plain ? string_id::kDeviceTextPlainBackupDone : string_id::kDeviceTextBackupDone),
                 kFrameBufferAddress, 0);
         }
         view_.ShowBackupComplete();
@@ -280,7 +278,7 @@ void BackupRunController::OnMessage(uint32_t message, uint32_t wParam, uint32_t 
         if (device_.IsConnected()) {
             device_.WarmResetDevice(0);
         }
-        view_.MessageBox(texts_(string_id::kCopyIncomplete), texts_(string_id::kCaution), true);
+        view_.MessageBox(LoadString(string_id::kCopyIncomplete), LoadString(string_id::kCaution), true);
         view_.EndPage(2);
     }
 }
@@ -332,13 +330,6 @@ void BackupCompleteController::OnOk() {
 }
 
 void BackupCompleteController::OnEscape() { view_.EndPage(2); }
-
-std::string ProposedBackupName(const std::string& format, const DeviceInfo& info) {
-    std::string code(LanguageCodeFor(info.LanguageId));
-    return FormatText(format, {TextArg(FieldText(info.RomVersion)),
-                               ArgNumber(info.MemoryConfig == kMemoryConfigAdvanced ? 'H' : 'L'),
-                               ArgNumber(info.PlatformInfo), TextArg(code)});
-}
 
 bool EnoughSpaceForBackup(uint64_t bytesPerSector, uint64_t sectorsPerCluster, uint64_t freeClusters) {
     if (bytesPerSector == 0 || sectorsPerCluster == 0) {

@@ -46,7 +46,7 @@ enum class BackupOrigin : int { kPlainBackup = 0, kBeforeUpdate = 1 };
 
 class BackupRunController {
 public:
-    BackupRunController(RunView& view, RunDevice& device, WorkerSlot& worker, TextSource texts, BackupOrigin origin,
+    BackupRunController(RunView& view, RunDevice& device, WorkerSlot& worker, BackupOrigin origin,
                         std::string path, const DeviceInfo& deviceInfo);
 
     void Init();
@@ -67,7 +67,6 @@ private:
     RunView& view_;
     RunDevice& device_;
     WorkerSlot& worker_;
-    TextSource texts_;
     BackupOrigin origin_;
     std::string path_;
     DeviceInfo deviceInfo_;
@@ -102,11 +101,6 @@ private:
     uint32_t ticks_ = 0;
     bool okEnabled_ = false;
 };
-
-// The name the Save As dialog proposes: string 148 ("%ls%c-%08x%s") with the
-// ROM version, "H" for the "Advanced" class else "L", the build code and the
-// language's two letters (none when it has no code).
-std::string ProposedBackupName(const std::string& format, const DeviceInfo& info);
 
 // The free-space rule of the Save As step: room for 32 MiB, counted in whole
 // clusters of whole sectors.

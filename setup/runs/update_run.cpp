@@ -7,7 +7,7 @@
 #include "setup/device/update_plan.h"
 #include "setup/link/agent_calls.h"
 #include "setup/resources/string_ids.h"
-#include "setup/runs/text_format.h"
+#include "setup/resources/string_table.h"
 
 namespace nuva {
 namespace {
@@ -88,12 +88,11 @@ int RunUpdateWorker(WorkerContext& context, RunDevice& device, const UpdateWorke
     return 0;
 }
 
-UpdateRunController::UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker, TextSource texts,
+UpdateRunController::UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker,
                                          RunMode mode, std::string imagePath, const DeviceInfo& deviceInfo)
     : view_(view),
       device_(device),
       worker_(worker),
-      texts_(std::move(texts)),
       mode_(mode),
       imagePath_(std::move(imagePath)),
       deviceInfo_(deviceInfo) {}
@@ -107,9 +106,9 @@ void UpdateRunController::Init() {
     view_.SetBar(kFileBar, 0);
     doneBefore_ = doneInFile_ = overallTotal_ = spinnerCount_ = 0;
     bool update = mode_ == RunMode::kUpdate;
-    view_.SetTitle(texts_(update ? s::kUpdateTitle : s::kRestoreTitle));
-    view_.SetText(kHeading, texts_(update ? s::kUpdateHeading : s::kRestoreHeading));
-    view_.SetText(kExplanation, texts_(update ? s::kUpdateExplanation : s::kRestoreExplanation));
+    view_.SetTitle(LoadString(update ? s::kUpdateTitle : s::kRestoreTitle));
+    view_.SetText(kHeading, LoadString(update ? s::kUpdateHeading : s::kRestoreHeading));
+    view_.SetText(kExplanation, LoadString(update ? s::kUpdateExplanation : s::kRestoreExplanation));
     activeTimer_ = kStartTimer;
     view_.ArmTimer(kStartTimer, kStartTimerMs);
 }
@@ -136,7 +135,7 @@ void UpdateRunController::StartStep() {
     activeTimer_ = 0;
     view_.KillTimer(kStartTimer);
     if (CheckImageFile(imagePath_, header_) == 0) {
-        view_.MessageBox(texts_(string_id::kImageCorrupt), texts_(string_id::kCaution), true);
+        view_.MessageBox(LoadString(string_id::kImageCorrupt), LoadString(string_id::kCaution), true);
         view_.EndPage(2);
         return;
     }
@@ -228,14 +227,15 @@ void UpdateRunController::OnProgress(uint32_t message, uint32_t wParam, uint32_t
     }
     doneInFile_ = wParam;
     view_.SetBar(run_control::kFileBar, PercentOf(wParam, lParam));
+    uint32_t percent = PercentOf(doneInFile_ + doneBefore_, overallTotal_);
     view_.SetText(run_control::kStatusLine,
-                  FormatText(texts_(string_id::kCopyingFiles) + "%d %%",
-                             {ArgNumber(PercentOf(doneInFile_ + doneBefore_, overallTotal_))}));
+                  FormatWithArguments("%s%d %%", {FormatArg::kString, FormatArg::kInt},
+                                      LoadString(string_id::kCopyingFiles).c_str(), static_cast<int>(percent)));
     // Every fifth message (the program's first included) mirrors a short text
     // on the handheld's screen; each is a remote call that repaints it all.
     if (KnownMemoryConfig(deviceInfo_.MemoryConfig) && g_updateDeviceTexts % 5 == 0) {
         uint32_t text = mode_ == RunMode::kUpdate ? string_id::kDeviceTextUpdateCopy : string_id::kDeviceTextRestoreCopy;
-        device_.ShowDeviceText(texts_(text), kFrameBufferAddress, 0);
+        device_.ShowDeviceText(LoadString(text), kFrameBufferAddress, 0);
     }
     ++g_updateDeviceTexts;
 }
@@ -259,11 +259,11 @@ void UpdateRunController::OnComplete() {
     view_.ShowControl(kFileBar, false);
     view_.ShowControl(kStatusLine, false);
     bool update = mode_ == RunMode::kUpdate;
-    view_.SetTitle(texts_(update ? s::kUpdateDoneTitle : s::kRestoreDoneTitle));
-    view_.SetText(kHeading, texts_(s::kCopyComplete));
-    view_.SetText(kExplanation, texts_(update ? s::kUpdateFinishing : s::kRestoreFinishing));
+    view_.SetTitle(LoadString(update ? s::kUpdateDoneTitle : s::kRestoreDoneTitle));
+    view_.SetText(kHeading, LoadString(s::kCopyComplete));
+    view_.SetText(kExplanation, LoadString(update ? s::kUpdateFinishing : s::kRestoreFinishing));
     device_.WarmResetDevice(kWarmResetCleanup);
-    view_.SetText(kFinalButton, texts_(ChangesGeneration() ? s::kNextButton : s::kExitButton));
+    view_.SetText(kFinalButton, LoadString(ChangesGeneration() ? s::kNextButton : s::kExitButton));
     view_.ShowControl(kFinalButton, true);
     view_.EnableControl(kFinalButton, true);
 }
@@ -282,7 +282,7 @@ void UpdateRunController::OnFailed(uint32_t message) {
         device_.ColdResetDevice();
     }
     uint32_t text = message == WM_VERIFY_FAILED ? string_id::kReflashCorrupt : string_id::kCopyIncomplete;
-    view_.MessageBox(texts_(text), texts_(string_id::kCaution), true);
+    view_.MessageBox(LoadString(text), LoadString(string_id::kCaution), true);
     view_.EndPage(2);
 }
 

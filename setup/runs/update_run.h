@@ -12,7 +12,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "formats/device_info.h"
@@ -22,10 +21,6 @@
 #include "setup/runs/worker_slot.h"
 
 namespace nuva {
-
-// Looks a text up in the string table (the language module's, else the
-// built-in one).
-using TextSource = std::function<std::string(uint32_t id)>;
 
 enum class RunMode : int { kRestore = 0, kUpdate = 1 };
 
@@ -60,7 +55,7 @@ int RunUpdateWorker(WorkerContext& context, RunDevice& device, const UpdateWorke
 
 class UpdateRunController {
 public:
-    UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker, TextSource texts, RunMode mode,
+    UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker, RunMode mode,
                         std::string imagePath, const DeviceInfo& deviceInfo);
 
     // The page's initialisation: bars, counters, texts by mode, timer 100.
@@ -97,7 +92,6 @@ private:
     RunView& view_;
     RunDevice& device_;
     WorkerSlot& worker_;
-    TextSource texts_;
     RunMode mode_;
     std::string imagePath_;
     DeviceInfo deviceInfo_;

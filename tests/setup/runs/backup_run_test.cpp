@@ -138,7 +138,7 @@ TEST(BackupRun, PageFlowProgressCompletionAndFailure) {
     RecordingView view;
     ScriptedDevice device;
     device.info = Handheld(4, kMemoryConfigAdvanced);
-    BackupRunController run(view, device, worker, Text, BackupOrigin::kPlainBackup, "/tmp/x.RIS", DeviceInfo{});
+    BackupRunController run(view, device, worker, BackupOrigin::kPlainBackup, "/tmp/x.RIS", DeviceInfo{});
     run.Init();
     EXPECT_EQ(view.title, Text(s::kBackupTitlePlain));
     run.OnTimer(kStartTimer);
@@ -162,7 +162,7 @@ TEST(BackupRun, PageFlowProgressCompletionAndFailure) {
     RecordingView failedView;
     ScriptedDevice failing;
     failing.info = Handheld(3, kMemoryConfigBasic);
-    BackupRunController failed(failedView, failing, worker, Text, BackupOrigin::kBeforeUpdate, "/tmp/y.RIS",
+    BackupRunController failed(failedView, failing, worker, BackupOrigin::kBeforeUpdate, "/tmp/y.RIS",
                                failing.info);
     failed.Init();
     EXPECT_EQ(failedView.title, Text(s::kBackupTitleBeforeUpdate));
@@ -216,14 +216,7 @@ TEST(BackupRun, CompleteDialogRestartsTheHandheldAndWaitsForIt) {
     EXPECT_EQ(noAgent.endResult, 3);
 }
 
-TEST(BackupFile, ProposedNameAndFreeSpaceRule) {
-    std::string format = Text(string_id::kBackupFileNameFormat);
-    EXPECT_EQ(ProposedBackupName(format, Handheld(4, kMemoryConfigAdvanced, 0x0409)), "A03H-04100300EN");
-    EXPECT_EQ(ProposedBackupName(format, Handheld(4, kMemoryConfigBasic, 0x0404)), "A03L-04100300TC");
-    DeviceInfo noCode = Handheld(3, kMemoryConfigAdvanced, 0x0411);
-    noCode.PlatformInfo = 0x03050300;
-    EXPECT_EQ(ProposedBackupName(format, noCode), "A03H-03050300");
-
+TEST(BackupFile, FreeSpaceRule) {
     // 32 MiB in 512-byte sectors, 8 sectors a cluster: 8192 clusters.
     EXPECT_TRUE(EnoughSpaceForBackup(512, 8, 8192));
     EXPECT_FALSE(EnoughSpaceForBackup(512, 8, 8191));

@@ -47,7 +47,7 @@ struct UpdatePage {
     UpdateRunController run;
 
     UpdatePage(RunMode mode, const std::string& image, const DeviceInfo& info)
-        : run(view, device, worker, Text, mode, image, info) {}
+        : run(view, device, worker, mode, image, info) {}
 
     // The preparation and then `ticks` waiting ticks.
     void StartAndWait(int ticks) {
@@ -137,7 +137,7 @@ TEST(UpdateRun, WaitsForTheLinkAndSevenTicksBeforeTheWorker) {
     RecordingView view;
     ScriptedDevice device;
     WorkerSlot failing([](std::function<void()>) { return false; });
-    UpdateRunController run(view, device, failing, Text, RunMode::kUpdate, image, Handheld2003());
+    UpdateRunController run(view, device, failing, RunMode::kUpdate, image, Handheld2003());
     run.Init();
     run.OnTimer(kStartTimer);
     for (int i = 0; i < 7; ++i) {
