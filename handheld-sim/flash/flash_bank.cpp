@@ -108,9 +108,8 @@ struct Chip {
     uint32_t readsLeft = 0;
     Clock::time_point deadline{};
 
-    // The write buffer: `count` words announced, `left` still to come, the
-    // window's first word, and which of its words were loaded.
-    uint32_t count = 0;
+    // The write buffer: words still to come, the window's first word, and
+    // which of its words were loaded.
     uint32_t left = 0;
     uint32_t window = kNoWindow;
     uint16_t loaded = 0;
@@ -441,8 +440,7 @@ struct FlashBank::Impl {
                 } else if (value >= kBufferWords) {
                     SequenceError(c, word, "buffer count above 15", value);
                 } else {
-                    chip.count = value + 1u;
-                    chip.left = chip.count;
+                    chip.left = value + 1u;
                     chip.loaded = 0;
                     chip.window = kNoWindow;
                     chip.mode = ChipMode::kWriteBufferData;

@@ -35,8 +35,9 @@
 // Status register: SR.7 ready; SR.5 erase (or clear-lock) error; SR.4
 // program (or set-lock) error; SR.3 VPP low; SR.1 refused on a locked block.
 // A command sequence error (a second cycle other than the one expected, a
-// count above 15, data outside the window or the block) sets SR.5 and SR.4
-// and leaves the chip in read status. Erase and program on a locked block end
+// count above 15, the count or a data word outside the E8's block, data
+// outside the window) sets SR.5 and SR.4 and leaves the chip in read status;
+// the buffer is dropped. Erase and program on a locked block end
 // at once with SR.1 and SR.5 (erase) or SR.4 (program), cells unchanged.
 //
 // Erase, program and lock operations make the chip busy: every read returns
