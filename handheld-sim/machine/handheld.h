@@ -122,7 +122,8 @@ struct HandheldStatus {
     std::vector<std::u16string> runningPrograms;  // start-up programs whose WinMain runs now
     std::vector<StartupRecord> startup;           // what the last start ran
     std::vector<uint32_t> platformCommands;       // PlatformCommand selectors received since the start
-    int threadPriority = THREAD_PRIORITY_NORMAL;  // last priority a program set
+    int threadPriority = THREAD_PRIORITY_NORMAL;  // last SetThreadPriority of a program
+    int ceThreadPriority = 251;                   // last CeSetThreadPriority of a program
 };
 
 // One write to a platform register block (or the frame buffer's control
@@ -164,6 +165,7 @@ enum class CreateError {
     kCannotRead,   // the image file could not be read
     kStateFolder,  // the state folder could not be created, written or read
     kBadState,     // the state folder's files are damaged or do not fit together
+    kHostRefused,  // the host did not give the memory the handheld's RAM needs
 };
 const char* DescribeCreateError(CreateError error);
 
@@ -276,8 +278,10 @@ public:
 
     // ---- Flash, RAM, registers ----------------------------------------------
     // The flash bank for fault injection and its access log. Do not call it
-    // while a program on the handheld is running flash commands.
+    // while a program on the handheld is running flash commands; WithFlash
+    // runs `body` with the bus held, so that it is safe at any moment.
     FlashBank& Flash();
+    void WithFlash(const std::function<void(FlashBank&)>& body);
     // A copy of `length` flash cells from `offset` (clipped to the flash).
     std::vector<uint8_t> DumpFlash(uint32_t offset, uint32_t length) const;
     uint32_t FlashBytes() const;

@@ -1,0 +1,1377 @@
+#include "handheld-sim/machine/machine.h"
+
+#include <pthread.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "formats/le.h"
+#include "handheld-sim/machine/bus.h"
+#include "handheld-sim/machine/psm_storage.h"
+#include "platform/clock/clock.h"
+#include "platform/wince/nuva_platform.h"
+
+namespace nuva::sim {
+namespace {
+
+thread_local HandheldThread* tCurrent = nullptr;
+
+// What the boot code writes into the cold-start words once RAM holds a
+// started system.
+constexpr uint32_t kColdStartMark = 0x4E555641;  // "NUVA"
+constexpr uint32_t kAdvancedFlashBytes = 48u << 20;
+constexpr uint32_t kBasicFlashBytes = 32u << 20;
+constexpr uint32_t kAdvancedRamBytes = 64u << 20;
+constexpr uint32_t kBasicRamBytes = 32u << 20;
+constexpr uint16_t kWhite = 0xFFFF;
+constexpr uint16_t kBlank = 0x0000;
+constexpr size_t kMaxRegisterWrites = 1u << 16;
+constexpr int kSwShow = 5;
+// The values of E_FAIL and the predefined keys (their macros cast C-style).
+constexpr HRESULT kEFail = static_cast<HRESULT>(0x80004005);
+const HKEY kLocalMachineKey = reinterpret_cast<HKEY>(uintptr_t{0x80000002});
+const HKEY kCurrentUserKey = reinterpret_cast<HKEY>(uintptr_t{0x80000001});
+
+__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+bool EndsWithNoCase(std::u16string_view text, std::u16string_view suffix) {
+    return text.size() >= suffix.size() && SameName(text.substr(text.size() - suffix.size()), suffix);
+}
+
+// "NUVA7INVOKE" is looked for in \Windows with ".dll" added, as LoadLibrary
+// does; a path is taken as it stands.
+std::u16string LibraryPath(std::u16string_view library) {
+    if (library.find(u'\\') != std::u16string_view::npos) {
+        return std::u16string(library);
+    }
+    std::u16string path = u"\\Windows\\" + std::u16string(library);
+    if (library.find(u'.') == std::u16string_view::npos) {
+        path += u".dll";
+    }
+    return path;
+}
+
+bool AsciiName(std::u16string_view name, std::string& out) {
+    out.clear();
+    for (char16_t c : name) {
+        if (c == 0 || c > 0x7E) {
+            return false;
+        }
+        out.push_back(static_cast<char>(c));
+    }
+    return !out.empty();
+}
+
+}  // namespace
+
+HandheldThread* CurrentThread() { return tCurrent; }
+
+Machine::Machine(const FactorySettings& settings, std::string stateDir)
+    : settings_(settings),
+      stateDir_(std::move(stateDir)),
+      flashBytes_(settings.advanced ? kAdvancedFlashBytes : kBasicFlashBytes),
+      ramBytes_(settings.advanced ? kAdvancedRamBytes : kBasicRamBytes),
+      flash_(std::make_unique<FlashBank>(flashBytes_)),
+      ram_(std::make_unique<Ram>(ramBytes_, &ramError_)),
+      frameBuffer_(kFrameBufferBytes, 0),
+      store_(MakeFactoryStore()) {
+    supervisor_ = std::thread([this] { Supervise(); });
+}
+
+Machine::~Machine() {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        shutdown_ = true;
+        stopEpoch_.fetch_add(1);
+        cv_.notify_all();
+    }
+    supervisor_.join();
+    {
+        std::unique_lock<std::mutex> lock(mu_);
+        cv_.wait(lock, [&] { return liveThreads_ == 0; });
+    }
+    for (std::thread& t : programThreads_) {
+        t.join();
+    }
+    programModules_.clear();
+    libraries_.clear();
+    if (!stateDir_.empty()) {
+        std::string detail;
+        if (!SaveState(&detail)) {
+            std::fprintf(stderr, "nuva handheld: the state folder was not saved: %s\n", detail.c_str());
+        }
+    }
+}
+
+bool Machine::Ready(std::string& detail) const {
+    if (!ram_->Valid()) {
+        detail = ramError_;
+        return false;
+    }
+    return true;
+}
+
+CreateError Machine::LoadImage(std::span<const uint8_t> image, std::string& detail) {
+    if (image.size() < kImageHeaderBytes) {
+        detail = Format("the image has %zu bytes, less than its 512-byte header", image.size());
+        return CreateError::kBadImage;
+    }
+    auto contents = image.subspan(kImageHeaderBytes);
+    if (contents.size() > flashBytes_ - kImageFlashOffset) {
+        detail = Format("the image contents (%zu bytes) do not fit the %u MB flash behind offset 0x%X",
+                        contents.size(), flashBytes_ >> 20, kImageFlashOffset);
+        return CreateError::kBadImage;
+    }
+    std::lock_guard<std::mutex> lock(flashMu_);
+    auto cells = flash_->MutableCells();
+    std::fill(cells.begin(), cells.end(), uint8_t{0xFF});
+    std::copy(contents.begin(), contents.end(), cells.begin() + kImageFlashOffset);
+    return CreateError::kNone;
+}
+
+CreateError Machine::LoadState(const StateConfig& config, std::string& detail) {
+    std::vector<uint8_t> flash;
+    std::vector<uint8_t> blob;
+    std::vector<uint8_t> reserved;
+    const std::string folder = stateDir_ + "/";
+    if (!ReadFileWhole(folder + kFlashFile, flashBytes_, flash, detail) ||
+        !ReadFileWhole(folder + kStoreFile, size_t{1} << 30, blob, detail) ||
+        !ReadFileWhole(folder + kReservedRamFile, kReservedBlockBytes, reserved, detail)) {
+        return CreateError::kBadState;
+    }
+    if (flash.size() != flashBytes_) {
+        detail = Format("%s has %zu bytes; a %s handheld has %u bytes of flash", kFlashFile, flash.size(),
+                        settings_.advanced ? "advanced" : "basic", flashBytes_);
+        return CreateError::kBadState;
+    }
+    if (reserved.size() != kReservedBlockBytes) {
+        detail = Format("%s has %zu bytes instead of %u", kReservedRamFile, reserved.size(), kReservedBlockBytes);
+        return CreateError::kBadState;
+    }
+    std::string storeError;
+    if (!LoadStore(blob, *store_, &storeError)) {
+        detail = std::string(kStoreFile) + ": " + storeError;
+        return CreateError::kBadState;
+    }
+    {
+        std::lock_guard<std::mutex> lock(flashMu_);
+        auto cells = flash_->MutableCells();
+        std::copy(flash.begin(), flash.end(), cells.begin());
+    }
+    std::memcpy(ram_->Bytes() + ReservedBlockOffset(), reserved.data(), kReservedBlockBytes);
+    std::lock_guard<std::mutex> lock(mu_);
+    ac_ = config.ac;
+    battery_ = config.battery;
+    return CreateError::kNone;
+}
+
+bool Machine::SaveState(std::string* detail) {
+    if (stateDir_.empty() || !persist_.load()) {
+        return true;
+    }
+    std::lock_guard<std::mutex> saving(saveMu_);
+    StateConfig config;
+    config.settings = settings_;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        config.ac = ac_;
+        config.battery = battery_;
+    }
+    std::string text = FormatStateConfig(config);
+    std::vector<uint8_t> flash;
+    {
+        std::lock_guard<std::mutex> lock(flashMu_);
+        auto cells = flash_->Cells();
+        flash.assign(cells.begin(), cells.end());
+    }
+    std::vector<uint8_t> blob;
+    {
+        std::lock_guard<std::mutex> lock(storeMu_);
+        blob = SaveStore(*store_);
+    }
+    const uint8_t* block = ram_->Bytes() + ReservedBlockOffset();
+    std::vector<uint8_t> reserved(block, block + kReservedBlockBytes);
+    const std::string folder = stateDir_ + "/";
+    std::string error;
+    bool ok = MakeFolder(stateDir_, error) &&
+              WriteFileWhole(folder + kConfigFile,
+                             std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
+                             error) &&
+              WriteFileWhole(folder + kFlashFile, flash, error) && WriteFileWhole(folder + kStoreFile, blob, error) &&
+              WriteFileWhole(folder + kReservedRamFile, reserved, error);
+    if (!ok && detail != nullptr) {
+        *detail = error;
+    }
+    return ok;
+}
+
+// ---- Threads ----------------------------------------------------------------
+
+void Machine::EndThread() { pthread_exit(nullptr); }
+
+std::optional<uint64_t> Machine::ClaimThread(bool requireStarted) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (shutdown_ || (requireStarted && !started_)) {
+        return std::nullopt;
+    }
+    ++liveThreads_;
+    return stopEpoch_.load();
+}
+
+std::thread Machine::StartThread(uint64_t epoch, std::function<void()> body,
+                                 std::shared_ptr<std::atomic<bool>> returned) {
+    return std::thread([this, epoch, body = std::move(body), returned] {
+        HandheldThread self{this, epoch};
+        tCurrent = &self;
+        // Runs whether the body returns or the thread is ended inside it.
+        struct Leave {
+            Machine* machine;
+            ~Leave() {
+                tCurrent = nullptr;
+                machine->ThreadEnded();
+            }
+        } leave{this};
+        body();
+        if (returned) {
+            returned->store(true);
+        }
+    });
+}
+
+void Machine::ThreadEnded() {
+    std::lock_guard<std::mutex> lock(mu_);
+    --liveThreads_;
+    cv_.notify_all();
+}
+
+// ---- Starts -----------------------------------------------------------------
+
+void Machine::PowerOn() {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (poweredOn_ || shutdown_) {
+            return;
+        }
+        poweredOn_ = true;
+        restartPending_ = true;
+        restarting_ = true;
+        ++bootGeneration_;
+        cv_.notify_all();
+    }
+    NotifyLink();
+}
+
+void Machine::Reset(ResetKind kind) {
+    bool off;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        off = !poweredOn_;
+        if (off) {
+            clearRamPending_ = clearRamPending_ || kind == ResetKind::kCold;
+        }
+    }
+    if (off) {
+        PowerOn();
+        return;
+    }
+    RequestRestart(kind == ResetKind::kCold, "reset");
+}
+
+void Machine::RequestRestart(bool clearRam, const char* why) {
+    (void)why;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (shutdown_ || !poweredOn_) {
+            return;
+        }
+        restartPending_ = true;
+        clearRamPending_ = clearRamPending_ || clearRam;
+        restarting_ = true;
+        started_ = false;
+        messageBox_.reset();
+        ++bootGeneration_;
+        stopEpoch_.fetch_add(1);
+        cv_.notify_all();
+    }
+    NotifyLink();
+}
+
+void Machine::RestartFromProgram() {
+    RequestRestart(false, "program");
+    EndThread();
+}
+
+void Machine::Supervise() {
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+        cv_.wait(lock, [&] { return shutdown_ || restartPending_; });
+        if (shutdown_) {
+            return;
+        }
+        bool clearRam = clearRamPending_;
+        restartPending_ = false;
+        clearRamPending_ = false;
+        lock.unlock();
+        RunStart(clearRam);
+        lock.lock();
+    }
+}
+
+void Machine::RunStart(bool clearRam) {
+    // Everything that ran before the restart is gone first.
+    std::vector<std::thread> threads;
+    {
+        std::unique_lock<std::mutex> lock(mu_);
+        cv_.wait(lock, [&] { return liveThreads_ == 0 || shutdown_; });
+        if (shutdown_) {
+            return;
+        }
+        threads.swap(programThreads_);
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    {
+        std::lock_guard<std::mutex> invoke(invokeMu_);
+        libraries_.clear();
+    }
+    programModules_.clear();
+    {
+        std::lock_guard<std::mutex> lock(flashMu_);
+        flash_->Reset();
+    }
+    interruptsMasked_.store(false);
+    {
+        std::lock_guard<std::mutex> lock(ramMu_);
+        ram_->ReleaseAll();
+        if (clearRam) {
+            ram_->Clear();
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(heapMu_);
+        for (auto& [block, size] : heap_) {
+            std::free(reinterpret_cast<void*>(block));
+        }
+        heap_.clear();
+        heapBytes_ = 0;
+    }
+    {
+        std::lock_guard<std::mutex> lock(handlesMu_);
+        handles_.clear();
+        keys_.clear();
+    }
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        messageBox_.reset();
+        running_.clear();
+        crashedReason_.clear();
+        brickedReason_.clear();
+        platformCommands_.clear();
+        romValid_ = false;
+    }
+    if (!stateDir_.empty()) {
+        std::string detail;
+        if (!SaveState(&detail)) {
+            std::fprintf(stderr, "nuva handheld: the state folder was not saved: %s\n", detail.c_str());
+        }
+    }
+    {
+        std::unique_lock<std::mutex> lock(mu_);
+        ScaledWaitFor(cv_, lock, settings_.bootMs, [&] { return shutdown_ || restartPending_; });
+        if (shutdown_ || restartPending_) {
+            return;  // a reset during the boot starts it over
+        }
+    }
+    Boot();
+}
+
+void Machine::Boot() {
+    RomIdentity identity;
+    RomIdentityError romError;
+    {
+        std::lock_guard<std::mutex> lock(flashMu_);
+        auto cells = flash_->Cells();
+        romError = ReadRomIdentity(cells.data() + kImageFlashOffset, cells.size() - kImageFlashOffset, identity);
+    }
+    if (romError != RomIdentityError::kNone) {
+        FillScreen(kBlank);
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            brickedReason_ = std::string("the handheld does not start: ") + DescribeRomIdentityError(romError);
+            started_ = false;
+            restarting_ = false;
+            cv_.notify_all();
+        }
+        NotifyLink();
+        return;
+    }
+    uint32_t block = ReservedBlockOffset();
+    bool cold = RamWord(block + NUVA_COLD_START_WORD_1) == 0 && RamWord(block + NUVA_COLD_START_WORD_2) == 0;
+    if (cold) {
+        std::lock_guard<std::mutex> lock(storeMu_);
+        ResetToFactory(*store_);
+    }
+    SetRamWord(block + NUVA_COLD_START_WORD_1, kColdStartMark);
+    SetRamWord(block + NUVA_COLD_START_WORD_2, kColdStartMark);
+    const Registry& registry = store_->registry;
+    std::u16string drivers(kBuiltInDriversKey);
+    bool usb = registry.KeyExists(RegRoot::kLocalMachine, drivers + u"\\USB") &&
+               registry.KeyExists(RegRoot::kLocalMachine, drivers + u"\\Serial");
+    bool psm = registry.KeyExists(RegRoot::kLocalMachine, kPsmAutoLoadKey);
+    FillScreen(kWhite);
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        rom_ = identity;
+        romValid_ = true;
+        coldStart_ = cold;
+        usbDrivers_ = usb;
+        psmMounted_ = psm;
+        started_ = true;
+        launching_ = true;
+        restarting_ = false;
+        startTime_ = std::chrono::steady_clock::now();
+        sleptMs_.store(0);
+        startup_.clear();
+        threadPriority_ = THREAD_PRIORITY_NORMAL;
+        ceThreadPriority_ = 251;
+        cv_.notify_all();
+    }
+    NotifyLink();
+    StartPrograms();
+}
+
+void Machine::StartPrograms() {
+    struct Launched {
+        Machine* machine;
+        ~Launched() {
+            std::lock_guard<std::mutex> lock(machine->mu_);
+            machine->launching_ = false;
+            machine->cv_.notify_all();
+        }
+    } launched{this};
+    std::vector<EntryInfo> entries;
+    if (store_->files.List(kStartupFolder, &entries) != store_error::kSuccess) {
+        return;
+    }
+    for (const EntryInfo& entry : entries) {
+        if (entry.folder) {
+            continue;
+        }
+        bool shortcut = EndsWithNoCase(entry.name, u".lnk");
+        if (!shortcut && !EndsWithNoCase(entry.name, u".exe")) {
+            continue;
+        }
+        size_t index;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            StartupRecord record;
+            record.name = entry.name;
+            record.outcome = shortcut ? StartupRecord::Outcome::kShortcut : StartupRecord::Outcome::kRunning;
+            startup_.push_back(record);
+            index = startup_.size() - 1;
+            if (!shortcut) {
+                running_.push_back(entry.name);
+            }
+        }
+        if (shortcut) {
+            continue;
+        }
+        std::optional<uint64_t> epoch = ClaimThread(true);
+        if (!epoch) {
+            std::lock_guard<std::mutex> lock(mu_);
+            startup_[index].outcome = StartupRecord::Outcome::kStopped;
+            std::erase(running_, entry.name);
+            return;
+        }
+        std::thread thread = StartThread(*epoch, [this, name = entry.name, index] { RunProgram(name, index); }, {});
+        std::lock_guard<std::mutex> lock(mu_);
+        programThreads_.push_back(std::move(thread));
+    }
+}
+
+void Machine::RunProgram(std::u16string name, size_t index) {
+    // Records how the program ended, also when the thread is ended under it.
+    struct Outcome {
+        Machine* machine;
+        size_t index;
+        std::u16string name;
+        StartupRecord::Outcome outcome = StartupRecord::Outcome::kStopped;
+        int exitCode = 0;
+        std::string detail;
+        ~Outcome() {
+            std::lock_guard<std::mutex> lock(machine->mu_);
+            StartupRecord& record = machine->startup_.at(index);
+            record.outcome = outcome;
+            record.exitCode = exitCode;
+            record.detail = detail;
+            std::erase(machine->running_, name);
+            machine->cv_.notify_all();
+        }
+    } result{this, index, name, StartupRecord::Outcome::kStopped, 0, {}};
+
+    std::u16string path = std::u16string(kStartupFolder) + u"\\" + name;
+    std::vector<uint8_t> bytes;
+    uint32_t error = store_->files.Get(path, &bytes);
+    if (error != store_error::kSuccess) {
+        result.outcome = StartupRecord::Outcome::kLoadFailed;
+        result.detail = Format("cannot read the program file (error %u)", error);
+        return;
+    }
+    auto module = std::make_unique<LoadedModule>();
+    std::string loadError;
+    if (!module->Load(bytes, ToUtf8(name), loadError)) {
+        result.outcome = StartupRecord::Outcome::kLoadFailed;
+        result.detail = "the program does not load: " + loadError;
+        return;
+    }
+    using WinMainFn = int (*)(HINSTANCE, HINSTANCE, LPWSTR, int);
+    auto winMain = reinterpret_cast<WinMainFn>(module->Symbol("WinMain"));
+    if (winMain == nullptr) {
+        result.outcome = StartupRecord::Outcome::kLoadFailed;
+        result.detail = "the program exports no WinMain";
+        return;
+    }
+    HINSTANCE instance = module->Handle();
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        programModules_.push_back(std::move(module));
+    }
+    std::u16string commandLine;
+    int code = winMain(instance, nullptr, commandLine.data(), kSwShow);
+    result.outcome = StartupRecord::Outcome::kReturned;
+    result.exitCode = code;
+}
+
+bool Machine::WaitUntilStarted(std::chrono::milliseconds timeout, uint64_t after) {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait_for(lock, timeout, [&] { return shutdown_ || (poweredOn_ && !restarting_ && bootGeneration_ > after); });
+    return started_ && !restarting_ && bootGeneration_ > after;
+}
+
+bool Machine::WaitUntilIdle(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, timeout,
+                        [&] {
+        return shutdown_ || (!restarting_ && !restartPending_ && !launching_ && running_.empty());
+    });
+}
+
+bool Machine::WaitForRestart(uint64_t generation, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, timeout, [&] { return bootGeneration_ != generation; });
+}
+
+HandheldStatus Machine::Status() const {
+    HandheldStatus s;
+    std::lock_guard<std::mutex> lock(mu_);
+    s.poweredOn = poweredOn_;
+    s.restarting = restarting_;
+    s.started = started_;
+    s.brickedReason = brickedReason_;
+    s.crashedReason = crashedReason_;
+    s.coldStart = coldStart_;
+    s.bootGeneration = bootGeneration_;
+    s.plugged = plugged_;
+    s.linkAvailable = LinkAvailableLocked();
+    s.usbDriversLoaded = usbDrivers_;
+    s.psmMounted = psmMounted_;
+    s.acOnline = ac_;
+    s.batteryPercent = battery_;
+    if (romValid_) {
+        s.rom = {rom_.DateCode, rom_.Version, rom_.OsMajor, rom_.LanguageId};
+    }
+    s.memoryConfig = MemoryConfig();
+    s.interruptsMasked = interruptsMasked_.load();
+    s.messageBox = messageBox_;
+    s.runningPrograms = running_;
+    s.startup = startup_;
+    s.platformCommands = platformCommands_;
+    s.threadPriority = threadPriority_;
+    s.ceThreadPriority = ceThreadPriority_;
+    return s;
+}
+
+// ---- Crashes -----------------------------------------------------------------
+
+void Machine::Crash(std::string reason) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (crashedReason_.empty() && started_) {
+            crashedReason_ = reason;
+            started_ = false;
+            std::fprintf(stderr, "nuva handheld crashed: %s\n", reason.c_str());
+        }
+        stopEpoch_.fetch_add(1);
+        cv_.notify_all();
+    }
+    NotifyLink();
+    EndThread();
+}
+
+void Machine::EnterCore(const HandheldThread& self, const char* name) {
+    CheckRunning(self);
+    int chip = -1;
+    ChipMode mode = ChipMode::kReadArray;
+    {
+        std::lock_guard<std::mutex> lock(flashMu_);
+        if (!flash_->InReadArray()) {
+            for (int c = 0; c < 2 && chip < 0; ++c) {
+                mode = flash_->Mode(c);
+                if (mode != ChipMode::kReadArray) {
+                    chip = c;
+                }
+            }
+            if (chip < 0) {
+                chip = 0;
+                mode = flash_->Mode(0);
+            }
+        }
+    }
+    if (chip >= 0) [[unlikely]] {
+        Crash(Format("core library call %s while flash chip %d is not in read-array mode (%s)", name, chip,
+                     ChipModeName(mode)));
+    }
+}
+
+// ---- Bus -------------------------------------------------------------------
+
+uint32_t Machine::BusRead(uint32_t address, uint32_t width) {
+    if ((address & (width - 1)) != 0) [[unlikely]] {
+        Crash(Format("alignment fault: %u-byte read at 0x%08X", width, address));
+    }
+    BusSlot slot = DecodeBus(address, width, flashBytes_, ramBytes_);
+    switch (slot.target) {
+        case BusTarget::kRam: {
+            const uint8_t* p = ram_->Bytes() + slot.offset;
+            return width == 4 ? LoadLe32(p) : width == 2 ? LoadLe16(p) : p[0];
+        }
+        case BusTarget::kFlash: {
+            std::lock_guard<std::mutex> lock(flashMu_);
+            return width == 4 ? flash_->Read32(slot.offset)
+                              : width == 2 ? flash_->Read16(slot.offset) : flash_->Read8(slot.offset);
+        }
+        case BusTarget::kFrameBuffer: {
+            const uint8_t* p = frameBuffer_.data() + slot.offset;
+            return width == 4 ? LoadLe32(p) : width == 2 ? LoadLe16(p) : p[0];
+        }
+        case BusTarget::kRegisters: {
+            std::lock_guard<std::mutex> lock(regMu_);
+            return registers_.Read(address, static_cast<int>(width));
+        }
+        case BusTarget::kNone:
+            break;
+    }
+    Crash(Format("data abort: %u-byte read at 0x%08X, where nothing answers", width, address));
+}
+
+void Machine::BusWrite(uint32_t address, uint32_t width, uint32_t value) {
+    if ((address & (width - 1)) != 0) [[unlikely]] {
+        Crash(Format("alignment fault: %u-byte write at 0x%08X", width, address));
+    }
+    BusSlot slot = DecodeBus(address, width, flashBytes_, ramBytes_);
+    switch (slot.target) {
+        case BusTarget::kRam: {
+            uint8_t* p = ram_->Bytes() + slot.offset;
+            if (width == 4) {
+                StoreLe32(p, value);
+            } else if (width == 2) {
+                StoreLe16(p, static_cast<uint16_t>(value));
+            } else {
+                p[0] = static_cast<uint8_t>(value);
+            }
+            return;
+        }
+        case BusTarget::kFlash: {
+            if (width == 1) {
+                break;  // the flash has no byte lanes for stores
+            }
+            std::lock_guard<std::mutex> lock(flashMu_);
+            if (width == 4) {
+                flash_->Write32(slot.offset, value);
+            } else {
+                flash_->Write16(slot.offset, static_cast<uint16_t>(value));
+            }
+            return;
+        }
+        case BusTarget::kFrameBuffer: {
+            uint8_t* p = frameBuffer_.data() + slot.offset;
+            if (width == 4) {
+                StoreLe32(p, value);
+            } else if (width == 2) {
+                StoreLe16(p, static_cast<uint16_t>(value));
+            } else {
+                p[0] = static_cast<uint8_t>(value);
+            }
+            return;
+        }
+        case BusTarget::kRegisters: {
+            bool restart;
+            {
+                std::lock_guard<std::mutex> lock(regMu_);
+                restart = registers_.Write(address, static_cast<int>(width), value);
+                registers_.TrimWrites(kMaxRegisterWrites);
+            }
+            if (restart) {
+                RestartFromProgram();
+            }
+            return;
+        }
+        case BusTarget::kNone:
+            break;
+    }
+    if (slot.target == BusTarget::kFlash) {
+        Crash(Format("data abort: byte write at 0x%08X: the flash takes 16- and 32-bit stores only", address));
+    }
+    Crash(Format("data abort: %u-byte write at 0x%08X, where nothing answers", width, address));
+}
+
+void Machine::BusReadBlock(uint32_t address, uint32_t width, void* buffer, uint32_t count) {
+    auto* out = static_cast<uint8_t*>(buffer);
+    uint64_t total = static_cast<uint64_t>(count) * width;
+    if (count == 0) {
+        return;
+    }
+    if ((address & (width - 1)) == 0 && total <= UINT32_MAX) {
+        BusSlot slot = DecodeBus(address, static_cast<uint32_t>(total), flashBytes_, ramBytes_);
+        if (slot.target == BusTarget::kRam) {
+            std::memcpy(out, ram_->Bytes() + slot.offset, total);
+            return;
+        }
+        if (slot.target == BusTarget::kFrameBuffer) {
+            std::memcpy(out, frameBuffer_.data() + slot.offset, total);
+            return;
+        }
+        if (slot.target == BusTarget::kFlash) {
+            std::lock_guard<std::mutex> lock(flashMu_);
+            for (uint32_t i = 0; i < count; ++i) {
+                uint32_t offset = slot.offset + i * width;
+                if (width == 4) {
+                    StoreLe32(out + 4 * i, flash_->Read32(offset));
+                } else {
+                    out[i] = flash_->Read8(offset);
+                }
+            }
+            return;
+        }
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t value = BusRead(address + i * width, width);
+        if (width == 4) {
+            StoreLe32(out + 4 * i, value);
+        } else {
+            out[i] = static_cast<uint8_t>(value);
+        }
+    }
+}
+
+void Machine::BusWriteBlock(uint32_t address, uint32_t width, const void* buffer, uint32_t count) {
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    uint64_t total = static_cast<uint64_t>(count) * width;
+    if (count == 0) {
+        return;
+    }
+    if ((address & (width - 1)) == 0 && total <= UINT32_MAX) {
+        BusSlot slot = DecodeBus(address, static_cast<uint32_t>(total), flashBytes_, ramBytes_);
+        if (slot.target == BusTarget::kRam) {
+            std::memcpy(ram_->Bytes() + slot.offset, in, total);
+            return;
+        }
+        if (slot.target == BusTarget::kFrameBuffer) {
+            std::memcpy(frameBuffer_.data() + slot.offset, in, total);
+            return;
+        }
+        if (slot.target == BusTarget::kFlash && width == 4) {
+            std::lock_guard<std::mutex> lock(flashMu_);
+            for (uint32_t i = 0; i < count; ++i) {
+                flash_->Write32(slot.offset + 4 * i, LoadLe32(in + 4 * i));
+            }
+            return;
+        }
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        BusWrite(address + i * width, width, width == 4 ? LoadLe32(in + 4 * i) : in[i]);
+    }
+}
+
+// ---- Interrupts, time, message boxes ----------------------------------------------
+
+void Machine::SetInterruptsMasked(bool masked) {
+    interruptsMasked_.store(masked);
+    NotifyLink();
+}
+
+void Machine::SleepMs(const HandheldThread& self, uint32_t ms) {
+    if (InterruptsMasked()) {
+        Crash("Sleep with interrupts masked: the handheld never wakes");
+    }
+    std::unique_lock<std::mutex> lock(mu_);
+    bool stopped = ScaledWaitFor(cv_, lock, ms, [&] { return self.epoch != stopEpoch_.load(); });
+    if (stopped) {
+        lock.unlock();
+        EndThread();
+    }
+    lock.unlock();
+    if (ms == 0) {
+        std::this_thread::yield();
+    }
+    sleptMs_.fetch_add(ms);
+}
+
+uint32_t Machine::TickCount() const {
+    double scale = TimeScale();
+    if (scale <= 0.0) {
+        return static_cast<uint32_t>(sleptMs_.load());
+    }
+    std::chrono::steady_clock::time_point start;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        start = startTime_;
+    }
+    auto real = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return static_cast<uint32_t>(static_cast<uint64_t>(real / scale));
+}
+
+int Machine::ShowMessageBox(const HandheldThread& self, std::u16string text, std::u16string caption, uint32_t type) {
+    std::unique_lock<std::mutex> lock(mu_);
+    auto stopped = [&] { return self.epoch != stopEpoch_.load(); };
+    cv_.wait(lock, [&] { return !messageBox_ || stopped(); });
+    if (stopped()) {
+        lock.unlock();
+        EndThread();
+    }
+    messageBox_ = MessageBoxState{std::move(caption), std::move(text), type};
+    uint64_t serial = ++messageBoxSerial_;
+    cv_.notify_all();
+    cv_.wait(lock, [&] { return !messageBox_ || messageBoxSerial_ != serial || stopped(); });
+    if (stopped()) {
+        lock.unlock();
+        EndThread();
+    }
+    return IDOK;
+}
+
+std::optional<MessageBoxState> Machine::MessageBoxUp() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return messageBox_;
+}
+
+bool Machine::PressOk() {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!messageBox_) {
+        return false;
+    }
+    messageBox_.reset();
+    cv_.notify_all();
+    return true;
+}
+
+bool Machine::WaitForMessageBox(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, timeout, [&] { return messageBox_.has_value(); });
+}
+
+void Machine::NoteThreadPriority(int priority, bool ce) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (ce) {
+        ceThreadPriority_ = priority;
+    } else {
+        threadPriority_ = priority;
+    }
+}
+
+void Machine::NotePlatformCommand(uint32_t selector) {
+    std::lock_guard<std::mutex> lock(mu_);
+    platformCommands_.push_back(selector);
+}
+
+// ---- Cable -------------------------------------------------------------------
+
+bool Machine::LinkAvailableLocked() const {
+    return poweredOn_ && started_ && plugged_ && usbDrivers_ && crashedReason_.empty() &&
+           !interruptsMasked_.load();
+}
+
+bool Machine::LinkAvailable() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return LinkAvailableLocked();
+}
+
+uint64_t Machine::LinkGeneration() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return linkGeneration_;
+}
+
+bool Machine::WaitForLinkChange(uint64_t seen, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, timeout, [&] { return linkGeneration_ != seen; });
+}
+
+void Machine::SetLinkListener(std::function<void(bool)> listener) {
+    std::lock_guard<std::mutex> lock(listenerMu_);
+    linkListener_ = std::move(listener);
+}
+
+void Machine::NotifyLink() {
+    // The listener lock is held across the call so that listeners see the
+    // changes in the order they happened.
+    std::lock_guard<std::mutex> listening(listenerMu_);
+    bool now;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        now = LinkAvailableLocked();
+        if (now == linkShown_) {
+            return;
+        }
+        linkShown_ = now;
+        ++linkGeneration_;
+        cv_.notify_all();
+    }
+    if (linkListener_) {
+        linkListener_(now);
+    }
+}
+
+void Machine::Plug(bool plugged) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        plugged_ = plugged;
+    }
+    NotifyLink();
+}
+
+Machine::CachedLibrary* Machine::LoadLibraryFile(const std::u16string& path, std::string& detail,
+                                                 HRESULT& failure) {
+    std::vector<uint8_t> bytes;
+    uint32_t error = store_->files.Get(path, &bytes);
+    if (error != store_error::kSuccess) {
+        failure = kInvokeLibraryNotFound;
+        detail = Format("cannot read %s (error %u)", ToUtf8(path).c_str(), error);
+        return nullptr;
+    }
+    for (auto it = libraries_.begin(); it != libraries_.end(); ++it) {
+        if (SameName((*it)->path, path)) {
+            if ((*it)->bytes == bytes) {
+                return it->get();
+            }
+            libraries_.erase(it);  // the file changed: the new copy is loaded
+            break;
+        }
+    }
+    auto library = std::make_unique<CachedLibrary>();
+    library->path = path;
+    std::string loadError;
+    if (!library->module.Load(bytes, ToUtf8(path), loadError)) {
+        failure = kInvokeBadLibrary;
+        detail = "the library does not load: " + loadError;
+        return nullptr;
+    }
+    using DllMainFn = BOOL (*)(HANDLE, DWORD, LPVOID);
+    if (auto dllMain = reinterpret_cast<DllMainFn>(library->module.Symbol("DllMain"))) {
+        if (!dllMain(library->module.Handle(), DLL_PROCESS_ATTACH, nullptr)) {
+            failure = kInvokeBadLibrary;
+            detail = "the library's DllMain refused to attach";
+            return nullptr;
+        }
+    }
+    library->bytes = std::move(bytes);
+    libraries_.push_back(std::move(library));
+    return libraries_.back().get();
+}
+
+HRESULT Machine::InvokeExport(std::u16string_view library, std::u16string_view function,
+                              std::span<const uint8_t> input, std::vector<uint8_t>& output, std::string* detail) {
+    std::lock_guard<std::mutex> invoke(invokeMu_);
+    output.clear();
+    std::string why;
+    std::string name;
+    if (!AsciiName(function, name) || input.size() > UINT32_MAX) {
+        if (detail != nullptr) {
+            *detail = "the export name is empty or not plain ASCII, or the input is too long";
+        }
+        return kInvokeExportNotFound;
+    }
+    std::optional<uint64_t> epoch = ClaimThread(true);
+    if (!epoch) {
+        if (detail != nullptr) {
+            *detail = "the handheld is not running";
+        }
+        return kInvokeLinkDropped;
+    }
+    HRESULT result = kEFail;
+    std::vector<uint8_t> out;
+    auto returned = std::make_shared<std::atomic<bool>>(false);
+    std::u16string path = LibraryPath(library);
+    std::thread call = StartThread(
+        *epoch,
+        [&] {
+            CachedLibrary* loaded = LoadLibraryFile(path, why, result);
+            if (loaded == nullptr) {
+                return;
+            }
+            auto export_ = reinterpret_cast<PFNRAPIEXTDLL>(loaded->module.Symbol(name.c_str()));
+            if (export_ == nullptr) {
+                result = kInvokeExportNotFound;
+                why = "the library exports no " + name;
+                return;
+            }
+            BYTE* in = nullptr;
+            if (!input.empty()) {
+                in = static_cast<BYTE*>(HeapAlloc(LMEM_FIXED, static_cast<uint32_t>(input.size())));
+                if (in == nullptr) {
+                    result = static_cast<HRESULT>(0x8007000E);  // E_OUTOFMEMORY
+                    why = "no memory for the input block";
+                    return;
+                }
+                std::memcpy(in, input.data(), input.size());
+            }
+            DWORD outBytes = 0;
+            BYTE* outBlock = nullptr;
+            result = export_(static_cast<DWORD>(input.size()), in, &outBytes, &outBlock, nullptr);
+            if (outBlock != nullptr) {
+                std::optional<uint32_t> size = HeapSize(outBlock);
+                if (!size || outBytes > *size) {
+                    Crash(Format("RAPI service: %s returned an output block of %u bytes that LocalAlloc did "
+                                 "not hand out",
+                                 name.c_str(), outBytes));
+                }
+                out.assign(outBlock, outBlock + outBytes);
+                HeapFree(outBlock);
+            }
+        },
+        returned);
+    call.join();
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!returned->load() || stopEpoch_.load() != *epoch) {
+            why = crashedReason_.empty() ? "the handheld restarted during the call"
+                                         : "the handheld crashed during the call: " + crashedReason_;
+            result = kInvokeLinkDropped;
+        }
+    }
+    if (result != kInvokeLinkDropped) {
+        output = std::move(out);
+    }
+    if (detail != nullptr) {
+        *detail = why;
+    }
+    return result;
+}
+
+ProgramEnd Machine::RunAsProgram(const std::function<void()>& body) {
+    std::optional<uint64_t> epoch = ClaimThread(true);
+    if (!epoch) {
+        return ProgramEnd::kStopped;
+    }
+    auto returned = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread = StartThread(*epoch, body, returned);
+    thread.join();
+    return returned->load() ? ProgramEnd::kReturned : ProgramEnd::kStopped;
+}
+
+// ---- Environment and inspection -------------------------------------------------
+
+void Machine::SetAc(bool online) {
+    std::lock_guard<std::mutex> lock(mu_);
+    ac_ = online;
+}
+
+void Machine::SetBattery(std::optional<uint8_t> percent) {
+    std::lock_guard<std::mutex> lock(mu_);
+    battery_ = percent ? std::optional<uint8_t>(std::min<uint8_t>(*percent, 100)) : std::nullopt;
+}
+
+void Machine::PowerStatus(SYSTEM_POWER_STATUS_EX2& out) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    out = SYSTEM_POWER_STATUS_EX2{};
+    out.ACLineStatus = ac_ ? AC_LINE_ONLINE : AC_LINE_OFFLINE;
+    if (battery_) {
+        uint8_t p = *battery_;
+        out.BatteryFlag = static_cast<BYTE>((p > 66 ? 0x01 : p < 5 ? 0x04 : p < 33 ? 0x02 : 0x00) | (ac_ ? 0x08 : 0));
+        out.BatteryLifePercent = p;
+        out.BatteryVoltage = 3600 + 6u * p;
+    } else {
+        out.BatteryFlag = 0xFF;
+        out.BatteryLifePercent = BATTERY_PERCENTAGE_UNKNOWN;
+    }
+    out.BatteryLifeTime = 0xFFFFFFFF;
+    out.BatteryFullLifeTime = 0xFFFFFFFF;
+    out.BackupBatteryFlag = 0x01;
+    out.BackupBatteryLifePercent = 100;
+    out.BackupBatteryLifeTime = 0xFFFFFFFF;
+    out.BackupBatteryFullLifeTime = 0xFFFFFFFF;
+    out.BatteryTemperature = 250;
+    out.BackupBatteryVoltage = 3000;
+    out.BatteryChemistry = 0x04;  // lithium ion
+}
+
+uint32_t Machine::MemoryConfig() const { return settings_.advanced ? NUVA_MEMORY_ADVANCED : NUVA_MEMORY_BASIC; }
+
+RomReport Machine::Rom() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!romValid_) {
+        return {};
+    }
+    return {rom_.DateCode, rom_.Version, rom_.OsMajor, rom_.LanguageId};
+}
+
+uint16_t Machine::Language() const {
+    if (settings_.language != 0) {
+        return settings_.language;
+    }
+    return static_cast<uint16_t>(Rom().languageId);
+}
+
+OSVERSIONINFOW Machine::OsVersion() const {
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    uint32_t major = Rom().osMajor;
+    info.dwMajorVersion = major;
+    // Pocket PC 2002 is Windows CE 3.0, Pocket PC 2003 Windows CE 4.20.
+    info.dwMinorVersion = major == 4 ? 20 : 0;
+    info.dwBuildNumber = major == 4 ? 1081 : major == 3 ? 11171 : 0;
+    info.dwPlatformId = 3;  // VER_PLATFORM_WIN32_CE
+    return info;
+}
+
+std::vector<uint16_t> Machine::Screen() const {
+    std::vector<uint16_t> pixels(kFrameBufferBytes / 2);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = LoadLe16(frameBuffer_.data() + 2 * i);
+    }
+    return pixels;
+}
+
+void Machine::FillScreen(uint16_t colour) {
+    for (size_t i = 0; i < kFrameBufferBytes; i += 2) {
+        StoreLe16(frameBuffer_.data() + i, colour);
+    }
+}
+
+void Machine::WithFlash(const std::function<void(FlashBank&)>& body) {
+    std::lock_guard<std::mutex> lock(flashMu_);
+    body(*flash_);
+}
+
+std::vector<uint8_t> Machine::DumpFlash(uint32_t offset, uint32_t length) const {
+    std::lock_guard<std::mutex> lock(flashMu_);
+    auto cells = flash_->Cells();
+    if (offset >= cells.size()) {
+        return {};
+    }
+    size_t n = std::min<size_t>(length, cells.size() - offset);
+    return std::vector<uint8_t>(cells.begin() + offset, cells.begin() + offset + n);
+}
+
+void Machine::FragmentRam(uint32_t calls) {
+    std::lock_guard<std::mutex> lock(ramMu_);
+    ram_->Fragment(calls);
+}
+
+uint32_t Machine::ReservedBlockOffset() const {
+    return (settings_.advanced ? NUVA_RESERVED_RAM_ADVANCED : NUVA_RESERVED_RAM_BASIC) - NUVA_RAM_UNCACHED;
+}
+
+uint32_t Machine::RamWord(uint32_t offset) const { return LoadLe32(ram_->Bytes() + offset); }
+
+void Machine::SetRamWord(uint32_t offset, uint32_t value) { StoreLe32(ram_->Bytes() + offset, value); }
+
+std::optional<uint32_t> Machine::ReadRamWord(uint32_t kernelAddress) const {
+    BusSlot slot = DecodeBus(kernelAddress, 4, flashBytes_, ramBytes_);
+    if (slot.target != BusTarget::kRam || kernelAddress % 4 != 0) {
+        return std::nullopt;
+    }
+    return RamWord(slot.offset);
+}
+
+std::vector<RegisterWrite> Machine::RegisterWrites() const {
+    std::lock_guard<std::mutex> lock(regMu_);
+    return registers_.Writes();
+}
+
+std::optional<uint32_t> Machine::RegisterValue(uint32_t address) const {
+    std::lock_guard<std::mutex> lock(regMu_);
+    return registers_.Word(address);
+}
+
+PsmError Machine::PutPsmFile(std::u16string_view name, std::span<const uint8_t> data) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!started_ || !psmMounted_) {
+            return PsmError::kNotMounted;
+        }
+    }
+    std::lock_guard<std::mutex> lock(flashMu_);
+    auto cells = flash_->MutableCells();
+    return WritePsm(cells.subspan(kPsmFlashOffset), name, data);
+}
+
+PsmError Machine::ListPsmFiles(std::vector<PsmFile>& files) const {
+    files.clear();
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!started_ || !psmMounted_) {
+            return PsmError::kNotMounted;
+        }
+    }
+    std::lock_guard<std::mutex> lock(flashMu_);
+    return ReadPsm(flash_->Cells().subspan(kPsmFlashOffset), files);
+}
+
+// ---- Heap ----------------------------------------------------------------------
+
+void* Machine::HeapAlloc(uint32_t flags, uint32_t bytes) {
+    if ((flags & ~LMEM_ZEROINIT) != 0) {
+        return nullptr;  // only fixed blocks exist on this platform
+    }
+    // The heap lives in the RAM that the kernel and the reserved top leave.
+    uint64_t limit = ramBytes_ - kKernelLowBytes - kReservedTopBytes;
+    std::lock_guard<std::mutex> lock(heapMu_);
+    if (heapBytes_ + bytes > limit) {
+        return nullptr;
+    }
+    void* block = std::malloc(bytes == 0 ? 1 : bytes);
+    if (block == nullptr) {
+        return nullptr;
+    }
+    // Blocks asked for without LMEM_ZEROINIT hold leftovers, not zeros, so
+    // that code relying on zeros it did not ask for shows itself.
+    std::memset(block, (flags & LMEM_ZEROINIT) != 0 ? 0x00 : 0xCD, bytes);
+    heap_.emplace(reinterpret_cast<uintptr_t>(block), bytes);
+    heapBytes_ += bytes;
+    return block;
+}
+
+bool Machine::HeapFree(void* block) {
+    std::lock_guard<std::mutex> lock(heapMu_);
+    auto it = heap_.find(reinterpret_cast<uintptr_t>(block));
+    if (it == heap_.end()) {
+        return false;
+    }
+    heapBytes_ -= it->second;
+    heap_.erase(it);
+    std::free(block);
+    return true;
+}
+
+std::optional<uint32_t> Machine::HeapSize(const void* block) const {
+    std::lock_guard<std::mutex> lock(heapMu_);
+    auto it = heap_.find(reinterpret_cast<uintptr_t>(block));
+    if (it == heap_.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+bool Machine::Readable(const void* p, uint32_t bytes) const {
+    if (p == nullptr) {
+        return false;
+    }
+    if (bytes == 0) {
+        return true;
+    }
+    auto address = reinterpret_cast<uintptr_t>(p);
+    {
+        std::lock_guard<std::mutex> lock(heapMu_);
+        auto it = heap_.upper_bound(address);
+        if (it != heap_.begin()) {
+            --it;
+            if (address >= it->first && address - it->first <= it->second &&
+                bytes <= it->second - (address - it->first)) {
+                return true;
+            }
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(ramMu_);
+        if (ram_->Committed(p, bytes)) {
+            return true;
+        }
+    }
+    // Anything else: whether the process can read it, asked without touching
+    // it.
+    uint8_t scratch[4096];
+    uintptr_t end = address + bytes;
+    if (end < address) {
+        return false;
+    }
+    for (uintptr_t at = address; at < end;) {
+        size_t n = std::min<uintptr_t>(sizeof scratch, end - at);
+        iovec local{scratch, n};
+        iovec remote{reinterpret_cast<void*>(at), n};
+        if (process_vm_readv(getpid(), &local, 1, &remote, 1, 0) != static_cast<ssize_t>(n)) {
+            return false;
+        }
+        at += n;
+    }
+    return true;
+}
+
+// ---- Handles ---------------------------------------------------------------------
+
+HANDLE Machine::AddHandle(HandleObject object) {
+    std::lock_guard<std::mutex> lock(handlesMu_);
+    uintptr_t handle = nextHandle_;
+    nextHandle_ += 4;
+    handles_.emplace(handle, std::move(object));
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+bool Machine::WithHandle(HANDLE handle, const std::function<void(HandleObject&)>& body) {
+    std::lock_guard<std::mutex> lock(handlesMu_);
+    auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == handles_.end()) {
+        return false;
+    }
+    body(it->second);
+    return true;
+}
+
+bool Machine::CloseHandleObject(HANDLE handle) {
+    std::lock_guard<std::mutex> lock(handlesMu_);
+    return handles_.erase(reinterpret_cast<uintptr_t>(handle)) == 1;
+}
+
+HKEY Machine::AddKey(RegKey key) {
+    std::lock_guard<std::mutex> lock(handlesMu_);
+    uintptr_t handle = nextHandle_;
+    nextHandle_ += 4;
+    keys_.emplace(handle, std::move(key));
+    return reinterpret_cast<HKEY>(handle);
+}
+
+std::optional<RegKey> Machine::Key(HKEY key) {
+    if (key == kLocalMachineKey) {
+        return store_->registry.Root(RegRoot::kLocalMachine);
+    }
+    if (key == kCurrentUserKey) {
+        return store_->registry.Root(RegRoot::kCurrentUser);
+    }
+    std::lock_guard<std::mutex> lock(handlesMu_);
+    auto it = keys_.find(reinterpret_cast<uintptr_t>(key));
+    if (it == keys_.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+bool Machine::CloseKey(HKEY key) {
+    if (key == kLocalMachineKey || key == kCurrentUserKey) {
+        return true;
+    }
+    std::lock_guard<std::mutex> lock(handlesMu_);
+    return keys_.erase(reinterpret_cast<uintptr_t>(key)) == 1;
+}
+
+}  // namespace nuva::sim
