@@ -1,0 +1,145 @@
+// The flasher's flash routines: unlock, block erase, range erase, buffered
+// write and range programming over the two x16 Intel/Sharp chips that share
+// the handheld's 32-bit flash bus, and the hardware restart the flasher ends
+// with.
+//
+// Every command is one 32-bit store carrying the 8-bit code in both 16-bit
+// halves (0x00700070 reads the status of both chips). A status word is ready
+// when bit 7 of both halves is set. Besides the ready bits the routines look
+// at the error bits of both chips (SR.5 erase error, SR.4 program error, SR.1
+// locked block): an operation that ends with any of them set did not do its
+// work, so it fails like a timeout (status cleared, the status kept as the
+// last flash status, the routine's failure code returned) and the caller
+// repeats it. Every routine leaves both chips in read-array mode.
+//
+// Routines in RAM. While the flash is busy the processor cannot fetch code
+// from it, so the four programming routines (BlockErase, EraseRange,
+// BufferedWrite, ProgramRange) run from copies in a RAM area that the
+// hand-over names (FRsvd), and every call of one of them, including their
+// calls of each other, goes to the copy. Host code cannot execute from the
+// emulated handheld's RAM, so the copy is stood in for by a table written
+// into that RAM area through the bus:
+//
+//   +0x00  signature "FLRT" (0x54524C46)
+//   +0x04  erase block size (0x40000)
+//   +0x08  number of routines (4)
+//   +0x0C  zero
+//   +0x10  per routine, in the order above, 16 bytes: entry address (low
+//          word, high word), size of its code in bytes, zero
+//
+// Every call reads the signature and the routine's entry back from RAM
+// through the bus and calls only an entry that is the routine itself; a
+// clobbered table fails the call with kFlashRoutinesDamaged instead of
+// jumping into whatever the RAM now holds.
+#pragma once
+
+#include <cstdint>
+
+#include "reflash/flash_port.h"
+
+namespace nuva::reflash {
+
+inline constexpr uint32_t kFlashBase = 0xA0000000;
+inline constexpr uint32_t kUncachedWindow = 0x20000000;  // ORed in: 0x8... addresses become 0xA...
+inline constexpr uint32_t kEraseBlockBytes = 0x40000;
+inline constexpr uint32_t kEraseBlockShift = 18;
+inline constexpr uint32_t kWriteBufferWords = 16;
+inline constexpr uint32_t kWriteBufferBytes = kWriteBufferWords * 4;
+inline constexpr uint32_t kUnlockAddress = 0xA0040000;  // the second block
+inline constexpr uint32_t kRestartRegisters = 0xA9000000;
+inline constexpr uint32_t kRestartArmOffset = 0x24;
+inline constexpr uint32_t kRestartFireOffset = 0x0C;
+inline constexpr uint32_t kRestartBit = 0x00200000;
+
+namespace flash_command {
+inline constexpr uint32_t kReadArray = 0x00FF00FF;
+inline constexpr uint32_t kReadStatus = 0x00700070;
+inline constexpr uint32_t kClearStatus = 0x00500050;
+inline constexpr uint32_t kEraseSetup = 0x00200020;
+inline constexpr uint32_t kConfirm = 0x00D000D0;
+inline constexpr uint32_t kWriteToBuffer = 0x00E800E8;
+inline constexpr uint32_t kReadIdentifier = 0x00900090;
+inline constexpr uint32_t kLockSetup = 0x00600060;
+}  // namespace flash_command
+
+inline constexpr uint32_t kStatusReady = 0x00800080;
+// SR.5, SR.4 and SR.1 of both chips.
+inline constexpr uint32_t kStatusErrors = 0x00320032;
+
+// Status reads before an operation counts as timed out.
+inline constexpr uint32_t kNominalPollReads = 0x7FFFFFFF;
+inline constexpr uint32_t kNominalUnlockPollReads = 0x0FFFFFFF;
+// The fewest reads a scaled limit allows: far more than any operation of the
+// emulated chips needs once its modelled time has passed.
+inline constexpr uint32_t kMinimumPollReads = 0x100000;
+
+// A poll limit is a modelled duration (the nominal count of reads takes
+// minutes on the handheld), so it follows the clock's scale like every other
+// duration: nominal x scale, never below kMinimumPollReads nor above nominal.
+uint32_t ScaledPollLimit(uint32_t nominal, double scale);
+
+// The routines' result when their table in RAM is not intact.
+inline constexpr uint32_t kFlashRoutinesDamaged = 0xFF;
+
+// Whether a failed operation may be repeated: timeouts and error bits may
+// clear, a damaged routine table does not.
+bool IsRepeatable(uint32_t result);
+
+// What the routine copies work with: the bus, where their table lies, how
+// long they poll, and the last flash status (a variable of the RAM copy on
+// the handheld).
+struct RoutineContext {
+    FlashPort* port;
+    uint32_t area;
+    uint32_t pollLimit;
+    uint32_t lastStatus;
+};
+
+class FlashRoutines {
+public:
+    static constexpr uint32_t kSignature = 0x54524C46;  // "FLRT"
+    static constexpr uint32_t kRoutineCount = 4;
+    static constexpr uint32_t kTableBytes = 0x10 + 16 * kRoutineCount;
+
+    enum Routine : uint32_t { kBlockErase = 0, kEraseRange = 1, kBufferedWrite = 2, kProgramRange = 3 };
+
+    FlashRoutines(FlashPort& port, uint32_t ramArea, uint32_t pollLimit);
+
+    // Copies the routines into the RAM area (writes the table) and reads the
+    // table back; false when RAM did not keep it.
+    bool Copy();
+
+    // Each returns kFlashOk, kFlashEraseTimeout (BlockErase, EraseRange),
+    // kFlashWriteTimeout (BufferedWrite) or kFlashRoutinesDamaged;
+    // ProgramRange returns whichever its erase or writes returned.
+    uint32_t BlockErase(uint32_t block);
+    uint32_t EraseRange(uint32_t address, uint32_t length);
+    uint32_t BufferedWrite(uint32_t address, uint32_t source, uint32_t words);
+    // Erases the blocks of [address, address + length) and programs them from
+    // `source` in whole 64-byte pieces (a length that is not a multiple of 64
+    // takes the rest of the last piece from the bytes after the source range).
+    // With restart 1 and a non-zero register base, pulls the restart line
+    // through that base once everything was programmed.
+    uint32_t ProgramRange(uint32_t address, uint32_t source, uint32_t length, uint32_t restartBase,
+                          uint32_t restart);
+
+    // The status word of the last operation that failed (0 until one did).
+    uint32_t LastStatus() const { return context_.lastStatus; }
+
+private:
+    RoutineContext context_;
+};
+
+// Clears the lock bits of every block when the block at `address` reads as
+// locked. `ok` false means the chips did not finish or reported an error;
+// `status` is then the last status word read.
+struct UnlockResult {
+    bool ok;
+    uint32_t status;
+};
+UnlockResult UnlockFlash(FlashPort& port, uint32_t address, uint32_t pollLimit);
+
+// Restarts the handheld: arms the restart line, then sets its fire bit.
+void RestartLine(FlashPort& port);
+
+}  // namespace nuva::reflash

@@ -1,0 +1,166 @@
+// Reflash: the program the handheld runs from its start-up folder after the
+// restart that ends an update or a restore. Without the desktop it reads the
+// hand-over "\temp\updinfo.ini", checks every image part against its byte
+// sum, shows the waiting screen, sets up the platform, masks interrupts and
+// programs the flash from the parts, ending with a hardware restart into the
+// new system.
+//
+// A hand-over that cannot be used ends in a warm restart, which keeps the
+// file store and with it this program in the start-up folder: the handheld
+// would come back here, show the same message and restart for ever. So the
+// program takes itself out of the start-up folder first; the parts and the
+// user's data stay as they are.
+#include <array>
+#include <cstdint>
+
+#include "formats/update_handoff.h"
+#include "handheld-common/console/screen_console.h"
+#include "platform/clock/clock.h"
+#include "platform/wince/nuva_platform.h"
+#include "platform/wince/wince.h"
+#include "reflash/part_check.h"
+#include "reflash/part_plan.h"
+#include "reflash/programmer.h"
+#include "reflash/wince_bindings.h"
+
+namespace nuva::reflash {
+namespace {
+
+constexpr const char16_t* kHandoffPath = u"\\temp\\updinfo.ini";
+constexpr const char16_t* kStartupCopy = u"\\Windows\\StartUp\\Reflash.exe";
+constexpr const char16_t* kSeriousCaption = u"serious";
+constexpr uint32_t kWaitingScreens = 30;
+constexpr uint32_t kWaitingScreenMs = 2000;
+
+int GiveUpOnHandoff(const char16_t* text) {
+    MessageBoxW(nullptr, text, kSeriousCaption, MB_OK);
+    DeleteFileW(kStartupCopy);
+    KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr);
+    return 0;
+}
+
+// The reserved block's word at `offset`, cleared a byte at a time so that
+// no alignment is assumed.
+void ClearReservedWord(uint32_t block, uint32_t offset) {
+    for (uint32_t i = 0; i < 4; ++i) {
+        WRITE_REGISTER_UCHAR(NUVA_KADDR(UCHAR, block + offset + i), 0);
+    }
+}
+
+const char16_t* VerificationText(PartCheck check) {
+    switch (check) {
+        case PartCheck::kCreateFile:
+            return u"CreateFile() Fail ..\nPlease Cold Reset";
+        case PartCheck::kGetFileSize:
+            return u"GetFileSize() Fail ..\nPlease Cold Reset";
+        case PartCheck::kReadFile:
+            return u"ReadFile() Fail ..\nPlease Cold Reset";
+        default:
+            return u"CheckSum() Fail ..\nPlease Cold Reset";
+    }
+}
+
+// A part that is missing or wrong: the handheld restarts cold, back to its
+// factory files, and the old system runs on.
+int FailVerification(const HandoffFile& handoff, const PartCheckResult& result, ScreenConsole& console) {
+    ClearReservedWord(handoff.absoluate, NUVA_COLD_START_WORD_1);
+    ClearReservedWord(handoff.absoluate, NUVA_COLD_START_WORD_2);
+    MessageBoxW(nullptr, VerificationText(result.check), handoff.records[result.record].PartName.data(), MB_OK);
+    if (result.check == PartCheck::kCreateFile) {
+        console.PutText(kTextColour, "create file failed\n", 19);
+    }
+    KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr);
+    return 0;
+}
+
+void ClearBits(uint32_t address, uint32_t bits) {
+    auto* reg = NUVA_KADDR(ULONG, address);
+    WRITE_REGISTER_ULONG(reg, READ_REGISTER_ULONG(reg) & ~bits);
+}
+
+void SetBits(uint32_t address, uint32_t bits) {
+    auto* reg = NUVA_KADDR(ULONG, address);
+    WRITE_REGISTER_ULONG(reg, READ_REGISTER_ULONG(reg) | bits);
+}
+
+void WriteWord(uint32_t address, uint32_t value) { WRITE_REGISTER_ULONG(NUVA_KADDR(ULONG, address), value); }
+
+// The platform set-up that precedes programming; what each register does is
+// the platform's business, the order is fixed.
+void SetUpPlatform() {
+    ClearBits(0xA9000030, 1u << 4);
+    ClearBits(0xA900003C, 1u << 4);
+    ClearBits(0xA9000030, 1u << 2);
+    ClearBits(0xA900003C, 1u << 2);
+    ClearBits(0xA9000030, 1u << 5);
+    ClearBits(0xA900003C, 1u << 5);
+    WriteWord(0xA9000018, 0x00400000);
+    WriteWord(0xA9000028, 0x00000380);
+    WriteWord(0xA9000024, 0x00080000);
+    ClearBits(0xBE040320, 1u << 3);
+    WriteWord(0xBE04000C, 0);
+    WriteWord(0xA9500000 + 4, 0);
+    ClearBits(0xA9000028, 1u << 28);
+    SetBits(0xA900001C, 1u << 28);
+    SetBits(0xA9000010, 1u << 28);
+}
+
+int RunFlasher() {
+    std::array<uint8_t, kHandoffFileSize> image{};
+    HANDLE file =
+        CreateFileW(kHandoffPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return GiveUpOnHandoff(u"Cann't Get Update Info ..");
+    }
+    DWORD got = 0;
+    BOOL read = ReadFile(file, image.data(), kHandoffFileSize, &got, nullptr);
+    CloseHandle(file);
+    HandoffFile handoff;
+    if (read == FALSE || got != kHandoffFileSize ||
+        ParseHandoffFile(image.data(), image.size(), handoff) != HandoffError::kNone ||
+        CheckHandoffAddresses(handoff).problem != HandoffAddressProblem::kNone) {
+        return GiveUpOnHandoff(u"Cann't Get Update Info(1) ..");
+    }
+
+    ScreenConsole console;
+    WinCeScreen screen(console, handoff.UI);
+    WinCeSystem system(screen);
+    PartCheckResult check = CheckParts(handoff, system);
+    if (check.check == PartCheck::kDoesNotFit) {
+        return GiveUpOnHandoff(u"Cann't Get Update Info(1) ..");
+    }
+    if (check.check != PartCheck::kOk) {
+        return FailVerification(handoff, check, console);
+    }
+
+    ClearReservedWord(handoff.absoluate, 0x324);
+    DWORD selector = NUVA_COMMAND_FLASH_PREPARE;
+    KernelIoControl(IOCTL_NUVA_PLATFORM_COMMAND, &selector, sizeof selector, nullptr, 0, nullptr);
+    WriteWord(handoff.absoluate + 0x40C, 0);
+
+    Sleep(5000);
+    const char* waiting = handoff.RestoreFlag != 0 ? "  Restoring saved ROM image\n" : "          updating...\n";
+    for (uint32_t i = 0; i < kWaitingScreens; ++i) {
+        console.Home();
+        ScreenConsole::ClearFrameBuffer(handoff.UI);
+        console.PutText(kTextColour, "\n\n\n\n\n\n\n\n\n", 9);
+        console.PutText(kTextColour, waiting, 64);
+        Sleep(kWaitingScreenMs);
+    }
+
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    CeSetThreadPriority(GetCurrentThread(), 0);
+    SetUpPlatform();
+    Sleep(500);
+
+    WinCePort port(console);
+    SequenceLimits limits{ScaledPollLimit(kNominalPollReads, TimeScale()),
+                          ScaledPollLimit(kNominalUnlockPollReads, TimeScale())};
+    Programmer programmer(handoff, system, screen, port, limits);
+    return programmer.Run() == SequenceEnd::kRoutinesNotCopied ? 1 : 0;
+}
+
+}  // namespace
+}  // namespace nuva::reflash
+
+extern "C" NUVA_EXPORT int WinMain(HINSTANCE, HINSTANCE, LPWSTR, int) { return nuva::reflash::RunFlasher(); }

@@ -1,0 +1,268 @@
+// The flash routines against the model of the two chips: the commands they
+// send, what they leave in the cells, how they fail and what they report.
+#include "reflash/flash_routines.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "formats/result_codes.h"
+#include "model_handheld.h"
+
+namespace nuva::reflash {
+namespace {
+
+using sim::BusAccess;
+using sim::FlashFault;
+using test::ModelBus;
+
+constexpr uint32_t kPoll = 1000;
+constexpr uint32_t kSource = 0x84200000;  // buffer 0 in the model's RAM
+
+std::vector<BusAccess> Writes(const std::vector<BusAccess>& log, uint32_t value) {
+    std::vector<BusAccess> out;
+    std::copy_if(log.begin(), log.end(), std::back_inserter(out),
+                 [value](const BusAccess& a) { return a.write && a.value == value; });
+    return out;
+}
+
+class FlashRoutinesTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(routines.Copy()); }
+    void TearDown() override {
+        EXPECT_TRUE(bus.faults.empty()) << bus.faults.front();
+        EXPECT_TRUE(bus.Bank().InReadArray());
+    }
+
+    void FillSource(uint32_t bytes, uint32_t seed) {
+        source = test::PartBytes(bytes, seed);
+        for (uint32_t i = 0; i < bytes; i += 4) {
+            bus.SetRamWord(kSource + i, source[i] | source[i + 1] << 8 | source[i + 2] << 16 |
+                                            static_cast<uint32_t>(source[i + 3]) << 24);
+        }
+    }
+
+    ModelBus bus;
+    FlashRoutines routines{bus, test::kRoutineArea, kPoll};
+    std::vector<uint8_t> source;
+};
+
+TEST_F(FlashRoutinesTest, EraseRangeErasesWholeBlocksFromTheBlockHoldingTheStart) {
+    auto cells = bus.Bank().MutableCells();
+    std::fill(cells.begin(), cells.end(), 0x00);
+    bus.Bank().EnableLog(true);
+
+    // 3 MB from the second block: blocks 1 to 12.
+    EXPECT_EQ(routines.EraseRange(0xA0040000, 0x300000), kFlashOk);
+    auto erases = Writes(bus.Bank().TakeLog(), flash_command::kEraseSetup);
+    ASSERT_EQ(erases.size(), 12u);
+    for (size_t i = 0; i < erases.size(); ++i) {
+        EXPECT_EQ(erases[i].offset, (i + 1) * kEraseBlockBytes);
+    }
+    EXPECT_EQ(cells[0x3FFFF], 0x00);
+    EXPECT_TRUE(std::all_of(cells.begin() + 0x40000, cells.begin() + 0x340000, [](uint8_t b) { return b == 0xFF; }));
+    EXPECT_EQ(cells[0x340000], 0x00);
+
+    // A range inside one block, given in the cached window, erases that whole block.
+    EXPECT_EQ(routines.EraseRange(0x80380010, 0x20), kFlashOk);
+    auto one = Writes(bus.Bank().TakeLog(), flash_command::kEraseSetup);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].offset, 0x380000u);
+    EXPECT_EQ(cells[0x380000], 0xFF);
+    EXPECT_EQ(cells[0x3BFFFF], 0xFF);
+    EXPECT_EQ(cells[0x3C0000], 0x00);
+}
+
+TEST_F(FlashRoutinesTest, ProgramRangeWritesWhole64BytePiecesAndPullsTheRestartLineOnlyWhenAsked) {
+    FillSource(256, 7);
+    bus.Bank().EnableLog(true);
+    EXPECT_EQ(routines.ProgramRange(0x80040000, kSource, 100, kRestartRegisters, 0), kFlashOk);
+    auto log = bus.Bank().TakeLog();
+    auto buffered = Writes(log, flash_command::kWriteToBuffer);
+    ASSERT_EQ(buffered.size(), 2u);
+    EXPECT_EQ(buffered[0].offset, 0x40000u);
+    EXPECT_EQ(buffered[1].offset, 0x40040u);
+    // The count word of a 16-word write, in both halves.
+    auto counts = Writes(log, 0x000F000F);
+    EXPECT_EQ(counts.size(), 2u);
+    // 128 bytes programmed: the 100 asked for and the 28 source bytes after them.
+    auto cells = bus.Bank().Cells();
+    EXPECT_TRUE(std::equal(source.begin(), source.begin() + 128, cells.begin() + 0x40000));
+    EXPECT_EQ(cells[0x40080], 0xFF);
+    EXPECT_EQ(bus.restarts, 0);
+
+    // Restart flag without a register base: still no restart.
+    EXPECT_EQ(routines.ProgramRange(0xA0080000, kSource, 64, 0, 1), kFlashOk);
+    EXPECT_EQ(bus.restarts, 0);
+    // With both, the line is pulled after the last piece is programmed.
+    EXPECT_EQ(routines.ProgramRange(0xA00C0000, kSource, 64, kRestartRegisters, 1), kFlashOk);
+    EXPECT_EQ(bus.restarts, 1);
+    ASSERT_GE(bus.registerWrites.size(), 2u);
+    EXPECT_EQ(bus.registerWrites[0].address, 0xA9000024u);
+    EXPECT_EQ(bus.registerWrites[0].value, 0x00200000u);
+    EXPECT_EQ(bus.registerWrites[1].address, 0xA900000Cu);
+    EXPECT_NE(bus.registerWrites[1].value & 0x00200000u, 0u);
+    EXPECT_TRUE(std::equal(source.begin(), source.begin() + 64, cells.begin() + 0xC0000));
+}
+
+TEST_F(FlashRoutinesTest, BufferedWriteSendsTheCountOfItsWordsInBothHalves) {
+    FillSource(64, 3);
+    bus.Bank().EnableLog(true);
+    EXPECT_EQ(routines.BufferedWrite(0xA0100000, kSource, 16), kFlashOk);
+    auto log = bus.Bank().TakeLog();
+    ASSERT_GE(log.size(), 2u);
+    auto e8 = std::find_if(log.begin(), log.end(), [](const BusAccess& a) { return a.write; });
+    ASSERT_NE(e8, log.end());
+    EXPECT_EQ(e8->value, flash_command::kWriteToBuffer);
+    auto count = std::find_if(e8 + 1, log.end(), [](const BusAccess& a) { return a.write; });
+    ASSERT_NE(count, log.end());
+    EXPECT_EQ(count->value, 0x000F000Fu);
+
+    EXPECT_EQ(routines.BufferedWrite(0xA0100040, kSource, 4), kFlashOk);
+    EXPECT_EQ(Writes(bus.Bank().TakeLog(), 0x00030003).size(), 1u);
+    // Counts the chips cannot take are refused before anything is sent.
+    EXPECT_EQ(routines.BufferedWrite(0xA0100080, kSource, 17), kFlashWriteTimeout);
+    EXPECT_EQ(routines.BufferedWrite(0xA0100080, kSource, 0), kFlashWriteTimeout);
+    EXPECT_TRUE(bus.Bank().TakeLog().empty());
+}
+
+TEST_F(FlashRoutinesTest, UnlockSendsNothingToUnlockedFlashAndClearsLockBitsOtherwise) {
+    bus.Bank().EnableLog(true);
+    UnlockResult open = UnlockFlash(bus, kUnlockAddress, kPoll);
+    EXPECT_TRUE(open.ok);
+    auto log = bus.Bank().TakeLog();
+    EXPECT_TRUE(Writes(log, flash_command::kLockSetup).empty());
+    EXPECT_EQ(Writes(log, flash_command::kReadIdentifier).size(), 1u);
+    EXPECT_EQ(Writes(log, flash_command::kReadIdentifier)[0].offset, 0x40008u);
+
+    bus.Bank().SetBlockLocked(1, true);
+    bus.Bank().SetBlockLocked(20, true);
+    UnlockResult locked = UnlockFlash(bus, kUnlockAddress, kPoll);
+    EXPECT_TRUE(locked.ok);
+    EXPECT_EQ(Writes(bus.Bank().TakeLog(), flash_command::kLockSetup).size(), 1u);
+    EXPECT_FALSE(bus.Bank().BlockLocked(1));
+    EXPECT_FALSE(bus.Bank().BlockLocked(20));
+}
+
+TEST_F(FlashRoutinesTest, UnlockThatNeverFinishesFailsEvenThoughItsStatusReadsZero) {
+    bus.Bank().SetBlockLocked(1, true);
+    FlashFault busy;
+    busy.kind = FlashFault::Kind::kBusyForever;
+    bus.Bank().InjectFault(busy);
+    UnlockResult result = UnlockFlash(bus, kUnlockAddress, kPoll);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.status, 0u);  // both chips busy
+    bus.Bank().ClearFaults();
+    bus.Bank().Reset();
+}
+
+TEST_F(FlashRoutinesTest, AnErrorBitOfEitherChipFailsTheOperationLikeATimeout) {
+    FillSource(64, 11);
+    FlashFault fault;
+    fault.kind = FlashFault::Kind::kProgramError;
+    fault.chip = 1;
+    fault.blockFirst = 2;
+    fault.operations = 1;
+    bus.Bank().InjectFault(fault);
+    EXPECT_EQ(routines.BufferedWrite(0xA0080000, kSource, 16), kFlashWriteTimeout);
+    EXPECT_EQ(routines.LastStatus(), 0x00900080u);  // chip 1: ready and SR.4
+    EXPECT_EQ(bus.Bank().Status(1) & 0x3A, 0);      // status cleared
+    // The fault was for one operation: the repetition succeeds.
+    EXPECT_EQ(routines.BufferedWrite(0xA0080000, kSource, 16), kFlashOk);
+    EXPECT_TRUE(std::equal(source.begin(), source.end(), bus.Bank().Cells().begin() + 0x80000));
+
+    fault.kind = FlashFault::Kind::kEraseError;
+    fault.chip = 0;
+    fault.blockFirst = 3;
+    bus.Bank().InjectFault(fault);
+    EXPECT_EQ(routines.EraseRange(0xA0080000, 0x80000), kFlashEraseTimeout);
+    EXPECT_EQ(routines.LastStatus(), 0x008000A0u);  // chip 0: ready and SR.5
+    EXPECT_EQ(bus.marks, "e");
+    EXPECT_EQ(routines.EraseRange(0xA0080000, 0x80000), kFlashOk);
+
+    // A locked block reports SR.1 (with SR.4): refused too.
+    bus.Bank().SetBlockLocked(5, true);
+    EXPECT_EQ(routines.ProgramRange(0xA0140000, kSource, 64, 0, 0), kFlashEraseTimeout);
+    EXPECT_EQ(routines.LastStatus() & 0x00220022u, 0x00220022u);
+}
+
+TEST_F(FlashRoutinesTest, AnOperationSlowerThanThePollBudgetTimesOutAndTheNextAttemptFinishesIt) {
+    FillSource(64, 5);
+    bus.Stall(4, 1, kPoll);
+    EXPECT_EQ(routines.EraseRange(0xA0100000, 0x100), kFlashEraseTimeout);
+    EXPECT_EQ(bus.marks, "e");
+    EXPECT_EQ(routines.LastStatus(), 0u);  // busy: SR.7 clear on both chips
+    EXPECT_EQ(routines.ProgramRange(0xA0100000, kSource, 64, 0, 0), kFlashOk);
+    EXPECT_TRUE(std::equal(source.begin(), source.end(), bus.Bank().Cells().begin() + 0x100000));
+
+    bus.Stall(4, 1, kPoll);
+    EXPECT_EQ(routines.EraseRange(0xA0100000, 0x100), kFlashEraseTimeout);
+    EXPECT_EQ(routines.EraseRange(0xA0100000, 0x100), kFlashOk);
+    bus.Stall(4, 1, kPoll);
+    EXPECT_EQ(routines.BufferedWrite(0xA0100000, kSource, 16), kFlashWriteTimeout);
+    EXPECT_EQ(routines.EraseRange(0xA0100000, 0x100), kFlashOk);
+}
+
+TEST_F(FlashRoutinesTest, AChipThatNeverBecomesReadyTimesOutWithItsMark) {
+    FlashFault fault;
+    fault.kind = FlashFault::Kind::kBusyForever;
+    fault.blockFirst = 6;
+    fault.operations = 1;
+    bus.Bank().InjectFault(fault);
+    EXPECT_EQ(routines.BlockErase(0xA0180000), kFlashEraseTimeout);
+    EXPECT_EQ(bus.marks, "e");
+    // The chips stay busy; the status poll before the next erase times out.
+    EXPECT_EQ(routines.BlockErase(0xA0180000), kFlashEraseTimeout);
+    EXPECT_EQ(bus.marks, "eE");
+    bus.Bank().Reset();
+}
+
+TEST_F(FlashRoutinesTest, ACopyInRamIsCalledOnlyWhileItsTableIsIntact) {
+    // The table: signature, block size, four routines with entry and size.
+    EXPECT_EQ(bus.RamWord(test::kRoutineArea), FlashRoutines::kSignature);
+    EXPECT_EQ(bus.RamWord(test::kRoutineArea + 4), kEraseBlockBytes);
+    EXPECT_EQ(bus.RamWord(test::kRoutineArea + 8), 4u);
+    for (uint32_t r = 0; r < 4; ++r) {
+        uint32_t slot = test::kRoutineArea + 0x10 + 16 * r;
+        EXPECT_NE(bus.RamWord(slot) | bus.RamWord(slot + 4), 0u) << r;
+        EXPECT_GT(bus.RamWord(slot + 8), 16u) << r;
+        EXPECT_LT(bus.RamWord(slot + 8), 0x4000u) << r;
+    }
+
+    bus.Bank().EnableLog(true);
+    // A clobbered entry of BlockErase: EraseRange reaches it and refuses.
+    uint32_t blockEraseEntry = test::kRoutineArea + 0x10;
+    uint32_t kept = bus.RamWord(blockEraseEntry);
+    bus.SetRamWord(blockEraseEntry, kept ^ 0x40);
+    EXPECT_EQ(routines.EraseRange(0xA0040000, 0x40000), kFlashRoutinesDamaged);
+    EXPECT_EQ(routines.ProgramRange(0xA0040000, kSource, 64, 0, 0), kFlashRoutinesDamaged);
+    bus.SetRamWord(blockEraseEntry, kept);
+    // A clobbered signature stops every call.
+    bus.SetRamWord(test::kRoutineArea, 0);
+    EXPECT_EQ(routines.BufferedWrite(0xA0040000, kSource, 16), kFlashRoutinesDamaged);
+    EXPECT_EQ(routines.BlockErase(0xA0040000), kFlashRoutinesDamaged);
+    EXPECT_TRUE(bus.Bank().TakeLog().empty());
+    EXPECT_FALSE(IsRepeatable(kFlashRoutinesDamaged));
+    EXPECT_TRUE(IsRepeatable(kFlashEraseTimeout));
+    EXPECT_TRUE(IsRepeatable(kFlashWriteTimeout));
+}
+
+TEST(FlashRoutinesCopy, FailsWhenRamDoesNotKeepTheTable) {
+    ModelBus bus;
+    // An area outside RAM: the model backs nothing there.
+    FlashRoutines routines(bus, 0x88000000, kPoll);
+    EXPECT_FALSE(routines.Copy());
+}
+
+TEST(PollLimit, FollowsTheClockScaleBetweenAFloorAndTheNominalCount) {
+    EXPECT_EQ(ScaledPollLimit(kNominalPollReads, 1.0), kNominalPollReads);
+    EXPECT_EQ(ScaledPollLimit(kNominalPollReads, 5.0), kNominalPollReads);
+    EXPECT_EQ(ScaledPollLimit(kNominalPollReads, 0.01), 21474836u);
+    EXPECT_EQ(ScaledPollLimit(kNominalPollReads, 0.0), kMinimumPollReads);
+    EXPECT_EQ(ScaledPollLimit(kNominalUnlockPollReads, 0.0001), kMinimumPollReads);
+    EXPECT_EQ(ScaledPollLimit(1000, 0.0), 1000u);
+}
+
+}  // namespace
+}  // namespace nuva::reflash
