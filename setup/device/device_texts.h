@@ -2,6 +2,10 @@
 // pages show it: model class, ROM build date code, OS generation and
 // language. Texts are named by string-table identifier (string_ids.h) so that
 // a language module can replace them.
+//
+// LanguageCodeFor, the two letters a backup header and a backup file name
+// carry for a LANGID, is the command line's code table and lives beside it in
+// setup/frame/settings.h.
 #pragma once
 
 #include <cstdint>

@@ -68,17 +68,6 @@ uint32_t BuildUpdatePlan(const PlanVariant& variant, UpdateHandoff& record) {
     return count;
 }
 
-bool KeepsBuiltInStorage(uint8_t imageOsCode, uint32_t deviceOsMajor) {
-    return imageOsCode == kOsCode2003 ? deviceOsMajor == 4 : deviceOsMajor == 3;
-}
-
-bool ChangesGeneration(uint8_t imageOsCode, uint32_t deviceOsMajor) {
-    // The user is warned exactly when the built-in storage is going to be
-    // erased, so an image of an unknown code counts as Pocket PC 2002 here as
-    // it does in the plan.
-    return !KeepsBuiltInStorage(imageOsCode, deviceOsMajor);
-}
-
 UpdateHandoff PlanImageWrite(const ImageHeader& header, uint32_t deviceOsMajor, PlanMode mode) {
     UpdateHandoff record;
     BuildUpdatePlan(PlanVariantForImage(header), record);

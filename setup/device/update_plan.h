@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "formats/device_info.h"
+#include "formats/generation.h"
 #include "formats/image_header.h"
 #include "formats/update_handoff.h"
 
@@ -54,13 +55,5 @@ enum class PlanMode : uint16_t { kUpdate = 0, kRestore = 1 };
 // family, ROMNAME "2003(%s)" / "2002(%s)" / "(%s)" with the image's ROM name
 // by ImageOsCode 3 / 2 / other, and Status {mode, 1}.
 UpdateHandoff PlanImageWrite(const ImageHeader& header, uint32_t deviceOsMajor, PlanMode mode);
-
-// True when the handheld already runs the OS family an image is for: OS major
-// 4 for a code-3 image, OS major 3 for any other code.
-bool KeepsBuiltInStorage(uint8_t imageOsCode, uint32_t deviceOsMajor);
-
-// True when writing the image moves the handheld between Pocket PC 2002 and
-// 2003 (exactly one of: the image's code is 2, the handheld's OS major is 3).
-bool ChangesGeneration(uint8_t imageOsCode, uint32_t deviceOsMajor);
 
 }  // namespace nuva

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "setup/resources/string_ids.h"
-
 namespace nuva {
 namespace {
 
@@ -29,24 +27,6 @@ TEST(DeviceTexts, LanguageTableServesBothColumns) {
     for (const char* code : {"en", "E", "TC", "SC", "", "ENG"}) {
         EXPECT_EQ(LanguageRowForCode(code), nullptr) << code;
     }
-}
-
-TEST(DeviceTexts, ClassWordsAndOsTexts) {
-    EXPECT_EQ(ClassWordForMemoryConfig(0x02000200), string_id::kClassAdvanced);
-    EXPECT_EQ(ClassWordForMemoryConfig(0x01000100), string_id::kClassBasic);
-    EXPECT_EQ(ClassWordForMemoryConfig(0), 0u);
-    EXPECT_EQ(ClassWordForMemoryConfig(0x02000100), 0u);
-    EXPECT_EQ(ClassWordForModelByte(0x40), string_id::kClassAdvanced);
-    EXPECT_EQ(ClassWordForModelByte(0x20), string_id::kClassBasic);
-    EXPECT_EQ(ClassWordForModelByte(0x30), 0u);
-
-    EXPECT_EQ(OsTextForMajorVersion(3), 144u);
-    EXPECT_EQ(OsTextForMajorVersion(4), 145u);
-    EXPECT_EQ(OsTextForMajorVersion(5), 147u);
-    EXPECT_EQ(OsTextForImageCode(0), 144u);  // early images of unknown length
-    EXPECT_EQ(OsTextForImageCode(2), 144u);
-    EXPECT_EQ(OsTextForImageCode(3), 145u);
-    EXPECT_EQ(OsTextForImageCode(4), 147u);
 }
 
 TEST(DeviceTexts, DateCodesPrintAndOrder) {
