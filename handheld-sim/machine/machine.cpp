@@ -269,7 +269,6 @@ void Machine::PowerOn() {
         ++bootGeneration_;
         cv_.notify_all();
     }
-    NotifyLink();
 }
 
 void Machine::Reset(ResetKind kind) {
@@ -285,11 +284,10 @@ void Machine::Reset(ResetKind kind) {
         PowerOn();
         return;
     }
-    RequestRestart(kind == ResetKind::kCold, "reset");
+    RequestRestart(kind == ResetKind::kCold);
 }
 
-void Machine::RequestRestart(bool clearRam, const char* why) {
-    (void)why;
+void Machine::RequestRestart(bool clearRam) {
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (shutdown_ || !poweredOn_) {
@@ -302,13 +300,14 @@ void Machine::RequestRestart(bool clearRam, const char* why) {
         messageBox_.reset();
         ++bootGeneration_;
         stopEpoch_.fetch_add(1);
+        NoteLinkLocked();
         cv_.notify_all();
     }
     NotifyLink();
 }
 
 void Machine::RestartFromProgram() {
-    RequestRestart(false, "program");
+    RequestRestart(false);
     EndThread();
 }
 
@@ -412,6 +411,7 @@ void Machine::Boot() {
             brickedReason_ = std::string("the handheld does not start: ") + DescribeRomIdentityError(romError);
             started_ = false;
             restarting_ = false;
+            NoteLinkLocked();
             cv_.notify_all();
         }
         NotifyLink();
@@ -446,6 +446,7 @@ void Machine::Boot() {
         startup_.clear();
         threadPriority_ = THREAD_PRIORITY_NORMAL;
         ceThreadPriority_ = 251;
+        NoteLinkLocked();
         cv_.notify_all();
     }
     NotifyLink();
@@ -584,7 +585,7 @@ HandheldStatus Machine::Status() const {
     s.coldStart = coldStart_;
     s.bootGeneration = bootGeneration_;
     s.plugged = plugged_;
-    s.linkAvailable = LinkAvailableLocked();
+    s.linkAvailable = linkShown_;
     s.usbDriversLoaded = usbDrivers_;
     s.psmMounted = psmMounted_;
     s.acOnline = ac_;
@@ -614,6 +615,7 @@ void Machine::Crash(std::string reason) {
             std::fprintf(stderr, "nuva handheld crashed: %s\n", reason.c_str());
         }
         stopEpoch_.fetch_add(1);
+        NoteLinkLocked();
         cv_.notify_all();
     }
     NotifyLink();
@@ -808,7 +810,11 @@ void Machine::BusWriteBlock(uint32_t address, uint32_t width, const void* buffer
 // ---- Interrupts, time, message boxes ----------------------------------------------
 
 void Machine::SetInterruptsMasked(bool masked) {
-    interruptsMasked_.store(masked);
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        interruptsMasked_.store(masked);
+        NoteLinkLocked();
+    }
     NotifyLink();
 }
 
@@ -905,7 +911,7 @@ bool Machine::LinkAvailableLocked() const {
 
 bool Machine::LinkAvailable() const {
     std::lock_guard<std::mutex> lock(mu_);
-    return LinkAvailableLocked();
+    return linkShown_;
 }
 
 uint64_t Machine::LinkGeneration() const {
@@ -923,23 +929,34 @@ void Machine::SetLinkListener(std::function<void(bool)> listener) {
     linkListener_ = std::move(listener);
 }
 
-void Machine::NotifyLink() {
-    // The listener lock is held across the call so that listeners see the
-    // changes in the order they happened.
-    std::lock_guard<std::mutex> listening(listenerMu_);
-    bool now;
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        now = LinkAvailableLocked();
-        if (now == linkShown_) {
-            return;
-        }
+void Machine::NoteLinkLocked() {
+    bool now = LinkAvailableLocked();
+    if (now != linkShown_) {
         linkShown_ = now;
         ++linkGeneration_;
+        linkEvents_.push_back(now);
         cv_.notify_all();
     }
-    if (linkListener_) {
-        linkListener_(now);
+}
+
+void Machine::NotifyLink() {
+    // The listener lock is held while the changes are handed over, so that
+    // the listener sees them in the order they happened.
+    std::lock_guard<std::mutex> listening(listenerMu_);
+    for (;;) {
+        std::vector<bool> events;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            events.swap(linkEvents_);
+        }
+        if (events.empty()) {
+            return;
+        }
+        for (bool available : events) {
+            if (linkListener_) {
+                linkListener_(available);
+            }
+        }
     }
 }
 
@@ -947,6 +964,7 @@ void Machine::Plug(bool plugged) {
     {
         std::lock_guard<std::mutex> lock(mu_);
         plugged_ = plugged;
+        NoteLinkLocked();
     }
     NotifyLink();
 }

@@ -191,7 +191,11 @@ private:
     void Boot();
     void StartPrograms();
     void RunProgram(std::u16string name, size_t record);
-    void RequestRestart(bool clearRam, const char* why);
+    void RequestRestart(bool clearRam);
+    // Under mu_, after every change of what the link depends on: records a
+    // change of LinkAvailable() for the listener.
+    void NoteLinkLocked();
+    // Without mu_: hands the recorded changes to the listener, in order.
     void NotifyLink();
     bool LinkAvailableLocked() const;
     // Counts a handheld thread about to start and gives its stop epoch; none
@@ -256,7 +260,8 @@ private:
     int threadPriority_ = THREAD_PRIORITY_NORMAL;
     int ceThreadPriority_ = 251;
     uint64_t linkGeneration_ = 0;
-    bool linkShown_ = false;  // LinkAvailable() as last announced
+    bool linkShown_ = false;  // LinkAvailable() as last recorded
+    std::vector<bool> linkEvents_;  // recorded changes not yet handed to the listener
     std::function<void(bool)> linkListener_;
     std::mutex listenerMu_;
     size_t liveThreads_ = 0;

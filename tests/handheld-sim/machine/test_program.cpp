@@ -25,6 +25,12 @@ namespace {
 
 constexpr DWORD kReservedBlock = NUVA_RESERVED_RAM_ADVANCED;
 
+// NUVA_KADDR without its C-style casts.
+template <class T>
+volatile T* Kaddr(uint32_t address) {
+    return reinterpret_cast<volatile T*>(uintptr_t{address});
+}
+
 void Widen(const char* text, size_t length, WCHAR* out) {
     for (size_t i = 0; i < length; ++i) {
         out[i] = static_cast<WCHAR>(static_cast<unsigned char>(text[i]));
@@ -82,7 +88,7 @@ extern "C" NUVA_EXPORT int WinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         } else if (std::strcmp(line, "fill") == 0 && argument != nullptr) {
             auto colour = static_cast<USHORT>(std::strtoul(argument, nullptr, 16));
             for (DWORD i = 0; i < NUVA_SCREEN_WIDTH * NUVA_SCREEN_HEIGHT; ++i) {
-                WRITE_REGISTER_USHORT(NUVA_KADDR(USHORT, NUVA_FRAME_BUFFER + 2 * i), colour);
+                WRITE_REGISTER_USHORT(Kaddr<USHORT>(NUVA_FRAME_BUFFER + 2 * i), colour);
             }
         } else if (std::strcmp(line, "box") == 0 && argument != nullptr) {
             char* bar = std::strchr(argument, '|');
@@ -95,9 +101,9 @@ extern "C" NUVA_EXPORT int WinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
                 MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONERROR);
             }
         } else if (std::strcmp(line, "restart-line") == 0) {
-            WRITE_REGISTER_ULONG(NUVA_KADDR(ULONG, NUVA_REG_RESTART_ARM), NUVA_RESTART_BIT);
-            ULONG fire = READ_REGISTER_ULONG(NUVA_KADDR(ULONG, NUVA_REG_RESTART_FIRE));
-            WRITE_REGISTER_ULONG(NUVA_KADDR(ULONG, NUVA_REG_RESTART_FIRE), fire | NUVA_RESTART_BIT);
+            WRITE_REGISTER_ULONG(Kaddr<ULONG>(NUVA_REG_RESTART_ARM), NUVA_RESTART_BIT);
+            ULONG fire = READ_REGISTER_ULONG(Kaddr<ULONG>(NUVA_REG_RESTART_FIRE));
+            WRITE_REGISTER_ULONG(Kaddr<ULONG>(NUVA_REG_RESTART_FIRE), fire | NUVA_RESTART_BIT);
             Survived();
         } else if (std::strcmp(line, "reboot") == 0) {
             KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr);
@@ -105,11 +111,11 @@ extern "C" NUVA_EXPORT int WinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         } else if (std::strcmp(line, "cold-words") == 0) {
             for (DWORD offset : {NUVA_COLD_START_WORD_1, NUVA_COLD_START_WORD_2}) {
                 for (DWORD i = 0; i < 4; ++i) {
-                    WRITE_REGISTER_UCHAR(NUVA_KADDR(UCHAR, kReservedBlock + offset + i), 0);
+                    WRITE_REGISTER_UCHAR(Kaddr<UCHAR>(kReservedBlock + offset + i), 0);
                 }
             }
         } else if (std::strcmp(line, "status-mode") == 0) {
-            WRITE_REGISTER_ULONG(NUVA_KADDR(ULONG, NUVA_FLASH_UNCACHED), 0x00700070);
+            WRITE_REGISTER_ULONG(Kaddr<ULONG>(NUVA_FLASH_UNCACHED), 0x00700070);
             GetTickCount();
             Survived();
         } else if (std::strcmp(line, "masked-sleep") == 0) {
