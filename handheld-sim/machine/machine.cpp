@@ -18,7 +18,6 @@
 namespace nuva::sim {
 namespace {
 
-thread_local HandheldThread* tCurrent = nullptr;
 
 // What the boot code writes into the cold-start words once RAM holds a
 // started system.
@@ -75,7 +74,7 @@ bool AsciiName(std::u16string_view name, std::string& out) {
 
 }  // namespace
 
-HandheldThread* CurrentThread() { return tCurrent; }
+thread_local HandheldThread* tCurrentThread = nullptr;
 
 Machine::Machine(const FactorySettings& settings, std::string stateDir)
     : settings_(settings),
@@ -133,7 +132,7 @@ CreateError Machine::LoadImage(std::span<const uint8_t> image, std::string& deta
                         contents.size(), flashBytes_ >> 20, kImageFlashOffset);
         return CreateError::kBadImage;
     }
-    std::lock_guard<std::mutex> lock(flashMu_);
+    std::lock_guard<BusLock> lock(flashMu_);
     auto cells = flash_->MutableCells();
     std::fill(cells.begin(), cells.end(), uint8_t{0xFF});
     std::copy(contents.begin(), contents.end(), cells.begin() + kImageFlashOffset);
@@ -165,7 +164,7 @@ CreateError Machine::LoadState(const StateConfig& config, std::string& detail) {
         return CreateError::kBadState;
     }
     {
-        std::lock_guard<std::mutex> lock(flashMu_);
+        std::lock_guard<BusLock> lock(flashMu_);
         auto cells = flash_->MutableCells();
         std::copy(flash.begin(), flash.end(), cells.begin());
     }
@@ -191,7 +190,7 @@ bool Machine::SaveState(std::string* detail) {
     std::string text = FormatStateConfig(config);
     std::vector<uint8_t> flash;
     {
-        std::lock_guard<std::mutex> lock(flashMu_);
+        std::lock_guard<BusLock> lock(flashMu_);
         auto cells = flash_->Cells();
         flash.assign(cells.begin(), cells.end());
     }
@@ -233,12 +232,12 @@ std::thread Machine::StartThread(uint64_t epoch, std::function<void()> body,
                                  std::shared_ptr<std::atomic<bool>> returned) {
     return std::thread([this, epoch, body = std::move(body), returned] {
         HandheldThread self{this, epoch};
-        tCurrent = &self;
+        tCurrentThread = &self;
         // Runs whether the body returns or the thread is ended inside it.
         struct Leave {
             Machine* machine;
             ~Leave() {
-                tCurrent = nullptr;
+                tCurrentThread = nullptr;
                 machine->ThreadEnded();
             }
         } leave{this};
@@ -347,7 +346,7 @@ void Machine::RunStart(bool clearRam) {
     }
     programModules_.clear();
     {
-        std::lock_guard<std::mutex> lock(flashMu_);
+        std::lock_guard<BusLock> lock(flashMu_);
         flash_->Reset();
     }
     interruptsMasked_.store(false);
@@ -400,7 +399,7 @@ void Machine::Boot() {
     RomIdentity identity;
     RomIdentityError romError;
     {
-        std::lock_guard<std::mutex> lock(flashMu_);
+        std::lock_guard<BusLock> lock(flashMu_);
         auto cells = flash_->Cells();
         romError = ReadRomIdentity(cells.data() + kImageFlashOffset, cells.size() - kImageFlashOffset, identity);
     }
@@ -627,7 +626,7 @@ void Machine::EnterCore(const HandheldThread& self, const char* name) {
     int chip = -1;
     ChipMode mode = ChipMode::kReadArray;
     {
-        std::lock_guard<std::mutex> lock(flashMu_);
+        std::lock_guard<BusLock> lock(flashMu_);
         if (!flash_->InReadArray()) {
             for (int c = 0; c < 2 && chip < 0; ++c) {
                 mode = flash_->Mode(c);
@@ -660,7 +659,7 @@ uint32_t Machine::BusRead(uint32_t address, uint32_t width) {
             return width == 4 ? LoadLe32(p) : width == 2 ? LoadLe16(p) : p[0];
         }
         case BusTarget::kFlash: {
-            std::lock_guard<std::mutex> lock(flashMu_);
+            std::lock_guard<BusLock> lock(flashMu_);
             return width == 4 ? flash_->Read32(slot.offset)
                               : width == 2 ? flash_->Read16(slot.offset) : flash_->Read8(slot.offset);
         }
@@ -699,7 +698,7 @@ void Machine::BusWrite(uint32_t address, uint32_t width, uint32_t value) {
             if (width == 1) {
                 break;  // the flash has no byte lanes for stores
             }
-            std::lock_guard<std::mutex> lock(flashMu_);
+            std::lock_guard<BusLock> lock(flashMu_);
             if (width == 4) {
                 flash_->Write32(slot.offset, value);
             } else {
@@ -756,7 +755,7 @@ void Machine::BusReadBlock(uint32_t address, uint32_t width, void* buffer, uint3
             return;
         }
         if (slot.target == BusTarget::kFlash) {
-            std::lock_guard<std::mutex> lock(flashMu_);
+            std::lock_guard<BusLock> lock(flashMu_);
             for (uint32_t i = 0; i < count; ++i) {
                 uint32_t offset = slot.offset + i * width;
                 if (width == 4) {
@@ -795,7 +794,7 @@ void Machine::BusWriteBlock(uint32_t address, uint32_t width, const void* buffer
             return;
         }
         if (slot.target == BusTarget::kFlash && width == 4) {
-            std::lock_guard<std::mutex> lock(flashMu_);
+            std::lock_guard<BusLock> lock(flashMu_);
             for (uint32_t i = 0; i < count; ++i) {
                 flash_->Write32(slot.offset + 4 * i, LoadLe32(in + 4 * i));
             }
@@ -1178,12 +1177,12 @@ void Machine::FillScreen(uint16_t colour) {
 }
 
 void Machine::WithFlash(const std::function<void(FlashBank&)>& body) {
-    std::lock_guard<std::mutex> lock(flashMu_);
+    std::lock_guard<BusLock> lock(flashMu_);
     body(*flash_);
 }
 
 std::vector<uint8_t> Machine::DumpFlash(uint32_t offset, uint32_t length) const {
-    std::lock_guard<std::mutex> lock(flashMu_);
+    std::lock_guard<BusLock> lock(flashMu_);
     auto cells = flash_->Cells();
     if (offset >= cells.size()) {
         return {};
@@ -1230,7 +1229,7 @@ PsmError Machine::PutPsmFile(std::u16string_view name, std::span<const uint8_t> 
             return PsmError::kNotMounted;
         }
     }
-    std::lock_guard<std::mutex> lock(flashMu_);
+    std::lock_guard<BusLock> lock(flashMu_);
     auto cells = flash_->MutableCells();
     return WritePsm(cells.subspan(kPsmFlashOffset), name, data);
 }
@@ -1243,7 +1242,7 @@ PsmError Machine::ListPsmFiles(std::vector<PsmFile>& files) const {
             return PsmError::kNotMounted;
         }
     }
-    std::lock_guard<std::mutex> lock(flashMu_);
+    std::lock_guard<BusLock> lock(flashMu_);
     return ReadPsm(flash_->Cells().subspan(kPsmFlashOffset), files);
 }
 

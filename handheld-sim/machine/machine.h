@@ -55,8 +55,29 @@ struct HandheldThread {
     uint64_t epoch = 0;
 };
 
-// The calling thread's context, or nullptr outside the handheld.
-HandheldThread* CurrentThread();
+// The calling thread's context, or nullptr outside the handheld. Read on
+// every register access, so it is a plain thread-local of the library's
+// static block.
+extern thread_local HandheldThread* tCurrentThread __attribute__((tls_model("initial-exec")));
+inline HandheldThread* CurrentThread() { return tCurrentThread; }
+
+// The lock of the flash bus. Every flash access of the flasher takes it, and
+// nearly always nobody else holds it, so it spins briefly instead of paying
+// for a full mutex.
+class BusLock {
+public:
+    void lock() {
+        while (held_.exchange(true, std::memory_order_acquire)) {
+            while (held_.load(std::memory_order_relaxed)) {
+                std::this_thread::yield();
+            }
+        }
+    }
+    void unlock() { held_.store(false, std::memory_order_release); }
+
+private:
+    std::atomic<bool> held_{false};
+};
 
 class Machine {
 public:
@@ -220,7 +241,7 @@ private:
     const uint32_t ramBytes_;
 
     std::unique_ptr<FlashBank> flash_;
-    mutable std::mutex flashMu_;
+    mutable BusLock flashMu_;
     std::unique_ptr<Ram> ram_;
     std::string ramError_;
     mutable std::mutex ramMu_;
