@@ -321,6 +321,11 @@ TEST_F(RapiOverCable, UninitEndsAWaitingInitAndLaterCalls) {
     EXPECT_EQ(init.get(), E_FAIL);
     EXPECT_EQ(CeRapiUninit(), E_FAIL) << "nothing left to end";
 
+    // An endpoint off this machine is refused at once, not waited for.
+    setenv("NUVA_LINK", "tcp:10.1.2.3:5679", 1);
+    EXPECT_EQ(Within(10s, [] { return CeRapiInit(); }), E_FAIL);
+    setenv("NUVA_LINK", endpoint_.ToString().c_str(), 1);
+
     device_.SetLink(true);
     Connect();
     EXPECT_EQ(CeRapiUninit(), S_OK);
