@@ -113,9 +113,13 @@ ReceiveResult Channel::Receive(Frame& frame) {
     return ReceiveResult::kFrame;
 }
 
-bool Channel::PeerStirred() const {
+Channel::Stir Channel::PeerStirred() const {
     pollfd fd{fd_.Get(), POLLIN | POLLRDHUP, 0};
-    return poll(&fd, 1, 0) > 0;
+    if (poll(&fd, 1, 0) <= 0) {
+        return Stir::kQuiet;
+    }
+    uint8_t byte = 0;
+    return recv(fd_.Get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0 ? Stir::kSpoke : Stir::kClosed;
 }
 
 void Channel::Shutdown() { shutdown(fd_.Get(), SHUT_RDWR); }

@@ -45,9 +45,10 @@ public:
     bool Send(uint16_t type, uint32_t sequence, std::span<const uint8_t> payload);
     ReceiveResult Receive(Frame& frame);
 
-    // True when the peer has sent something or closed: with no request
-    // outstanding that means the connection is over.
-    bool PeerStirred() const;
+    // Whether the peer has closed or sent something, without waiting: with
+    // no request outstanding either means the connection is over.
+    enum class Stir { kQuiet, kClosed, kSpoke };
+    Stir PeerStirred() const;
 
     // Ends the connection in both directions; callable from any thread while
     // another one sends or receives.

@@ -46,9 +46,15 @@ bool Link::Alive(Connection& connection) {
     }
     // The handheld only ever answers: with nothing asked, anything it sends
     // or a close means the connection is over.
-    if (connection.channel.PeerStirred()) {
-        Fail(connection, "");
-        return false;
+    switch (connection.channel.PeerStirred()) {
+        case cable::Channel::Stir::kQuiet:
+            return true;
+        case cable::Channel::Stir::kClosed:
+            Fail(connection, "");
+            return false;
+        case cable::Channel::Stir::kSpoke:
+            Fail(connection, "refused a frame the handheld sent unasked (out of order)");
+            return false;
     }
     return true;
 }

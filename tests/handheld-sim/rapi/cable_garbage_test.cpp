@@ -262,6 +262,37 @@ TEST_F(CableGarbage, TheDesktopDropsAHandheldThatAnswersNonsenseAndConnectsAgain
     }
 }
 
+TEST_F(CableGarbage, AHandheldThatSpeaksUnaskedIsNoLongerTakenAsConnected) {
+    std::string error;
+    auto listener = cable::Listener::Open(fakeEndpoint_, error);
+    ASSERT_NE(listener, nullptr) << error;
+    std::promise<void> spoke;
+    std::thread fake([&] {
+        std::string refused;
+        cable::Channel channel(listener->Accept(refused), {});
+        cable::Frame frame;
+        if (channel.Receive(frame) != cable::ReceiveResult::kFrame) {
+            return;
+        }
+        channel.Send(cable::AnswerCode(MessageType::kInit), frame.header.sequence,
+                     cable::Encode(cable::InitAnswer{0, 0}));
+        channel.Send(cable::AnswerCode(MessageType::kInit), frame.header.sequence + 1,
+                     cable::Encode(cable::InitAnswer{0, 0}));
+        spoke.set_value();
+        channel.Receive(frame);  // until the desktop closes
+    });
+    UseEndpoint(fakeEndpoint_);
+    ASSERT_EQ(CeRapiInit(), S_OK);
+    spoke.get_future().wait();
+    UseEndpoint(endpoint_);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(CeRapiInit(), S_OK) << "connected anew, not 'already initialised'";
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("unasked"), std::string::npos);
+    fake.join();
+    CEOSVERSIONINFO v{};
+    EXPECT_TRUE(CeGetVersionEx(&v));
+}
+
 TEST_F(CableGarbage, ALinkThatWentAwayUnnoticedIsWaitedForAgain) {
     UseEndpoint(endpoint_);
     ASSERT_EQ(CeRapiInit(), S_OK);

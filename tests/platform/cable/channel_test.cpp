@@ -78,10 +78,14 @@ TEST(CableChannel, FramesCrossWholeAndUntrustedHeadersAreRefusedAndReported) {
 TEST(CableChannel, ClosesBetweenAndInsideFramesAreTold) {
     {
         Pair pair;
-        EXPECT_FALSE(pair.channel->PeerStirred());
+        EXPECT_EQ(pair.channel->PeerStirred(), Channel::Stir::kQuiet);
+        pair.SendRaw({1});
+        EXPECT_EQ(pair.channel->PeerStirred(), Channel::Stir::kSpoke);
         pair.raw = UniqueFd();
-        EXPECT_TRUE(pair.channel->PeerStirred());
+        EXPECT_EQ(pair.channel->PeerStirred(), Channel::Stir::kSpoke) << "what was sent is still there";
         Frame got;
+        EXPECT_EQ(pair.channel->Receive(got), ReceiveResult::kBroken);
+        EXPECT_EQ(pair.channel->PeerStirred(), Channel::Stir::kClosed);
         EXPECT_EQ(pair.channel->Receive(got), ReceiveResult::kClosed);
     }
     {
