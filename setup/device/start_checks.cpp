@@ -1,0 +1,254 @@
+#include "setup/device/start_checks.h"
+
+#include <new>
+
+#include "formats/result_codes.h"
+#include "setup/device/image_catalogue.h"
+#include "setup/frame/link_monitor.h"
+#include "setup/frame/settings.h"
+#include "setup/frame/wizards.h"
+#include "setup/link/agent_calls.h"
+#include "setup/link/desktop_file.h"
+#include "setup/link/transfer.h"
+
+namespace nuva {
+namespace {
+
+using namespace page_result;
+
+// The page tells the user `show` and ends with `result`.
+StartCheckResult& End(StartCheckResult& r, ShowWhat show, int result) {
+    r.show = show;
+    r.endWith = result;
+    return r;
+}
+
+// The page shows ReasonDialog with the one reason `flag` of ReasonFlags set
+// and ends with `result`.
+StartCheckResult& EndWithReason(StartCheckResult& r, bool ReasonFlags::*flag, int mode, int result) {
+    r.reasons.*flag = true;
+    r.mode = mode;
+    return End(r, ShowWhat::kReason, result);
+}
+
+// The page tells the user `show` and stays.
+StartCheckResult& Stay(StartCheckResult& r, ShowWhat show) {
+    r.show = show;
+    r.endWith.reset();
+    return r;
+}
+
+// The handheld's record into the result, when the agent answers. A failed
+// query leaves the result's record empty.
+bool Query(StartCheckDevice& device, StartCheckResult& r) {
+    DeviceInfo info;
+    if (device.QueryDeviceInfo(&info) != kResultOk) {
+        return false;
+    }
+    r.deviceInfo = info;
+    return true;
+}
+
+// A handheld of this model: supported, in one of the two memory classes.
+bool KnownModel(const DeviceInfo& info) {
+    return (info.MemoryConfig == kMemoryConfigAdvanced || info.MemoryConfig == kMemoryConfigBasic) &&
+           info.Supported != 0;
+}
+
+// The image for the handheld's class and its header, as UpdateInfoPage and
+// BackupNoticePage find them. Returns false after ending the page with
+// `failResult`.
+bool ReadUpdateImage(StartCheckDevice& device, StartCheckResult& r, int failResult) {
+    LocatedImage image = device.LocateImage(r.deviceInfo.MemoryConfig == kMemoryConfigAdvanced);
+    if (image.status == ImageLookup::kMissing) {
+        End(r, ShowWhat::kImageMissing, failResult);
+        return false;
+    }
+    if (image.status == ImageLookup::kOutOfMemory) {
+        End(r, ShowWhat::kOutOfMemory, failResult);
+        return false;
+    }
+    if (device.CheckImageFile(image.path, r.header) == 0) {
+        End(r, ShowWhat::kImageCorrupt, failResult);
+        return false;
+    }
+    r.imagePath = std::move(image.path);
+    return true;
+}
+
+}  // namespace
+
+StartCheckResult MainMenuStartCheck(StartCheckDevice& device) {
+    StartCheckResult r;
+    if (device.IsConnected() && device.InstallAgent() == 0) {
+        if (!Query(device, r) || !KnownModel(r.deviceInfo)) {
+            return End(r, ShowWhat::kWrongModel, kCancel);
+        }
+        r.deviceValid = true;
+        LocatedImage image = device.LocateImage(r.deviceInfo.MemoryConfig == kMemoryConfigAdvanced);
+        if (image.status != ImageLookup::kFound) {
+            return End(r, ShowWhat::kImageMissing, kCancel);
+        }
+    }
+    // Asked again: the checks above take time, and the buttons are enabled
+    // only for a handheld that is still there.
+    if (!device.IsConnected()) {
+        return End(r, ShowWhat::kConnectionLost, kConnectionLost);
+    }
+    return r;
+}
+
+StartCheckResult BackupNoticeStartCheck(StartCheckDevice& device) {
+    StartCheckResult r;
+    if (!device.IsConnected()) {
+        return End(r, ShowWhat::kConnectionLost, kConnectionLost);
+    }
+    if (device.InstallAgent() != 0) {
+        return End(r, ShowWhat::kCopyIncomplete, kCheckFailed);
+    }
+    if (!Query(device, r) || r.deviceInfo.Supported != 1) {
+        return End(r, ShowWhat::kWrongModel, kCheckFailed);
+    }
+    r.deviceValid = true;
+    if (!ReadUpdateImage(device, r, kCheckFailed)) {
+        return r;
+    }
+    // A backup file named as the update image carries kind 1.
+    if (r.header.Kind() != 0) {
+        return End(r, ShowWhat::kImageCorrupt, kCheckFailed);
+    }
+    if (r.header.ByteCount() != 0) {
+        uint32_t sum = 0;
+        if (device.SumImageContents(r.imagePath, r.header.ByteCount(), sum) != kResultOk ||
+            sum != r.header.ByteSumField()) {
+            return End(r, ShowWhat::kImageCorrupt, kCheckFailed);
+        }
+    }
+    r.imageValid = true;
+    return r;
+}
+
+StartCheckResult UpdateInfoStartCheck(StartCheckDevice& device, int32_t force) {
+    StartCheckResult r;
+    if (!device.IsConnected()) {
+        return End(r, ShowWhat::kConnectionLost, kConnectionLost);
+    }
+    if (device.InstallAgent() != 0) {
+        return End(r, ShowWhat::kCopyIncomplete, kCheckFailed);
+    }
+    if (!Query(device, r) || !KnownModel(r.deviceInfo)) {
+        return End(r, ShowWhat::kWrongModel, kCheckFailed);
+    }
+    r.deviceValid = true;
+    if (!ReadUpdateImage(device, r, kCheckFailed)) {
+        return r;
+    }
+    r.imageValid = true;
+
+    if (CheckCompatibility(r.header, r.deviceInfo, r.verdict, 1, force == 1 ? 0 : 1, 0) == 0) {
+        return r;
+    }
+    UpdateRefusal refusal = ChooseUpdateRefusal(r.verdict);
+    int result = UpdateRefusalResult(refusal);
+    switch (refusal) {
+        case UpdateRefusal::kImageCorrupt:
+            return End(r, ShowWhat::kImageCorrupt, result);
+        case UpdateRefusal::kReasonLanguage:
+            return EndWithReason(r, &ReasonFlags::language, 0, result);
+        case UpdateRefusal::kReasonDowngrade:
+            return EndWithReason(r, &ReasonFlags::downgrade, 0, result);
+        case UpdateRefusal::kReasonSameRom:
+            return EndWithReason(r, &ReasonFlags::sameRom, 0, result);
+        case UpdateRefusal::kSilent:
+            break;
+    }
+    return End(r, ShowWhat::kNone, result);
+}
+
+StartCheckResult RestoreInfoStartCheck(StartCheckDevice& device, const std::string& backupPath) {
+    StartCheckResult r;
+    if (device.InstallAgent() != 0) {
+        return End(r, ShowWhat::kNone, kCancel);
+    }
+    if (!Query(device, r) || !KnownModel(r.deviceInfo)) {
+        return End(r, ShowWhat::kWrongModel, kCancel);
+    }
+    r.deviceValid = true;
+    if (device.CheckImageFile(backupPath, r.header) == 0) {
+        return End(r, ShowWhat::kImageCorrupt, kCancel);
+    }
+    r.imagePath = backupPath;
+    r.imageValid = true;
+
+    if (CheckCompatibility(r.header, r.deviceInfo, r.verdict, 1, 0, 1) == 0) {
+        return r;
+    }
+    switch (ChooseRestoreRefusal(r.verdict)) {
+        case RestoreRefusal::kImageCorrupt:
+            return End(r, ShowWhat::kImageCorrupt, kCancel);
+        case RestoreRefusal::kReasonLanguage:
+            return EndWithReason(r, &ReasonFlags::language, 0, kCancel);
+        case RestoreRefusal::kReasonSameRom:
+            return EndWithReason(r, &ReasonFlags::sameRom, 1, kCancel);
+        case RestoreRefusal::kReasonOtherDevice:
+            return EndWithReason(r, &ReasonFlags::otherDevice, 2, kCancel);
+        case RestoreRefusal::kSilent:
+            break;
+    }
+    return End(r, ShowWhat::kNone, kCancel);
+}
+
+StartCheckResult BatteryCheck(StartCheckDevice& device, int proceedResult) {
+    StartCheckResult r;
+    if (!Query(device, r)) {
+        return Stay(r, ShowWhat::kQuestionBeep);
+    }
+    r.deviceValid = true;
+    if (!BatteryEnough(r.deviceInfo.BatteryPercent)) {
+        r.reasons.lowBattery = true;
+        r.mode = 0;
+        return Stay(r, ShowWhat::kReason);
+    }
+    r.endWith = proceedResult;
+    return r;
+}
+
+bool LinkStartCheckDevice::IsConnected() {
+    return g_connected.load() == 1;
+}
+
+int32_t LinkStartCheckDevice::InstallAgent() {
+    return nuva::InstallAgent();
+}
+
+uint32_t LinkStartCheckDevice::QueryDeviceInfo(DeviceInfo* out) {
+    return nuva::QueryDeviceInfo(out);
+}
+
+LocatedImage LinkStartCheckDevice::LocateImage(bool highModel) {
+    try {
+        std::optional<std::string> path = FindUpdateImage(g_installDir, highModel);
+        if (!path) {
+            return {ImageLookup::kMissing, {}};
+        }
+        return {ImageLookup::kFound, std::move(*path)};
+    } catch (const std::bad_alloc&) {
+        // The path could not be held: the page says so instead of going on
+        // without an image.
+        return {ImageLookup::kOutOfMemory, {}};
+    }
+}
+
+uint64_t LinkStartCheckDevice::CheckImageFile(const std::string& path, ImageHeader& header) {
+    return nuva::CheckImageFile(path, header);
+}
+
+uint32_t LinkStartCheckDevice::SumImageContents(const std::string& path, uint32_t count, uint32_t& sum) {
+    DesktopFile file = DesktopFile::OpenForReading(path);
+    if (!file.IsOpen() || !file.SeekTo(kImageHeaderSize)) {
+        return kDesktopReadFailed;
+    }
+    return SumFileRange(file, count, sum);
+}
+
+}  // namespace nuva
