@@ -26,5 +26,5 @@ function(nuva_add_test name)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${labels}" ENVIRONMENT "NUVA_TIME_SCALE=0.01;NUVA_BUILD_DIR=${PROJECT_BINARY_DIR}")
+    PROPERTIES LABELS "${labels}" ENVIRONMENT "NUVA_TIME_SCALE=0.01")
 endfunction()
