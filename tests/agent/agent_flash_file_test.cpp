@@ -94,6 +94,19 @@ TEST(AgentReadFlashTest, BasicHandheldHasThirtyTwoMegabytesOfFlash) {
     EXPECT_EQ(handheld.Call(u"FnNUVAReadFlash", FlashRequest(0xA0000000 + 32 * kMB, 16)).result, E_FAIL);
 }
 
+TEST(AgentReadFlashTest, UnknownMemoryConfigurationIsReportedAsZeroAndReadAsThirtyTwoMegabytes) {
+    AgentHandheld handheld;  // an Advanced handheld whose platform does not say so
+    CoreCallLog log({.memoryConfig = true});
+    const DeviceInfo info = handheld.Info();
+    EXPECT_EQ(info.Supported, 1u);
+    EXPECT_EQ(info.MemoryConfig, 0u);
+    EXPECT_EQ(info.RamSizeMB, 0u);
+    EXPECT_EQ(info.FlashSizeMB, 0u);
+    EXPECT_EQ(FlashData(handheld.Call(u"FnNUVAReadFlash", FlashRequest(0xA0000000 + 32 * kMB - 16, 16)), 16),
+              handheld.Device().DumpFlash(32 * kMB - 16, 16));
+    EXPECT_EQ(handheld.Call(u"FnNUVAReadFlash", FlashRequest(0xA0000000 + 32 * kMB, 16)).result, E_FAIL);
+}
+
 std::vector<uint8_t> Pattern(size_t size) {
     std::vector<uint8_t> bytes(size);
     for (size_t i = 0; i < size; ++i) {

@@ -194,7 +194,7 @@ TEST(AgentResetTest, WarmResetWithInputRemovesTheDriverKeysFirst) {
 
 TEST(AgentResetTest, ValuesThatCannotBeDeletedDoNotHoldTheCleanupUp) {
     AgentHandheld handheld;
-    CoreCallLog log(/*failValueDeletions=*/true);
+    CoreCallLog log({.valueDeletions = true});
     handheld.CallAndRestart(u"WarmReset", std::vector<uint8_t>{1, 0, 0, 0});
     // One failed attempt per key and pass at most: eleven keys, two passes.
     const size_t deletions = log.Take().valueDeletions;
@@ -232,6 +232,30 @@ TEST(AgentResetTest, ColdResetMakesTheNextStartCold) {
             EXPECT_FALSE(handheld.FileExists(u"\\TEMP\\gone"));
         }
     }
+}
+
+TEST(AgentResetTest, ColdResetWithoutMemoryConfigurationClearsTheBasicBlock) {
+    // An Advanced handheld whose platform does not tell its memory
+    // configuration: the agent falls back to the Basic block at 0xA5FCE000,
+    // which on this handheld is ordinary RAM, so the start stays warm.
+    constexpr uint32_t kBasicWord1 = 0xA5FCE000 + 0x690;
+    constexpr uint32_t kBasicWord2 = 0xA5FCE000 + 0x70C;
+    AgentHandheld handheld;
+    ASSERT_EQ(handheld.Device().RunAsProgram([&] {
+        WRITE_REGISTER_ULONG(NUVA_KADDR(ULONG, kBasicWord1), 0x11111111);
+        WRITE_REGISTER_ULONG(NUVA_KADDR(ULONG, kBasicWord2), 0x22222222);
+    }),
+              sim::ProgramEnd::kReturned);
+    ASSERT_EQ(handheld.Device().ReadRamWord(kBasicWord1), std::optional<uint32_t>(0x11111111));
+    handheld.PutFile(u"\\TEMP\\kept", std::vector<uint8_t>{1});
+    {
+        CoreCallLog log({.memoryConfig = true});
+        handheld.CallAndRestart(u"ColdReset", WideBlock(u"ALL"));
+    }
+    EXPECT_FALSE(handheld.Device().Status().coldStart);
+    EXPECT_TRUE(handheld.FileExists(u"\\TEMP\\kept"));
+    EXPECT_EQ(handheld.Device().ReadRamWord(kBasicWord1), std::optional<uint32_t>(0));
+    EXPECT_EQ(handheld.Device().ReadRamWord(kBasicWord2), std::optional<uint32_t>(0));
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <mutex>
 #include <stdexcept>
+#include <string_view>
 
+#include "platform/wince/nuva_platform.h"
 #include "platform/wince/wince.h"
 
 namespace nuva::test {
@@ -12,7 +14,7 @@ namespace {
 
 std::mutex g_mu;
 bool g_recording = false;
-bool g_failValueDeletions = false;
+CoreFaults g_faults;
 CoreCalls g_calls;
 
 // The handheld's own definition of a core library function.
@@ -35,24 +37,24 @@ void Record(F&& record) {
 
 }  // namespace
 
-CoreCallLog::CoreCallLog(bool failValueDeletions) {
+CoreCallLog::CoreCallLog(CoreFaults faults) {
     std::lock_guard<std::mutex> lock(g_mu);
     g_calls = {};
     g_recording = true;
-    g_failValueDeletions = failValueDeletions;
+    g_faults = faults;
 }
 
 CoreCallLog::~CoreCallLog() {
     std::lock_guard<std::mutex> lock(g_mu);
     g_recording = false;
-    g_failValueDeletions = false;
+    g_faults = {};
 }
 
 namespace {
 
-bool FailingValueDeletions() {
+CoreFaults ActiveFaults() {
     std::lock_guard<std::mutex> lock(g_mu);
-    return g_failValueDeletions;
+    return g_faults;
 }
 
 }  // namespace
@@ -65,7 +67,7 @@ CoreCalls CoreCallLog::Take() const {
 }  // namespace nuva::test
 
 using nuva::test::CoreCalls;
-using nuva::test::FailingValueDeletions;
+using nuva::test::ActiveFaults;
 using nuva::test::Next;
 using nuva::test::Record;
 
@@ -94,10 +96,29 @@ HLOCAL LocalFree(HLOCAL block) {
 LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
     static const auto next = Next<decltype(&RegDeleteValueW)>("RegDeleteValueW");
     Record([&](CoreCalls& calls) { ++calls.valueDeletions; });
-    if (FailingValueDeletions()) {
+    if (ActiveFaults().valueDeletions) {
         return ERROR_ACCESS_DENIED;
     }
     return next(key, name);
+}
+
+BOOL KernelIoControl(DWORD code, LPVOID in, DWORD inBytes, LPVOID out, DWORD outBytes, LPDWORD returned) {
+    static const auto next = Next<decltype(&KernelIoControl)>("KernelIoControl");
+    if (ActiveFaults().memoryConfig && code == IOCTL_NUVA_PLATFORM_COMMAND) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    return next(code, in, inBytes, out, outBytes, returned);
+}
+
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                   DWORD attributes, HANDLE templateFile) {
+    static const auto next = Next<decltype(&CreateFileW)>("CreateFileW");
+    if (ActiveFaults().memoryConfig && name != nullptr && std::u16string_view(name) == u"PWR1:") {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return next(name, access, share, security, disposition, attributes, templateFile);
 }
 
 }  // extern "C"
