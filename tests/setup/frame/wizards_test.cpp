@@ -59,7 +59,12 @@ class ScriptedPages : public WizardPages {
                                            " option=" + std::to_string(page.backupOption));
         page.deviceDataValid = 0;
         page.imageDataValid = 0;
-        if (a.pageValid) {
+        if (!a.pageValid) {
+            // Checks that failed halfway may leave anything in the fields.
+            page.deviceInfo.PlatformInfo = 0xBAD;
+            page.header.SetByte(header_offset::kOsCode, kOsCode2002);
+            page.imagePath = "/half-read";
+        } else {
             page.deviceInfo = device;
             page.deviceDataValid = 1;
             page.header = image;
@@ -162,6 +167,11 @@ class ScriptedPages : public WizardPages {
 using Script = std::vector<std::pair<std::string, Answer>>;
 using Lines = std::vector<std::string>;
 
+Script Then(Script head, const Script& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
 int UpdateWizard(const Script& script, Lines& shown) {
     ScriptedPages pages(script);
     int result = RunUpdateWizard(pages);
@@ -235,8 +245,8 @@ TEST(UpdateWizard, TakesOnlyWhatThePageVouchesFor) {
                          {"caution", {kOk}},
                          {"update-run", {kOk}}});
     EXPECT_EQ(RunUpdateWizard(pages), 0);
-    // The second showing read nothing: the record of the first stays, the
-    // image path is emptied.
+    // The second showing vouches for nothing: the record and header of the
+    // first stay (no generation notice), the image path is emptied.
     EXPECT_EQ(pages.shown.back(), "update-run mode=1 [] rom=03050300");
 
     // Nothing was ever read: an empty record (OS major 0 is not Pocket PC
@@ -258,7 +268,7 @@ TEST(UpdateWizard, GenerationNotice) {
     };
     for (Case c : {Case{4, kOsCode2003, false}, Case{3, kOsCode2002, false}, Case{4, kOsCode2002, true},
                    Case{3, kOsCode2003, true}}) {
-        SCOPED_TRACE(testing::Message() << "OS major " << c.osMajor << ", image code " << int{c.osCode});
+        SCOPED_TRACE(::testing::Message() << "OS major " << c.osMajor << ", image code " << int{c.osCode});
         Script script = {kNoticeOn, kInfoOnNoBackup};
         if (c.notice) {
             script.push_back({"os-notice", {kOk}});
@@ -349,43 +359,40 @@ TEST(UpdateWizard, BackupStepResults) {
     Lines shown;
     // Caution before the backup.
     Script prefix = {kNoticeOn, {"update-info", {kUpdateInfoNext}}};
-    auto with = [&](Script tail) {
-        Script s = prefix;
-        s.insert(s.end(), tail.begin(), tail.end());
-        return s;
-    };
-    EXPECT_EQ(UpdateWizard(with({{"caution", {kConnectionLost}}}), shown), 4);
-    EXPECT_EQ(UpdateWizard(with({{"caution", {kCheckFailed}}}), shown), 0);
+    EXPECT_EQ(UpdateWizard(Then(prefix, {{"caution", {kConnectionLost}}}), shown), 4);
+    EXPECT_EQ(UpdateWizard(Then(prefix, {{"caution", {kCheckFailed}}}), shown), 0);
     // Cancel: back to the page, which offers the backup again.
-    EXPECT_EQ(UpdateWizard(with({{"caution", {kCancel}},
-                                 {"update-info", {kUpdateInfoNext}},
-                                 {"caution", {kOk}},
-                                 {"backup-required", {kConnectionLost}}}),
+    EXPECT_EQ(UpdateWizard(Then(prefix, {{"caution", {kCancel}},
+                                         {"update-info", {kUpdateInfoNext}},
+                                         {"caution", {kOk}},
+                                         {"backup-required", {kConnectionLost}}}),
                            shown),
               4);
 
     // The backup dialog: Cancel goes back to the page and the choice made
     // on the caution is forgotten, so the caution comes again.
-    EXPECT_EQ(UpdateWizard(with({{"caution", {kOk}},
-                                 {"backup-required", {kCancel}},
-                                 {"update-info", {kUpdateInfoNext, "", 0}},
-                                 {"caution", {kOk}},
-                                 {"update-run", {kOk}}}),
+    EXPECT_EQ(UpdateWizard(Then(prefix, {{"caution", {kOk}},
+                                         {"backup-required", {kCancel}},
+                                         {"update-info", {kUpdateInfoNext, "", 0}},
+                                         {"caution", {kOk}},
+                                         {"update-run", {kOk}}}),
                            shown),
               0);
     EXPECT_EQ(Lines(shown.begin() + 4, shown.end()),
               (Lines{"update-info done=0 option=1", "caution mode=1",
                      "update-run mode=1 [/install/rom-h.nb0] rom=03050300"}));
-    EXPECT_EQ(UpdateWizard(with({{"caution", {kOk}}, {"backup-required", {kCheckFailed}}}), shown), 0);
+    EXPECT_EQ(UpdateWizard(Then(prefix, {{"caution", {kOk}}, {"backup-required", {kCheckFailed}}}), shown),
+              0);
 
     // The backup run: a lost link, or a failure, ends the wizard.
-    EXPECT_EQ(UpdateWizard(with({{"caution", {kOk}},
-                                 {"backup-required", {kOk, "/b.ris"}},
-                                 {"backup-run", {kConnectionLost}}}),
+    EXPECT_EQ(UpdateWizard(Then(prefix, {{"caution", {kOk}},
+                                         {"backup-required", {kOk, "/b.ris"}},
+                                         {"backup-run", {kConnectionLost}}}),
                            shown),
               4);
     EXPECT_EQ(UpdateWizard(
-                  with({{"caution", {kOk}}, {"backup-required", {kOk, "/b.ris"}}, {"backup-run", {kCancel}}}),
+                  Then(prefix,
+                       {{"caution", {kOk}}, {"backup-required", {kOk, "/b.ris"}}, {"backup-run", {kCancel}}}),
                   shown),
               0);
 }
@@ -432,26 +439,21 @@ TEST(BackupRestoreWizard, PlainBackupReturnsToTheChoice) {
 TEST(BackupRestoreWizard, BackupStepResults) {
     Lines shown;
     Script save = {{"choice", {kChoiceSave}}};
-    auto with = [&](Script tail) {
-        Script s = save;
-        s.insert(s.end(), tail.begin(), tail.end());
-        return s;
-    };
-    EXPECT_EQ(BackupRestoreWizard(with({{"confirm", {kCancel}}, {"choice", {kCancel}}}), shown), 1);
-    EXPECT_EQ(BackupRestoreWizard(with({{"confirm", {kConnectionLost}}}), shown), 4);
-    EXPECT_EQ(BackupRestoreWizard(with({{"confirm", {kCheckFailed}}}), shown), 0);
+    EXPECT_EQ(BackupRestoreWizard(Then(save, {{"confirm", {kCancel}}, {"choice", {kCancel}}}), shown), 1);
+    EXPECT_EQ(BackupRestoreWizard(Then(save, {{"confirm", {kConnectionLost}}}), shown), 4);
+    EXPECT_EQ(BackupRestoreWizard(Then(save, {{"confirm", {kCheckFailed}}}), shown), 0);
 
-    Script confirmed = with({{"confirm", {kOk, "/b.ris"}}});
-    auto then = [&](Script tail) {
-        Script s = confirmed;
-        s.insert(s.end(), tail.begin(), tail.end());
-        return s;
-    };
-    EXPECT_EQ(BackupRestoreWizard(then({{"caution", {kCancel}}, {"choice", {kConnectionLost}}}), shown), 4);
-    EXPECT_EQ(BackupRestoreWizard(then({{"caution", {kConnectionLost}}}), shown), 4);
-    EXPECT_EQ(BackupRestoreWizard(then({{"caution", {kCheckFailed}}}), shown), 0);
-    EXPECT_EQ(BackupRestoreWizard(then({{"caution", {kOk}}, {"backup-run", {kConnectionLost}}}), shown), 4);
-    EXPECT_EQ(BackupRestoreWizard(then({{"caution", {kOk}}, {"backup-run", {kCancel}}}), shown), 0);
+    Script confirmed = Then(save, {{"confirm", {kOk, "/b.ris"}}});
+    EXPECT_EQ(
+        BackupRestoreWizard(Then(confirmed, {{"caution", {kCancel}}, {"choice", {kConnectionLost}}}), shown),
+        4);
+    EXPECT_EQ(BackupRestoreWizard(Then(confirmed, {{"caution", {kConnectionLost}}}), shown), 4);
+    EXPECT_EQ(BackupRestoreWizard(Then(confirmed, {{"caution", {kCheckFailed}}}), shown), 0);
+    EXPECT_EQ(
+        BackupRestoreWizard(Then(confirmed, {{"caution", {kOk}}, {"backup-run", {kConnectionLost}}}), shown),
+        4);
+    EXPECT_EQ(BackupRestoreWizard(Then(confirmed, {{"caution", {kOk}}, {"backup-run", {kCancel}}}), shown),
+              0);
 }
 
 TEST(BackupRestoreWizard, RestoreRunsWithTheRecordTheRestorePageRead) {
@@ -469,16 +471,13 @@ TEST(BackupRestoreWizard, RestoreRunsWithTheRecordTheRestorePageRead) {
 TEST(BackupRestoreWizard, RestoreInfoResults) {
     Lines shown;
     Script restore = {{"choice", {kChoiceRestore, "/r.ris"}}};
-    auto with = [&](Script tail) {
-        Script s = restore;
-        s.insert(s.end(), tail.begin(), tail.end());
-        return s;
-    };
-    EXPECT_EQ(
-        BackupRestoreWizard(with({{"restore-info", {kRestoreInfoCancel}}, {"choice", {kCancel}}}), shown), 1);
-    EXPECT_EQ(BackupRestoreWizard(with({{"restore-info", {kCancel}}, {"choice", {kCancel}}}), shown), 1);
-    EXPECT_EQ(BackupRestoreWizard(with({{"restore-info", {kConnectionLost}}}), shown), 4);
-    EXPECT_EQ(BackupRestoreWizard(with({{"restore-info", {kCheckFailed}}}), shown), 0);
+    EXPECT_EQ(BackupRestoreWizard(
+                  Then(restore, {{"restore-info", {kRestoreInfoCancel}}, {"choice", {kCancel}}}), shown),
+              1);
+    EXPECT_EQ(BackupRestoreWizard(Then(restore, {{"restore-info", {kCancel}}, {"choice", {kCancel}}}), shown),
+              1);
+    EXPECT_EQ(BackupRestoreWizard(Then(restore, {{"restore-info", {kConnectionLost}}}), shown), 4);
+    EXPECT_EQ(BackupRestoreWizard(Then(restore, {{"restore-info", {kCheckFailed}}}), shown), 0);
 
     // The restore page is given the file of the latest choice, not the
     // path of an earlier backup.
@@ -495,35 +494,32 @@ TEST(BackupRestoreWizard, RestoreInfoResults) {
 
 TEST(BackupRestoreWizard, RestoreGenerationNoticeAndCaution) {
     Script toNotice = {{"choice", {kChoiceRestore, "/r.ris"}}, {"restore-info", {kRestoreInfoRestore}}};
-    auto with = [&](Script tail) {
-        Script s = toNotice;
-        s.insert(s.end(), tail.begin(), tail.end());
-        return s;
-    };
     // A Pocket PC 2002 backup on a handheld that runs 2003.
     for (int result : {kCancel, kConnectionLost}) {
         ScriptedPages pages(
-            with({{"os-notice", {result}}, {"restore-info", {kRestoreInfoCancel}}, {"choice", {kCancel}}}));
+            Then(toNotice,
+                 {{"os-notice", {result}}, {"restore-info", {kRestoreInfoCancel}}, {"choice", {kCancel}}}));
         pages.backup.SetByte(header_offset::kOsCode, kOsCode2002);
         EXPECT_EQ(RunBackupRestoreWizard(pages), 1);
         EXPECT_EQ(pages.shown[3], "os-notice");
         EXPECT_EQ(pages.shown[4], "restore-info /r.ris");
     }
     {
-        ScriptedPages pages(with({{"os-notice", {kOk}}, {"caution", {kOk}}, {"update-run", {kOk}}}));
+        ScriptedPages pages(
+            Then(toNotice, {{"os-notice", {kOk}}, {"caution", {kOk}}, {"update-run", {kOk}}}));
         pages.backup.SetByte(header_offset::kOsCode, kOsCode2002);
         EXPECT_EQ(RunBackupRestoreWizard(pages), 0);
     }
     {
         // A header that cannot be read brings no notice, whatever it holds.
-        ScriptedPages pages(with({{"caution", {kOk}}, {"update-run", {kOk}}}));
+        ScriptedPages pages(Then(toNotice, {{"caution", {kOk}}, {"update-run", {kOk}}}));
         pages.backup.SetByte(header_offset::kOsCode, kOsCode2002);
         pages.backupLength = 0;
         EXPECT_EQ(RunBackupRestoreWizard(pages), 0);
     }
     {
         // Both Pocket PC 2002: no notice.
-        ScriptedPages pages(with({{"caution", {kConnectionLost}}}));
+        ScriptedPages pages(Then(toNotice, {{"caution", {kConnectionLost}}}));
         pages.backup.SetByte(header_offset::kOsCode, kOsCode2002);
         pages.device.OsMajorVersion = 3;
         EXPECT_EQ(RunBackupRestoreWizard(pages), 4);
@@ -531,9 +527,9 @@ TEST(BackupRestoreWizard, RestoreGenerationNoticeAndCaution) {
 
     // The restore caution: Cancel goes back to the restore page.
     Lines shown;
-    EXPECT_EQ(BackupRestoreWizard(with({{"caution", {kCancel}},
-                                        {"restore-info", {kRestoreInfoRestore}},
-                                        {"caution", {kCheckFailed}}}),
+    EXPECT_EQ(BackupRestoreWizard(Then(toNotice, {{"caution", {kCancel}},
+                                                  {"restore-info", {kRestoreInfoRestore}},
+                                                  {"caution", {kCheckFailed}}}),
                                   shown),
               0);
     EXPECT_EQ(shown, (Lines{"choice", "restore-info /r.ris", "check-file /r.ris", "caution mode=0",
