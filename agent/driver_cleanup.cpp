@@ -8,8 +8,8 @@ namespace {
 // Sub-keys of "Drivers\BuiltIn", removed in this order; the table ends with
 // an empty slot.
 constexpr char16_t kDriverKeys[][20] = {
-    u"ExtConnDrv", u"FlshDrv", u"IrCOMM", u"IrDA", u"sdmmcloader", u"Serial", u"USB", u"WaveDev",
-    u"GSM610",     u"NDIS",    u"",
+    u"ExtConnDrv", u"FlshDrv", u"IrCOMM", u"IrDA", u"sdmmcloader", u"Serial", u"USB",
+    u"WaveDev",    u"GSM610",  u"NDIS",   u"",
 };
 constexpr const char16_t* kBuiltInDrivers = u"Drivers\\BuiltIn";
 constexpr const char16_t* kStorageAutoLoad = u"System\\StorageManager\\AutoLoad\\PSM";

@@ -10,10 +10,10 @@ constexpr UINT kBufferBytes = 32 * 1024;
 constexpr DWORD kPieceBytes = 16 * 1024;
 
 class File {
-public:
+  public:
     explicit File(const char16_t* path)
-        : handle_(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr)) {}
+        : handle_(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr)) {}
     ~File() {
         if (IsOpen()) {
             CloseHandle(handle_);
@@ -24,12 +24,12 @@ public:
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
     HANDLE Handle() const { return handle_; }
 
-private:
+  private:
     HANDLE handle_;
 };
 
 class LocalBlock {
-public:
+  public:
     explicit LocalBlock(UINT bytes) : block_(LocalAlloc(LPTR, bytes)) {}
     ~LocalBlock() {
         if (block_ != nullptr) {
@@ -40,7 +40,7 @@ public:
     LocalBlock& operator=(const LocalBlock&) = delete;
     BYTE* Bytes() const { return static_cast<BYTE*>(block_); }
 
-private:
+  private:
     HLOCAL block_;
 };
 
@@ -64,7 +64,8 @@ bool FileByteSum(const char16_t* path, uint32_t& sum) {
     while (left > 0) {
         const DWORD piece = left < kPieceBytes ? left : kPieceBytes;
         DWORD got = 0;
-        if (ReadFile(file.Handle(), buffer.Bytes(), piece, &got, nullptr) == FALSE || got == 0 || got > piece) {
+        if (ReadFile(file.Handle(), buffer.Bytes(), piece, &got, nullptr) == FALSE || got == 0 ||
+            got > piece) {
             return false;
         }
         total = ByteSum(buffer.Bytes(), got, total);

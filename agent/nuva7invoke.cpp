@@ -130,7 +130,9 @@ DeviceInfo CollectDeviceInfo() {
     return info;
 }
 
-void Restart() { KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr); }
+void Restart() {
+    KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr);
+}
 
 }  // namespace
 }  // namespace nuva::agent
@@ -140,7 +142,9 @@ using namespace nuva::agent;
 
 extern "C" {
 
-NUVA_EXPORT BOOL WINAPI DllMain(HANDLE /*module*/, DWORD /*reason*/, LPVOID /*reserved*/) { return TRUE; }
+NUVA_EXPORT BOOL WINAPI DllMain(HANDLE /*module*/, DWORD /*reason*/, LPVOID /*reserved*/) {
+    return TRUE;
+}
 
 // The DeviceInfo record: input must be the wide text "ALL".
 NUVA_EXPORT HRESULT FnNUVAInfo(DWORD cbInput, BYTE* pInput, DWORD* pcbOutput, BYTE** ppOutput,

@@ -22,7 +22,7 @@ using PowerInfoBlock = std::array<uint8_t, NUVA_POWER_INFO_BLOCK_SIZE>;
 
 // The power driver, opened for one request and closed again.
 class PowerDriver {
-public:
+  public:
     PowerDriver()
         : handle_(CreateFileW(u"PWR1:", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {}
     ~PowerDriver() {
@@ -40,22 +40,24 @@ public:
         std::array<uint8_t, kPowerRequestBytes> input{};
         StoreLe32(input.data(), request);
         DWORD returned = 0;
-        return DeviceIoControl(handle_, IOCTL_NUVA_POWER_DRIVER_REQUEST, input.data(), kPowerRequestBytes, answer,
-                               answerBytes, &returned, nullptr) != FALSE;
+        return DeviceIoControl(handle_, IOCTL_NUVA_POWER_DRIVER_REQUEST, input.data(), kPowerRequestBytes,
+                               answer, answerBytes, &returned, nullptr) != FALSE;
     }
 
-private:
+  private:
     HANDLE handle_;
 };
 
-bool IsModelCode(uint32_t code) { return code == NUVA_MEMORY_ADVANCED || code == NUVA_MEMORY_BASIC; }
+bool IsModelCode(uint32_t code) {
+    return code == NUVA_MEMORY_ADVANCED || code == NUVA_MEMORY_BASIC;
+}
 
 bool OemRequest(DWORD code, uint32_t selector, uint8_t* answer, DWORD answerBytes) {
     std::array<uint8_t, 4> input{};
     StoreLe32(input.data(), selector);
     DWORD returned = 0;
-    return KernelIoControl(code, input.data(), static_cast<DWORD>(input.size()), answer, answerBytes, &returned) !=
-           FALSE;
+    return KernelIoControl(code, input.data(), static_cast<DWORD>(input.size()), answer, answerBytes,
+                           &returned) != FALSE;
 }
 
 // The power driver's information block; false when the driver does not
@@ -63,7 +65,8 @@ bool OemRequest(DWORD code, uint32_t selector, uint8_t* answer, DWORD answerByte
 bool ReadPowerInfoBlock(PowerInfoBlock& block) {
     block.fill(0);
     const PowerDriver driver;
-    return driver.IsOpen() && driver.Request(NUVA_POWER_INFO_BLOCK, block.data(), static_cast<DWORD>(block.size()));
+    return driver.IsOpen() &&
+           driver.Request(NUVA_POWER_INFO_BLOCK, block.data(), static_cast<DWORD>(block.size()));
 }
 
 }  // namespace
@@ -71,8 +74,8 @@ bool ReadPowerInfoBlock(PowerInfoBlock& block) {
 bool ReadDeviceUuid(DeviceUuid& uuid) {
     uuid.fill(0);
     DWORD returned = 0;
-    if (KernelIoControl(IOCTL_HAL_GET_UUID, nullptr, 0, uuid.data(), static_cast<DWORD>(uuid.size()), &returned) ==
-        FALSE) {
+    if (KernelIoControl(IOCTL_HAL_GET_UUID, nullptr, 0, uuid.data(), static_cast<DWORD>(uuid.size()),
+                        &returned) == FALSE) {
         uuid.fill(0);
         return false;
     }

@@ -38,7 +38,7 @@ struct ConsoleCursor {
         return NextLine();
     }
 
-private:
+  private:
     bool NextLine() {
         if (line == kLines - 1) {
             return true;  // the scroll keeps the cursor on the last line

@@ -17,6 +17,8 @@ inline constexpr size_t kConsoleFontBytes = 256 * kGlyphRows;
 extern const uint8_t kConsoleFont[kConsoleFontBytes];
 
 // The 15 rows of the glyph for an 8-bit character code.
-inline const uint8_t* Glyph(uint8_t code) { return kConsoleFont + static_cast<size_t>(code) * kGlyphRows; }
+inline const uint8_t* Glyph(uint8_t code) {
+    return kConsoleFont + static_cast<size_t>(code) * kGlyphRows;
+}
 
 }  // namespace nuva

@@ -9,11 +9,11 @@
 namespace nuva {
 namespace {
 
-constexpr uint32_t kLineBytes = ScreenConsole::kRowBytes * kGlyphRows;                // 7,200
-constexpr uint32_t kScrollBytes = kLineBytes * (ConsoleCursor::kLines - 1);          // 144,000
-constexpr uint32_t kLastLineOffset = kScrollBytes;                                   // pixel row 300
+constexpr uint32_t kLineBytes = ScreenConsole::kRowBytes * kGlyphRows;       // 7,200
+constexpr uint32_t kScrollBytes = kLineBytes * (ConsoleCursor::kLines - 1);  // 144,000
+constexpr uint32_t kLastLineOffset = kScrollBytes;                           // pixel row 300
 constexpr uint32_t kCellRowBytes = kGlyphWidth * 2;
-constexpr uint32_t kTextBytes = kLineBytes * ConsoleCursor::kLines;                  // rows 0 to 314
+constexpr uint32_t kTextBytes = kLineBytes * ConsoleCursor::kLines;  // rows 0 to 314
 
 // White is 0xFFFF, so a run of white pixels is a run of 0xFF bytes at any
 // alignment; clearing streams this block out through the bulk accessor.
@@ -24,7 +24,9 @@ constexpr auto kWhiteBlock = [] {
     return block;
 }();
 
-uint32_t Resolve(uint32_t address) { return address == 0 ? ScreenConsole::kDefaultFrameBuffer : address; }
+uint32_t Resolve(uint32_t address) {
+    return address == 0 ? ScreenConsole::kDefaultFrameBuffer : address;
+}
 
 void FillWhite(uint32_t address, uint32_t bytes) {
     while (bytes > 0) {
@@ -44,7 +46,9 @@ void ScreenConsole::SetFrameBuffer(uint32_t address) {
     cursor_.Home();
 }
 
-void ScreenConsole::ClearFrameBuffer(uint32_t address) { FillWhite(Resolve(address), kScreenBytes); }
+void ScreenConsole::ClearFrameBuffer(uint32_t address) {
+    FillWhite(Resolve(address), kScreenBytes);
+}
 
 void ScreenConsole::DrawCharacter(uint8_t code, uint16_t colour) {
     const uint8_t* glyph = Glyph(code);

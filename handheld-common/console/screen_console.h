@@ -18,7 +18,7 @@
 namespace nuva {
 
 class ScreenConsole {
-public:
+  public:
     static constexpr uint32_t kDefaultFrameBuffer = 0xBE042000;
     static constexpr uint32_t kWidth = 240;
     static constexpr uint32_t kHeight = 320;
@@ -76,7 +76,7 @@ public:
     void Print(uint16_t colour, const char* format, ...) __attribute__((format(printf, 3, 4)));
     void VPrint(uint16_t colour, const char* format, va_list args);
 
-private:
+  private:
     void Scroll();
     void DrawDecimal(uint64_t magnitude, bool negative, uint16_t colour, int minDigits);
     void DrawFixedPoint(double value, uint16_t colour);

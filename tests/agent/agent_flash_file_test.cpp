@@ -34,9 +34,10 @@ TEST(AgentReadFlashTest, ReadsTheImageBytesThroughBothWindows) {
         return std::vector<uint8_t>(image.begin() + kImageHeaderSize + offset,
                                     image.begin() + kImageHeaderSize + offset + length);
     };
-    EXPECT_EQ(FlashData(handheld.Call(u"FnNUVAReadFlash", FlashRequest(0xA0000000 + kContentFlashOffset, 16384)),
-                        16384),
-              contents(0, 16384));
+    EXPECT_EQ(
+        FlashData(handheld.Call(u"FnNUVAReadFlash", FlashRequest(0xA0000000 + kContentFlashOffset, 16384)),
+                  16384),
+        contents(0, 16384));
     // An odd address and length, in the cached window.
     EXPECT_EQ(FlashData(handheld.Call(u"FnNUVAReadFlash",
                                       FlashRequest(0x80000000 + kContentFlashOffset + 0x123457, 999)),
@@ -62,15 +63,15 @@ TEST(AgentReadFlashTest, LengthZeroAnswersFourZeroBytes) {
 TEST(AgentReadFlashTest, RefusesReadsOutsideTheFlashOrOverOneMegabyte) {
     AgentHandheld handheld;
     const std::vector<std::pair<uint32_t, uint32_t>> refused = {
-        {0xA0000000, kMB + 1},                 // too long
-        {0xA0000000 + 48 * kMB - 64, 65},      // runs past the end of the flash
-        {0xA0000000 + 48 * kMB, 4},            // just past the flash
-        {0xA4000000, 16},                      // RAM
-        {0xBE042000, 16},                      // the screen
-        {0xA9000000, 4},                       // platform registers
-        {0x12345678, 4},                       // nothing there
-        {0xFFFFFFF0, 0x20},                    // wraps around
-        {0x9FFFFFFC, 8},                       // starts below the window
+        {0xA0000000, kMB + 1},             // too long
+        {0xA0000000 + 48 * kMB - 64, 65},  // runs past the end of the flash
+        {0xA0000000 + 48 * kMB, 4},        // just past the flash
+        {0xA4000000, 16},                  // RAM
+        {0xBE042000, 16},                  // the screen
+        {0xA9000000, 4},                   // platform registers
+        {0x12345678, 4},                   // nothing there
+        {0xFFFFFFF0, 0x20},                // wraps around
+        {0x9FFFFFFC, 8},                   // starts below the window
     };
     for (const auto& [address, length] : refused) {
         const AgentCall call = handheld.Call(u"FnNUVAReadFlash", FlashRequest(address, length));

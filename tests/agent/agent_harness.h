@@ -30,7 +30,7 @@ std::vector<uint8_t> FlashRequest(uint32_t address, uint32_t length);
 std::vector<uint8_t> ShowRequest(uint32_t frameBuffer, std::string_view text);
 
 class AgentHandheld {
-public:
+  public:
     // A started handheld made from an image of `spec` with `settings`, the
     // agent installed.
     explicit AgentHandheld(const sim::FactorySettings& settings = Supported(),
@@ -54,7 +54,7 @@ public:
     // Returns the export's result as the desktop would see it.
     HRESULT CallAndRestart(std::u16string_view function, std::span<const uint8_t> input);
 
-private:
+  private:
     std::vector<uint8_t> image_;
     std::unique_ptr<sim::Handheld> handheld_;
 };

@@ -117,8 +117,10 @@ TEST(AgentInfoTest, PowerDriverRomVersionHoldsFourCharactersAtMost) {
 }
 
 TEST(AgentInfoTest, SpanishModernSortIsReportedAsTraditional) {
-    for (const auto& [language, reported] :
-         {std::pair<uint16_t, uint32_t>{0x0C0A, 0x040A}, {0x040A, 0x040A}, {0x0410, 0x0410}, {0x0809, 0x0809}}) {
+    for (const auto& [language, reported] : {std::pair<uint16_t, uint32_t>{0x0C0A, 0x040A},
+                                             {0x040A, 0x040A},
+                                             {0x0410, 0x0410},
+                                             {0x0809, 0x0809}}) {
         sim::FactorySettings settings = AgentHandheld::Supported();
         settings.language = language;
         AgentHandheld handheld(settings);
@@ -129,8 +131,8 @@ TEST(AgentInfoTest, SpanishModernSortIsReportedAsTraditional) {
 TEST(AgentInfoTest, AnyInputButAllFailsAndTheInputIsFreed) {
     AgentHandheld handheld;
     const std::vector<std::vector<uint8_t>> refused = {
-        WideBlock(u"all"),  WideBlock(u"AL"),   WideBlock(u"ALLE"), WideBlock(u""),
-        {'A', 'L', 'L', 0}, {0x41, 0x00, 0x4C}, // 8-bit text; cut short
+        WideBlock(u"all"), WideBlock(u"AL"),   WideBlock(u"ALLE"),
+        WideBlock(u""),    {'A', 'L', 'L', 0}, {0x41, 0x00, 0x4C},  // 8-bit text; cut short
     };
     for (const auto& input : refused) {
         CoreCallLog log;

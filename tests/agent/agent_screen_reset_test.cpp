@@ -60,8 +60,8 @@ testing::AssertionResult ShowsText(const std::vector<std::string>& lines, T ink,
                 set = (row & (0x80u >> (x % kGlyphWidth))) != 0;
             }
             if (!(pixel(x, y) == (set ? ink : white))) {
-                return testing::AssertionFailure() << "pixel (" << x << "," << y << ") differs from the font's "
-                                                   << (set ? "ink" : "white");
+                return testing::AssertionFailure() << "pixel (" << x << "," << y
+                                                   << ") differs from the font's " << (set ? "ink" : "white");
             }
         }
     }
@@ -73,7 +73,8 @@ testing::AssertionResult ScreenShows(sim::Handheld& device, const std::vector<st
     if (screen.size() != kWidth * kHeight) {
         return testing::AssertionFailure() << "screen of " << screen.size() << " pixels";
     }
-    return ShowsText<uint16_t>(lines, kInk, kWhite, [&](uint32_t x, uint32_t y) { return screen[y * kWidth + x]; });
+    return ShowsText<uint16_t>(lines, kInk, kWhite,
+                               [&](uint32_t x, uint32_t y) { return screen[y * kWidth + x]; });
 }
 
 TEST(AgentShowStringTest, ClearsTheScreenAndDrawsTheTextInItsPlace) {
@@ -150,10 +151,13 @@ TEST(AgentShowStringTest, UnusableInputsDrawNothing) {
     EXPECT_TRUE(ScreenShows(handheld.Device(), {"cut"}));
 }
 
-constexpr std::u16string_view kRemovedDrivers[] = {u"ExtConnDrv", u"FlshDrv", u"IrCOMM", u"IrDA",  u"sdmmcloader",
-                                                   u"Serial",     u"USB",     u"WaveDev", u"GSM610", u"NDIS"};
+constexpr std::u16string_view kRemovedDrivers[] = {u"ExtConnDrv",  u"FlshDrv", u"IrCOMM", u"IrDA",
+                                                   u"sdmmcloader", u"Serial",  u"USB",    u"WaveDev",
+                                                   u"GSM610",      u"NDIS"};
 
-std::u16string DriverKey(std::u16string_view name) { return u"Drivers\\BuiltIn\\" + std::u16string(name); }
+std::u16string DriverKey(std::u16string_view name) {
+    return u"Drivers\\BuiltIn\\" + std::u16string(name);
+}
 
 TEST(AgentResetTest, WarmResetWithoutInputKeepsTheRegistry) {
     AgentHandheld handheld;
@@ -210,7 +214,8 @@ TEST(AgentResetTest, ValuesThatCannotBeDeletedDoNotHoldTheCleanupUp) {
 TEST(AgentResetTest, ColdResetMakesTheNextStartCold) {
     for (const bool oemAnswers : {true, false}) {
         for (const bool advanced : {true, false}) {
-            SCOPED_TRACE(testing::Message() << "advanced " << advanced << ", OEM layer answers " << oemAnswers);
+            SCOPED_TRACE(testing::Message()
+                         << "advanced " << advanced << ", OEM layer answers " << oemAnswers);
             sim::FactorySettings settings = AgentHandheld::Supported();
             settings.advanced = advanced;
             settings.platformCommandAnswers = oemAnswers;
@@ -219,8 +224,10 @@ TEST(AgentResetTest, ColdResetMakesTheNextStartCold) {
             AgentHandheld handheld(settings, spec);
             {
                 auto store = handheld.Device().Store();
-                ASSERT_EQ(store.Files().Delete(u"\\Windows\\StartUp\\Welcome.lnk"), sim::store_error::kSuccess);
-                ASSERT_EQ(store.Files().Delete(u"\\Windows\\StartUp\\poutlook.lnk"), sim::store_error::kSuccess);
+                ASSERT_EQ(store.Files().Delete(u"\\Windows\\StartUp\\Welcome.lnk"),
+                          sim::store_error::kSuccess);
+                ASSERT_EQ(store.Files().Delete(u"\\Windows\\StartUp\\poutlook.lnk"),
+                          sim::store_error::kSuccess);
             }
             handheld.PutFile(u"\\TEMP\\gone", std::vector<uint8_t>{1});
             handheld.CallAndRestart(u"ColdReset", WideBlock(u"ALL"));

@@ -66,8 +66,8 @@ CoreCalls CoreCallLog::Take() const {
 
 }  // namespace nuva::test
 
-using nuva::test::CoreCalls;
 using nuva::test::ActiveFaults;
+using nuva::test::CoreCalls;
 using nuva::test::Next;
 using nuva::test::Record;
 

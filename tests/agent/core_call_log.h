@@ -36,7 +36,7 @@ struct CoreFaults {
 
 // Records the calls made between construction and Take().
 class CoreCallLog {
-public:
+  public:
     CoreCallLog() : CoreCallLog(CoreFaults{}) {}
     explicit CoreCallLog(CoreFaults faults);
     ~CoreCallLog();

@@ -12,7 +12,9 @@ namespace {
 constexpr uint32_t kScreenBytes = 240 * 320 * 2;
 FakeScreen* g_current = nullptr;
 
-uint32_t AddressOf(volatile const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+uint32_t AddressOf(volatile const void* p) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+}
 
 }  // namespace
 
@@ -22,7 +24,9 @@ FakeScreen::FakeScreen() {
     g_current = this;
 }
 
-FakeScreen::~FakeScreen() { g_current = nullptr; }
+FakeScreen::~FakeScreen() {
+    g_current = nullptr;
+}
 
 const FakeScreen::Region& FakeScreen::Find(uint32_t base) const {
     for (const Region& r : regions_) {
@@ -47,11 +51,14 @@ uint16_t FakeScreen::Pixel(uint32_t base, uint32_t x, uint32_t y) const {
     return static_cast<uint16_t>(bytes.at(at) | (bytes.at(at + 1) << 8));
 }
 
-std::vector<uint8_t> FakeScreen::Bytes(uint32_t base) const { return Find(base).bytes; }
+std::vector<uint8_t> FakeScreen::Bytes(uint32_t base) const {
+    return Find(base).bytes;
+}
 
 uint8_t* FakeScreen::Resolve(uint32_t address, uint32_t length) {
     for (Region& r : regions_) {
-        if (address >= r.base && static_cast<uint64_t>(address) + length <= r.base + uint64_t{r.bytes.size()}) {
+        if (address >= r.base &&
+            static_cast<uint64_t>(address) + length <= r.base + uint64_t{r.bytes.size()}) {
             return r.bytes.data() + (address - r.base);
         }
     }
@@ -63,8 +70,8 @@ uint8_t* FakeScreen::Resolve(uint32_t address, uint32_t length) {
 
 }  // namespace nuva::test
 
-using nuva::test::g_current;
 using nuva::test::AddressOf;
+using nuva::test::g_current;
 
 extern "C" {
 

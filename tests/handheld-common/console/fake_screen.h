@@ -11,7 +11,7 @@
 namespace nuva::test {
 
 class FakeScreen {
-public:
+  public:
     // The screens in use: the default frame buffer and a second one elsewhere.
     static constexpr uint32_t kOtherFrameBuffer = 0xA4100000;
 
@@ -28,7 +28,7 @@ public:
     // Used by the accessors.
     uint8_t* Resolve(uint32_t address, uint32_t length);
 
-private:
+  private:
     struct Region {
         uint32_t base;
         std::vector<uint8_t> bytes;

@@ -20,8 +20,8 @@ constexpr uint16_t kGarbage = 0x1234;  // neither white nor ink
 
 // Whether the 8 x 15 cell at (column, line) shows `code` in `colour` on
 // white, pixel for pixel against the font.
-testing::AssertionResult CellHolds(const FakeScreen& screen, uint32_t base, int column, int line, uint8_t code,
-                                   uint16_t colour) {
+testing::AssertionResult CellHolds(const FakeScreen& screen, uint32_t base, int column, int line,
+                                   uint8_t code, uint16_t colour) {
     const uint8_t* glyph = Glyph(code);
     for (uint32_t r = 0; r < kGlyphRows; ++r) {
         for (uint32_t j = 0; j < kGlyphWidth; ++j) {
@@ -30,9 +30,9 @@ testing::AssertionResult CellHolds(const FakeScreen& screen, uint32_t base, int 
             const uint16_t want = (glyph[r] & (0x80u >> j)) ? colour : ScreenConsole::kWhite;
             const uint16_t got = screen.Pixel(base, x, y);
             if (got != want) {
-                return testing::AssertionFailure() << "code " << int{code} << " at column " << column << " line "
-                                                   << line << ": pixel (" << x << "," << y << ") is " << got
-                                                   << ", font says " << want;
+                return testing::AssertionFailure()
+                       << "code " << int{code} << " at column " << column << " line " << line << ": pixel ("
+                       << x << "," << y << ") is " << got << ", font says " << want;
             }
         }
     }
@@ -54,8 +54,8 @@ testing::AssertionResult TextAt(const FakeScreen& screen, int column, int line, 
 bool CellUntouched(const FakeScreen& screen, int column, int line) {
     for (uint32_t r = 0; r < 15; ++r) {
         for (uint32_t j = 0; j < 8; ++j) {
-            if (screen.Pixel(kScreen, static_cast<uint32_t>(column) * 8 + j, static_cast<uint32_t>(line) * 15 + r) !=
-                kGarbage) {
+            if (screen.Pixel(kScreen, static_cast<uint32_t>(column) * 8 + j,
+                             static_cast<uint32_t>(line) * 15 + r) != kGarbage) {
                 return false;
             }
         }
@@ -73,7 +73,7 @@ void PrintUnchecked(ScreenConsole& console, const char* format, ...) {
 }
 
 class ScreenConsoleTest : public testing::Test {
-protected:
+  protected:
     ScreenConsoleTest() {
         screen.Fill(kScreen, kGarbage);
         screen.Fill(FakeScreen::kOtherFrameBuffer, kGarbage);
