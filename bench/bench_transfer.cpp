@@ -1,0 +1,213 @@
+// The device link's transfer rate: TransferImageParts moving a 26 MB update
+// image (the "Basic" class, so no 5 MB filler: every byte counted is an image
+// byte) to a running nuva-handheld, copying, summing and having the handheld
+// confirm every part, side by side with a raw copy of the same bytes, read
+// from the same file in the same 16 KB chunks, over a unix socket like the
+// cable's. Target: the transfer reaches at least half the raw rate.
+//
+// The clock runs at scale 0 on both sides, so the 100 ms pause after each
+// chunk and the handheld's modelled durations cost nothing; what is left is
+// the link's own work. The handheld and the agent library are
+// found in the build tree beside this program, or named by NUVA_HANDHELD and
+// NUVA_AGENT.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <future>
+
+#include "formats/image_header.h"
+#include "formats/result_codes.h"
+#include "platform/clock/clock.h"
+#include "platform/rapi/rapi.h"
+#include "setup/device/image_catalogue.h"
+#include "setup/device/update_plan.h"
+#include "setup/link/desktop_file.h"
+#include "setup/link/device_access.h"
+#include "setup/link/handover.h"
+#include "tests/setup/link/handheld_process.h"
+#include "tools/imagegen/imagegen.h"
+
+namespace {
+
+constexpr size_t kChunk = 16384;
+
+std::string BuildTreePath(const char* variable, const std::string& relative) {
+    if (const char* named = std::getenv(variable)) return named;
+    return (std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / relative).string();
+}
+
+struct Setting {
+    std::string folder;
+    std::string image;
+    uint32_t contentBytes = 0;
+    std::unique_ptr<link_test::HandheldProcess> handheld;
+    std::string error;
+
+    Setting() {
+        char pattern[] = "/tmp/nuva-bench-transfer-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) {
+            error = "no scratch folder";
+            return;
+        }
+        folder = pattern;
+        nuva::imagegen::ImageSpec spec;
+        spec.modelClass = nuva::imagegen::ModelClass::kBasic;
+        image = folder + "/image.nb0";
+        std::string detail;
+        if (nuva::imagegen::WriteImageFile(spec, image, &detail) != nuva::imagegen::ImageGenError::kNone) {
+            error = "cannot make the image: " + detail;
+            return;
+        }
+        contentBytes = nuva::imagegen::ContentBytes(spec.os);
+
+        const std::string program = BuildTreePath("NUVA_HANDHELD", "handheld-sim/app/nuva-handheld");
+        const std::string agent = BuildTreePath("NUVA_AGENT", "agent/NUVA7INVOKE.DLL");
+        nuva::SetTimeScale(0);
+        handheld = std::make_unique<link_test::HandheldProcess>(program, folder + "/hh");
+        if (!handheld->Start(image, {"--class", "basic", "--boot-time", "0"}, {{"NUVA_TIME_SCALE", "0"}}, error)) {
+            return;
+        }
+        ::setenv("NUVA_LINK", handheld->CableEndpoint().c_str(), 1);
+        auto init = std::async(std::launch::async, [] { return CeRapiInit(); });
+        if (init.wait_for(std::chrono::seconds(60)) != std::future_status::ready || init.get() != 0) {
+            error = "the handheld did not answer on the cable";
+            return;
+        }
+        if (handheld->Ctl({"push", agent, "\\Windows\\NUVA7INVOKE.DLL"}).exitCode != 0) {
+            error = "cannot put the agent library " + agent + " on the handheld";
+        }
+    }
+    ~Setting() {
+        CeRapiUninit();
+        handheld.reset();
+        std::error_code ignored;
+        if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+    }
+};
+
+Setting& TheSetting() {
+    static Setting setting;
+    return setting;
+}
+
+void BM_TransferImageParts(benchmark::State& state) {
+    Setting& setting = TheSetting();
+    if (!setting.error.empty()) {
+        state.SkipWithError(setting.error.c_str());
+        return;
+    }
+    nuva::ImageHeader header;
+    if (nuva::CheckImageFile(setting.image, header) == 0) {
+        state.SkipWithError("the image was refused");
+        return;
+    }
+    const std::atomic<int32_t> connected{1};
+    for (auto _ : state) {
+        nuva::UpdateHandoff plan = nuva::PlanImageWrite(header, 4, nuva::PlanMode::kUpdate);
+        const uint32_t result =
+            nuva::TransferImageParts(nullptr, setting.image, plan, nuva::kMemoryConfigBasic, connected);
+        if (result != 0) {
+            state.SkipWithError("the transfer failed");
+            return;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * setting.contentBytes));
+}
+BENCHMARK(BM_TransferImageParts)->Unit(benchmark::kMillisecond)->UseRealTime()->MinWarmUpTime(0.5);
+
+// The same content bytes read from the same file in 16 KB chunks and sent
+// over a unix socket to a reader that keeps them, as the handheld keeps a
+// file.
+void BM_RawSocketCopy(benchmark::State& state) {
+    Setting& setting = TheSetting();
+    if (!setting.error.empty()) {
+        state.SkipWithError(setting.error.c_str());
+        return;
+    }
+    std::vector<uint8_t> kept(setting.contentBytes);
+    std::vector<uint8_t> chunk(kChunk);
+    for (auto _ : state) {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+            state.SkipWithError("no socket pair");
+            return;
+        }
+        auto reader = std::async(std::launch::async, [&] {
+            size_t done = 0;
+            while (done < kept.size()) {
+                const ssize_t n = ::recv(fds[1], kept.data() + done, kept.size() - done, 0);
+                if (n <= 0) break;
+                done += static_cast<size_t>(n);
+            }
+            return done;
+        });
+        nuva::DesktopFile file = nuva::DesktopFile::OpenForReading(setting.image);
+        bool ok = file.SeekTo(nuva::kImageHeaderSize);
+        for (size_t done = 0; ok && done < setting.contentBytes;) {
+            const auto got = file.Read(chunk.data(), std::min(kChunk, setting.contentBytes - done));
+            ok = got && *got > 0;
+            for (size_t sent = 0; ok && sent < *got;) {
+                const ssize_t n = ::send(fds[0], chunk.data() + sent, *got - sent, MSG_NOSIGNAL);
+                ok = n > 0;
+                sent += ok ? static_cast<size_t>(n) : 0;
+            }
+            done += ok ? *got : 0;
+        }
+        ::shutdown(fds[0], SHUT_WR);
+        const size_t received = reader.get();
+        ::close(fds[0]);
+        ::close(fds[1]);
+        if (!ok || received != setting.contentBytes) {
+            state.SkipWithError("the raw copy broke");
+            return;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * setting.contentBytes));
+}
+BENCHMARK(BM_RawSocketCopy)->Unit(benchmark::kMillisecond)->UseRealTime()->MinWarmUpTime(0.5);
+
+// The cable's own floor, for reading the two figures above: the same bytes
+// written to one handheld file with nothing but CeWriteFile in 16 KB chunks
+// (no pauses, no sums, no confirmation). Every chunk is one request and one
+// answer on the cable.
+void BM_PlainDeviceWrites(benchmark::State& state) {
+    Setting& setting = TheSetting();
+    if (!setting.error.empty()) {
+        state.SkipWithError(setting.error.c_str());
+        return;
+    }
+    std::vector<uint8_t> content(setting.contentBytes);
+    nuva::DesktopFile file = nuva::DesktopFile::OpenForReading(setting.image);
+    if (!file.SeekTo(nuva::kImageHeaderSize) || file.Read(content.data(), content.size()) != content.size()) {
+        state.SkipWithError("cannot read the image");
+        return;
+    }
+    // The handheld's store holds one image's worth: the parts go first.
+    for (char16_t index = u'0'; index <= u'9'; ++index) {
+        nuva::LockedCeDeleteFile((std::u16string(u"\\TEMP\\") + index).c_str());
+        nuva::LockedCeDeleteFile((std::u16string(u"\\TEMP\\1") + index).c_str());
+    }
+    for (auto _ : state) {
+        nuva::DeviceFile target = nuva::DeviceFile::Create(u"\\TEMP\\plain", CREATE_ALWAYS);
+        bool ok = target.IsOpen();
+        for (size_t done = 0; ok && done < content.size(); done += kChunk) {
+            const auto length = static_cast<DWORD>(std::min(kChunk, content.size() - done));
+            DWORD written = 0;
+            ok = nuva::LockedCeWriteFile(target.get(), content.data() + done, length, &written) && written == length;
+        }
+        if (!ok) {
+            state.SkipWithError("a device write failed");
+            return;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * setting.contentBytes));
+}
+BENCHMARK(BM_PlainDeviceWrites)->Unit(benchmark::kMillisecond)->UseRealTime()->MinWarmUpTime(0.5);
+
+}  // namespace
+
+BENCHMARK_MAIN();
