@@ -11,6 +11,10 @@
 // handheld) at a time; device file handles die with the link.
 #pragma once
 
+// The header keeps RAPI's C macros (casts in E_FAIL, INVALID_HANDLE_VALUE...)
+// as client code expects them; the project's C++ warnings are not for them.
+#pragma GCC system_header
+
 #include <stddef.h>
 #include <stdint.h>
 

@@ -7,6 +7,11 @@
 // functions to its machine. Nothing here may be called outside a handheld.
 #pragma once
 
+// The header keeps the platform's C macros (casts in E_FAIL, HKEY_LOCAL_MACHINE,
+// NUVA_KADDR...) as programs written for the platform expect them; the
+// project's C++ warnings are not for them.
+#pragma GCC system_header
+
 #include <stddef.h>
 #include <stdint.h>
 
