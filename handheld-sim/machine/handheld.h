@@ -223,8 +223,11 @@ public:
     // to differ from `seen`.
     uint64_t LinkGeneration() const;
     bool WaitForLinkChange(uint64_t seen, std::chrono::milliseconds timeout);
-    // Called (outside the machine's locks) with the new LinkAvailable()
-    // after every change. Replaces the previous listener; empty removes it.
+    // Called (outside the machine's locks, in the order the changes
+    // happened) with the new LinkAvailable() after every change. It runs on
+    // whichever thread made the change, a handheld thread included: it must
+    // only take note, not wait for the handheld nor set another listener.
+    // Replaces the previous listener; empty removes it.
     void SetLinkListener(std::function<void(bool available)> listener);
 
     // Calls an export of a library as the RAPI service does: `library` is a
@@ -304,7 +307,8 @@ public:
     // ---- Running code on the handheld ------------------------------------------
     // Runs `body` on a new handheld thread of this machine (as a program would
     // run) and waits for it. kStopped when the body did not return because
-    // the handheld crashed or restarted under it.
+    // the handheld crashed or restarted under it, or did not run at all
+    // because the handheld is not running (off, restarting, bricked, crashed).
     ProgramEnd RunAsProgram(const std::function<void()>& body);
 
 private:

@@ -105,6 +105,7 @@ Machine::~Machine() {
     }
     programModules_.clear();
     libraries_.clear();
+    FreeHeap();
     if (!stateDir_.empty()) {
         std::string detail;
         if (!SaveState(&detail)) {
@@ -357,14 +358,7 @@ void Machine::RunStart(bool clearRam) {
             ram_->Clear();
         }
     }
-    {
-        std::lock_guard<std::mutex> lock(heapMu_);
-        for (auto& [block, size] : heap_) {
-            std::free(reinterpret_cast<void*>(block));
-        }
-        heap_.clear();
-        heapBytes_ = 0;
-    }
+    FreeHeap();
     {
         std::lock_guard<std::mutex> lock(handlesMu_);
         handles_.clear();
@@ -1268,6 +1262,15 @@ void* Machine::HeapAlloc(uint32_t flags, uint32_t bytes) {
     heap_.emplace(reinterpret_cast<uintptr_t>(block), bytes);
     heapBytes_ += bytes;
     return block;
+}
+
+void Machine::FreeHeap() {
+    std::lock_guard<std::mutex> lock(heapMu_);
+    for (auto& [block, size] : heap_) {
+        std::free(reinterpret_cast<void*>(block));
+    }
+    heap_.clear();
+    heapBytes_ = 0;
 }
 
 bool Machine::HeapFree(void* block) {

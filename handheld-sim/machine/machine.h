@@ -232,6 +232,8 @@ private:
     void SetRamWord(uint32_t offset, uint32_t value);
     CachedLibrary* LoadLibraryFile(const std::u16string& path, std::string& detail, HRESULT& failure);
     void FillScreen(uint16_t colour);
+    // Every LocalAlloc block freed: the programs that held them are gone.
+    void FreeHeap();
 
     const FactorySettings settings_;
     const std::string stateDir_;
