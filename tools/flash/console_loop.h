@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -24,6 +25,27 @@ public:
     virtual ~WindowHandler() = default;
     virtual void OnTimer(uint32_t id) = 0;
     virtual void OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam) = 0;
+};
+
+// A handler made of functions, for windows whose logic lives elsewhere (a
+// controller). Posted WM_COMMAND messages (a button pressed by the user the
+// front end stands for) go to `command` with the button in wParam.
+class CallbackHandler : public WindowHandler {
+public:
+    static constexpr uint32_t kCommandMessage = 0x0111;  // WM_COMMAND
+
+    std::function<void(uint32_t)> timer = [](uint32_t) {};
+    std::function<void(uint32_t, uint32_t, uint32_t)> message = [](uint32_t, uint32_t, uint32_t) {};
+    std::function<void(uint32_t)> command = [](uint32_t) {};
+
+    void OnTimer(uint32_t id) override { timer(id); }
+    void OnMessage(uint32_t m, uint32_t wParam, uint32_t lParam) override {
+        if (m == kCommandMessage) {
+            command(wParam);
+        } else {
+            message(m, wParam, lParam);
+        }
+    }
 };
 
 class ConsoleLoop {

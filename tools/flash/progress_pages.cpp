@@ -1,36 +1,25 @@
 #include "tools/flash/progress_pages.h"
 
-#include <functional>
 #include <map>
 
+#include "setup/frame/dialog_kit.h"
 #include "setup/resources/string_ids.h"
 #include "setup/resources/string_table.h"
 
 namespace nuva {
 namespace {
 
-constexpr uint32_t WM_COMMAND = 0x0111;
-
-class Handler : public WindowHandler {
-public:
-    std::function<void(uint32_t)> timer;
-    std::function<void(uint32_t, uint32_t, uint32_t)> message;
-    std::function<void(uint32_t)> command;
-
-    void OnTimer(uint32_t id) override { timer(id); }
-    void OnMessage(uint32_t m, uint32_t wParam, uint32_t lParam) override {
-        if (m == WM_COMMAND) {
-            command(wParam);
-        } else {
-            message(m, wParam, lParam);
-        }
-    }
-};
+using Handler = CallbackHandler;
+constexpr uint32_t WM_COMMAND = CallbackHandler::kCommandMessage;
 
 class TerminalRunView : public RunView {
 public:
-    TerminalRunView(ConsoleLoop& loop, ConsoleWindow& window, Terminal& terminal, RunDevice& device)
-        : loop_(loop), window_(window), terminal_(terminal), device_(device) {}
+    TerminalRunView(ConsoleLoop& loop, ConsoleWindow& window, Terminal& terminal, RunDevice& device,
+                    std::chrono::nanoseconds restartTimeout = std::chrono::hours(24))
+        : loop_(loop), window_(window), terminal_(terminal), device_(device), restartTimeout_(restartTimeout) {}
+
+    // Whether the handheld answered again after the backup's restart.
+    bool HandheldBack() const { return handheldBack_; }
 
     void ArmTimer(uint32_t id, uint32_t periodMs) override { window_.ArmTimer(id, periodMs); }
     void KillTimer(uint32_t id) override { window_.KillTimer(id); }
@@ -69,11 +58,13 @@ public:
     void ShowConnectionLost(int mode) override { PrintConnectionLost(terminal_, mode); }
     void ShowWrongModel() override { PrintWrongModel(terminal_); }
     void ShowCompletionNotice(int updateForm, bool toPocketPc2002) override {
-        namespace s = string_id;
-        terminal_.Line("== " + LoadString(updateForm == 1 ? s::kUpdateCompleteCaption : s::kRestoreCompleteCaption) +
-                       " ==");
-        terminal_.Block(LoadString(updateForm == 1 ? s::kFormatNoticeUpdate : s::kFormatNoticeRestore));
-        terminal_.Line(toPocketPc2002 ? "(Pocket PC 2002)" : "(Pocket PC 2003)");
+        CompletionNotice notice = CompletionNoticeFor(updateForm, toPocketPc2002);
+        terminal_.Line("== " + LoadString(notice.captionId) + " ==");
+        terminal_.Line("NOTICE :");
+        terminal_.Block(LoadString(notice.textId));
+        terminal_.Line(notice.picture == 3 ? "(the handheld now runs Pocket PC 2002)"
+                                           : "(the handheld now runs Pocket PC 2003)");
+        terminal_.Line("[Exit]");
     }
     int ShowBackupComplete() override;
     void HidePage() override {}
@@ -105,6 +96,8 @@ private:
     ConsoleWindow& window_;
     Terminal& terminal_;
     RunDevice& device_;
+    std::chrono::nanoseconds restartTimeout_;
+    bool handheldBack_ = true;
     std::map<uint32_t, bool> shown_;
     std::map<uint32_t, uint32_t> bars_;
     std::string status_;
@@ -116,7 +109,17 @@ int TerminalRunView::ShowBackupComplete() {
     ConsoleWindow window(loop_, handler);
     TerminalRunView view(loop_, window, terminal_, device_);
     BackupCompleteController dialog(view, device_);
-    handler.timer = [&](uint32_t id) { dialog.OnTimer(id); };
+    // The dialog waits for the link without limit; a command line cannot.
+    const auto deadline = std::chrono::steady_clock::now() + restartTimeout_;
+    handler.timer = [&](uint32_t id) {
+        dialog.OnTimer(id);
+        if (!window.Ended() && !dialog.OkEnabled() && std::chrono::steady_clock::now() >= deadline) {
+            terminal_.KeepStatus();
+            terminal_.Line("The handheld has not answered again since its restart.");
+            handheldBack_ = false;
+            window.EndModal(2);
+        }
+    };
     handler.message = [](uint32_t, uint32_t, uint32_t) {};
     handler.command = [&](uint32_t) { dialog.OnOk(); };
     terminal_.Line("== ROM Backup Complete ==");
@@ -147,11 +150,11 @@ void PrintConnectionLost(Terminal& terminal, int mode) {
 
 void PrintWrongModel(Terminal& terminal) {
     terminal.Line("[Caution]");
-    terminal.Line("This utiliyu only support the Brel NUVA Q7 device.  Program will be terminated.");
+    terminal.Line(std::string(kWrongModelText));
 }
 
 int RunUpdateProgressPage(ConsoleLoop& loop, Terminal& terminal, RunDevice& device, RunMode mode,
-                          const std::string& path, const DeviceInfo& info) {
+                          const std::string& path, const DeviceInfo& info, ImageHeader* written) {
     static WorkerSlot worker;  // the one UpdateWorker of the program
     Handler handler;
     ConsoleWindow window(loop, handler);
@@ -163,15 +166,19 @@ int RunUpdateProgressPage(ConsoleLoop& loop, Terminal& terminal, RunDevice& devi
     run.Init();
     int result = loop.RunModal(window);
     run.Destroy();
+    if (written != nullptr) {
+        *written = run.Header();
+    }
     return result;
 }
 
 int RunBackupProgressPage(ConsoleLoop& loop, Terminal& terminal, RunDevice& device, BackupOrigin origin,
-                          const std::string& path, const DeviceInfo& info) {
+                          const std::string& path, const DeviceInfo& info,
+                          std::chrono::nanoseconds restartTimeout, bool& handheldBack) {
     static WorkerSlot worker;  // the one BackupWorker of the program
     Handler handler;
     ConsoleWindow window(loop, handler);
-    TerminalRunView view(loop, window, terminal, device);
+    TerminalRunView view(loop, window, terminal, device, restartTimeout);
     BackupRunController run(view, device, worker, origin, path, info);
     handler.timer = [&](uint32_t id) { run.OnTimer(id); };
     handler.message = [&](uint32_t m, uint32_t w, uint32_t l) { run.OnMessage(m, w, l); };
@@ -179,6 +186,7 @@ int RunBackupProgressPage(ConsoleLoop& loop, Terminal& terminal, RunDevice& devi
     run.Init();
     int result = loop.RunModal(window);
     run.Destroy();
+    handheldBack = view.HandheldBack();
     return result;
 }
 

@@ -4,7 +4,28 @@
 
 namespace nuva {
 
-Terminal::Terminal(std::FILE* out) : out_(out), interactive_(::isatty(::fileno(out)) == 1) {}
+namespace {
+
+// A status that only moves on is logged at most this often.
+constexpr std::chrono::seconds kLogInterval{1};
+
+}  // namespace
+
+Terminal::Terminal(std::FILE* out) : Terminal(out, ::isatty(::fileno(out)) == 1) {}
+
+Terminal::Terminal(std::FILE* out, bool interactive) : out_(out), interactive_(interactive) {}
+
+std::string StatusKey(const std::string& status) {
+    std::string key;
+    for (char c : status) {
+        bool moving = (c >= '0' && c <= '9') || c == '#' || c == '.' || c == '\\' || c == '|' || c == '/' ||
+                      c == '-' || c == '%' || c == ' ';
+        if (!moving) {
+            key.push_back(c);
+        }
+    }
+    return key;
+}
 
 void Terminal::ClearStatus() {
     if (statusShown_ && interactive_) {
@@ -19,6 +40,7 @@ void Terminal::Line(const std::string& text) {
     std::fputc('\n', out_);
     std::fflush(out_);
     lastStatus_.clear();
+    lastLoggedKey_.clear();
 }
 
 void Terminal::Block(const std::string& text) {
@@ -46,10 +68,27 @@ void Terminal::Status(const std::string& text) {
         std::fputs(text.c_str(), out_);
         statusShown_ = true;
     } else {
+        auto now = std::chrono::steady_clock::now();
+        std::string key = StatusKey(text);
+        if (key == lastLoggedKey_ && now - lastLogged_ < kLogInterval) {
+            return;
+        }
+        lastLoggedKey_ = key;
+        lastLogged_ = now;
         std::fputs(text.c_str(), out_);
         std::fputc('\n', out_);
     }
     std::fflush(out_);
+}
+
+void Terminal::Prompt(const std::string& text) {
+    ClearStatus();
+    std::fputs(text.c_str(), out_);
+    if (!interactive_) {
+        std::fputc('\n', out_);
+    }
+    std::fflush(out_);
+    lastStatus_.clear();
 }
 
 void Terminal::KeepStatus() {

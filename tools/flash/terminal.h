@@ -1,9 +1,13 @@
 // The terminal the command-line front end writes to: permanent lines, and on
 // a terminal one status line that is redrawn in place (progress bars, the
-// waiting animation). When the output is not a terminal the status line is
-// written as a new line only when it changes in a way worth a line.
+// waiting animation). When the output is not a terminal (a log, a pipe) a
+// status is written as a line of its own when it says something new (its
+// words change) and otherwise at most once a second, so that a long run
+// leaves a readable log instead of a line per animation step.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -12,6 +16,8 @@ namespace nuva {
 class Terminal {
 public:
     explicit Terminal(std::FILE* out);
+    // With `interactive` given instead of asked of the stream (tests).
+    Terminal(std::FILE* out, bool interactive);
 
     // A line that stays (the status line, if any, is cleared first).
     void Line(const std::string& text);
@@ -19,6 +25,8 @@ public:
     void Block(const std::string& text);
     // The status line.
     void Status(const std::string& text);
+    // A question that waits for a typed answer on the same line.
+    void Prompt(const std::string& text);
     // Ends the status line so that it stays as it is.
     void KeepStatus();
     bool Interactive() const { return interactive_; }
@@ -30,7 +38,13 @@ private:
     bool interactive_;
     bool statusShown_ = false;
     std::string lastStatus_;
+    std::string lastLoggedKey_;
+    std::chrono::steady_clock::time_point lastLogged_{};
 };
+
+// What a status says, without its numbers, bars and animation: statuses with
+// the same key differ only in how far they have got.
+std::string StatusKey(const std::string& status);
 
 // A progress bar of `width` cells for a percentage (cut to 0..100).
 std::string Bar(uint32_t percent, int width = 24);

@@ -1,0 +1,50 @@
+// Following the handheld through the restarts that end an update or a
+// restore: the desktop's part ends when the handheld restarts into the
+// flasher, and the only proof that the flash was written is the handheld
+// itself answering again with the new ROM. The link drops (the connection
+// monitor notices), the flasher programs the flash without a link, the
+// handheld restarts into the new ROM and the link comes back.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "formats/device_info.h"
+#include "formats/image_header.h"
+#include "tools/flash/terminal.h"
+
+namespace nuva {
+
+class FollowDevice {
+public:
+    virtual ~FollowDevice() = default;
+    // g_connected is 1.
+    virtual bool IsConnected() = 0;
+    // Installs the agent (a restarted handheld has lost it) and reads the
+    // handheld's record: 0, or a failure code.
+    virtual uint32_t ReadHandheld(DeviceInfo* out) = 0;
+};
+
+enum class FollowResult {
+    kRunsImage,  // the handheld answers with the ROM that was written
+    kRunsOther,  // it answers, with another ROM
+    kTimedOut,   // it did not answer again in time
+};
+
+struct FollowReport {
+    FollowResult result = FollowResult::kTimedOut;
+    bool linkDropped = false;  // the restart was seen
+    DeviceInfo info;           // the record it answered with
+};
+
+// True when the record is of the ROM an image or backup header describes:
+// its date code, its OS family and (when the header names one) its version.
+bool RunsRomOf(const DeviceInfo& info, const ImageHeader& header);
+
+// Waits for the link to drop and then to come back, and reads the handheld
+// until it answers, all within `timeout` of real time; the waiting is shown
+// on the terminal's status line.
+FollowReport FollowRestart(FollowDevice& device, Terminal& terminal, const ImageHeader& written,
+                           std::chrono::nanoseconds timeout);
+
+}  // namespace nuva
