@@ -24,7 +24,9 @@ constexpr uint32_t kBlockBytes = 0x40000;
 constexpr uint32_t kSource = 0x84400000;  // 1 MB of RAM the flasher would copy from
 constexpr uint32_t kChunk = 1u << 20;
 
-volatile ULONG* At(uint32_t address) { return reinterpret_cast<volatile ULONG*>(uintptr_t{address}); }
+volatile ULONG* At(uint32_t address) {
+    return reinterpret_cast<volatile ULONG*>(uintptr_t{address});
+}
 
 void WaitReady(uint32_t address) {
     while ((READ_REGISTER_ULONG(At(address)) & 0x00800080) != 0x00800080) {

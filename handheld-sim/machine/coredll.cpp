@@ -172,8 +172,8 @@ NUVA_EXPORT HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD 
     return c.machine.AddHandle(std::move(result.file));
 }
 
-NUVA_EXPORT BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
-                          LPOVERLAPPED) {
+NUVA_EXPORT BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                          LPDWORD lpNumberOfBytesRead, LPOVERLAPPED) {
     Core c = Enter("ReadFile");
     if (lpNumberOfBytesRead != nullptr) {
         *lpNumberOfBytesRead = 0;
@@ -200,8 +200,8 @@ NUVA_EXPORT BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesT
         return Fail(ERROR_INVALID_PARAMETER);
     }
     uint32_t done = 0;
-    uint32_t error = OnFile(c.machine, hFile,
-                            [&](OpenFile& file) { return file.Write(lpBuffer, nNumberOfBytesToWrite, &done); });
+    uint32_t error = OnFile(
+        c.machine, hFile, [&](OpenFile& file) { return file.Write(lpBuffer, nNumberOfBytesToWrite, &done); });
     if (lpNumberOfBytesWritten != nullptr) {
         *lpNumberOfBytesWritten = done;
     }
@@ -228,12 +228,13 @@ NUVA_EXPORT DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDis
     Core c = Enter("SetFilePointer");
     int64_t distance = lDistanceToMove;
     if (lpDistanceToMoveHigh != nullptr) {
-        distance = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
-                                        static_cast<uint32_t>(lDistanceToMove));
+        distance =
+            static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
+                                 static_cast<uint32_t>(lDistanceToMove));
     }
     uint64_t position = 0;
-    uint32_t error =
-        OnFile(c.machine, hFile, [&](OpenFile& file) { return file.Seek(distance, dwMoveMethod, &position); });
+    uint32_t error = OnFile(c.machine, hFile,
+                            [&](OpenFile& file) { return file.Seek(distance, dwMoveMethod, &position); });
     if (error != ERROR_SUCCESS) {
         Fail(error);
         return kInvalidDword;
@@ -292,8 +293,9 @@ NUVA_EXPORT DWORD GetFileAttributesW(LPCWSTR lpFileName) {
     return info.folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 
-NUVA_EXPORT BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
-                                 LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned, LPOVERLAPPED) {
+NUVA_EXPORT BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
+                                 DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
+                                 LPDWORD lpBytesReturned, LPOVERLAPPED) {
     Core c = Enter("DeviceIoControl");
     if (lpBytesReturned != nullptr) {
         *lpBytesReturned = 0;
@@ -357,8 +359,8 @@ NUVA_EXPORT LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY
     return ERROR_SUCCESS;
 }
 
-NUVA_EXPORT LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
-                                 PHKEY phkResult, LPDWORD lpdwDisposition) {
+NUVA_EXPORT LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM,
+                                 LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
     Core c = Enter("RegCreateKeyExW");
     if (phkResult == nullptr || lpSubKey == nullptr) {
         return ERROR_INVALID_PARAMETER;
@@ -665,16 +667,21 @@ NUVA_EXPORT DWORD GetSystemPowerStatusEx2(PSYSTEM_POWER_STATUS_EX2 pSystemPowerS
 
 NUVA_EXPORT BOOL GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
     Core c = Enter("GetVersionExW");
-    if (lpVersionInformation == nullptr || lpVersionInformation->dwOSVersionInfoSize < sizeof(OSVERSIONINFOW)) {
+    if (lpVersionInformation == nullptr ||
+        lpVersionInformation->dwOSVersionInfoSize < sizeof(OSVERSIONINFOW)) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
     *lpVersionInformation = c.machine.OsVersion();
     return TRUE;
 }
 
-NUVA_EXPORT LANGID GetSystemDefaultLangID(void) { return Enter("GetSystemDefaultLangID").machine.Language(); }
+NUVA_EXPORT LANGID GetSystemDefaultLangID(void) {
+    return Enter("GetSystemDefaultLangID").machine.Language();
+}
 
-NUVA_EXPORT LANGID GetUserDefaultLangID(void) { return Enter("GetUserDefaultLangID").machine.Language(); }
+NUVA_EXPORT LANGID GetUserDefaultLangID(void) {
+    return Enter("GetUserDefaultLangID").machine.Language();
+}
 
 // ---- Threads and time ------------------------------------------------------
 
@@ -723,13 +730,16 @@ NUVA_EXPORT void Sleep(DWORD dwMilliseconds) {
     c.machine.SleepMs(c.self, dwMilliseconds);
 }
 
-NUVA_EXPORT DWORD GetTickCount(void) { return Enter("GetTickCount").machine.TickCount(); }
+NUVA_EXPORT DWORD GetTickCount(void) {
+    return Enter("GetTickCount").machine.TickCount();
+}
 
 // ---- User interface --------------------------------------------------------
 
 NUVA_EXPORT int MessageBoxW(HWND, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
     Core c = Enter("MessageBoxW");
-    return c.machine.ShowMessageBox(c.self, std::u16string(Text(lpText)), std::u16string(Text(lpCaption)), uType);
+    return c.machine.ShowMessageBox(c.self, std::u16string(Text(lpText)), std::u16string(Text(lpCaption)),
+                                    uType);
 }
 
 // ---- Hardware --------------------------------------------------------------
@@ -788,8 +798,12 @@ NUVA_EXPORT void WRITE_REGISTER_BUFFER_ULONG(volatile ULONG* Register, const ULO
     m.BusWriteBlock(KernelAddress(m, Register), 4, Buffer, Count);
 }
 
-NUVA_EXPORT void INTERRUPTS_OFF(void) { EnterBus("INTERRUPTS_OFF").SetInterruptsMasked(true); }
+NUVA_EXPORT void INTERRUPTS_OFF(void) {
+    EnterBus("INTERRUPTS_OFF").SetInterruptsMasked(true);
+}
 
-NUVA_EXPORT void INTERRUPTS_ON(void) { EnterBus("INTERRUPTS_ON").SetInterruptsMasked(false); }
+NUVA_EXPORT void INTERRUPTS_ON(void) {
+    EnterBus("INTERRUPTS_ON").SetInterruptsMasked(false);
+}
 
 }  // extern "C"

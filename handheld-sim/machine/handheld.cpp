@@ -9,7 +9,8 @@
 namespace nuva::sim {
 namespace {
 
-std::unique_ptr<Handheld> Failed(CreateError code, const std::string& why, CreateError* error, std::string* detail) {
+std::unique_ptr<Handheld> Failed(CreateError code, const std::string& why, CreateError* error,
+                                 std::string* detail) {
     if (error != nullptr) {
         *error = code;
     }
@@ -73,7 +74,8 @@ Handheld::Handheld(std::unique_ptr<Machine> machine) : machine_(std::move(machin
 Handheld::~Handheld() = default;
 
 std::unique_ptr<Handheld> Handheld::Create(const FactorySettings& settings, std::span<const uint8_t> image,
-                                           const std::string& stateDir, CreateError* error, std::string* detail) {
+                                           const std::string& stateDir, CreateError* error,
+                                           std::string* detail) {
     auto machine = std::make_unique<Machine>(settings, stateDir);
     std::string why;
     if (!machine->Ready(why)) {
@@ -95,9 +97,9 @@ std::unique_ptr<Handheld> Handheld::Create(const FactorySettings& settings, std:
     return std::unique_ptr<Handheld>(new Handheld(std::move(machine)));
 }
 
-std::unique_ptr<Handheld> Handheld::CreateFromFile(const FactorySettings& settings, const std::string& imagePath,
-                                                   const std::string& stateDir, CreateError* error,
-                                                   std::string* detail) {
+std::unique_ptr<Handheld> Handheld::CreateFromFile(const FactorySettings& settings,
+                                                   const std::string& imagePath, const std::string& stateDir,
+                                                   CreateError* error, std::string* detail) {
     std::vector<uint8_t> image;
     std::string why;
     // An image is at most the header and a whole flash.
@@ -107,14 +109,17 @@ std::unique_ptr<Handheld> Handheld::CreateFromFile(const FactorySettings& settin
     return Create(settings, image, stateDir, error, detail);
 }
 
-std::unique_ptr<Handheld> Handheld::Open(const std::string& stateDir, CreateError* error, std::string* detail) {
+std::unique_ptr<Handheld> Handheld::Open(const std::string& stateDir, CreateError* error,
+                                         std::string* detail) {
     std::vector<uint8_t> text;
     std::string why;
     if (stateDir.empty() || !ReadFileWhole(stateDir + "/" + kConfigFile, 1u << 16, text, why)) {
-        return Failed(CreateError::kBadState, stateDir.empty() ? "no state folder given" : why, error, detail);
+        return Failed(CreateError::kBadState, stateDir.empty() ? "no state folder given" : why, error,
+                      detail);
     }
     StateConfig config;
-    if (!ParseStateConfig(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), config, why)) {
+    if (!ParseStateConfig(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), config,
+                          why)) {
         return Failed(CreateError::kBadState, std::string(kConfigFile) + ": " + why, error, detail);
     }
     auto machine = std::make_unique<Machine>(config.settings, stateDir);
@@ -132,23 +137,41 @@ std::unique_ptr<Handheld> Handheld::Open(const std::string& stateDir, CreateErro
     return std::unique_ptr<Handheld>(new Handheld(std::move(machine)));
 }
 
-const FactorySettings& Handheld::Settings() const { return machine_->Settings(); }
+const FactorySettings& Handheld::Settings() const {
+    return machine_->Settings();
+}
 
-void Handheld::PowerOn() { machine_->PowerOn(); }
-void Handheld::Reset(ResetKind kind) { machine_->Reset(kind); }
+void Handheld::PowerOn() {
+    machine_->PowerOn();
+}
+void Handheld::Reset(ResetKind kind) {
+    machine_->Reset(kind);
+}
 bool Handheld::WaitUntilStarted(std::chrono::milliseconds timeout, uint64_t after) {
     return machine_->WaitUntilStarted(timeout, after);
 }
-bool Handheld::WaitUntilIdle(std::chrono::milliseconds timeout) { return machine_->WaitUntilIdle(timeout); }
+bool Handheld::WaitUntilIdle(std::chrono::milliseconds timeout) {
+    return machine_->WaitUntilIdle(timeout);
+}
 bool Handheld::WaitForRestart(uint64_t generation, std::chrono::milliseconds timeout) {
     return machine_->WaitForRestart(generation, timeout);
 }
-HandheldStatus Handheld::Status() const { return machine_->Status(); }
-bool Handheld::Save(std::string* detail) { return machine_->SaveState(detail); }
+HandheldStatus Handheld::Status() const {
+    return machine_->Status();
+}
+bool Handheld::Save(std::string* detail) {
+    return machine_->SaveState(detail);
+}
 
-void Handheld::Plug(bool plugged) { machine_->Plug(plugged); }
-bool Handheld::LinkAvailable() const { return machine_->LinkAvailable(); }
-uint64_t Handheld::LinkGeneration() const { return machine_->LinkGeneration(); }
+void Handheld::Plug(bool plugged) {
+    machine_->Plug(plugged);
+}
+bool Handheld::LinkAvailable() const {
+    return machine_->LinkAvailable();
+}
+uint64_t Handheld::LinkGeneration() const {
+    return machine_->LinkGeneration();
+}
 bool Handheld::WaitForLinkChange(uint64_t seen, std::chrono::milliseconds timeout) {
     return machine_->WaitForLinkChange(seen, timeout);
 }
@@ -157,11 +180,14 @@ void Handheld::SetLinkListener(std::function<void(bool available)> listener) {
 }
 
 HRESULT Handheld::InvokeExport(std::u16string_view library, std::u16string_view function,
-                               std::span<const uint8_t> input, std::vector<uint8_t>& output, std::string* detail) {
+                               std::span<const uint8_t> input, std::vector<uint8_t>& output,
+                               std::string* detail) {
     return machine_->InvokeExport(library, function, input, output, detail);
 }
 
-OSVERSIONINFOW Handheld::OsVersion() const { return machine_->OsVersion(); }
+OSVERSIONINFOW Handheld::OsVersion() const {
+    return machine_->OsVersion();
+}
 
 Handheld::StoreAccess Handheld::Store() {
     return StoreAccess(std::unique_lock<std::mutex>(machine_->StoreMutex()), machine_->Store().files,
@@ -175,38 +201,66 @@ std::optional<std::u16string> Handheld::SpecialFolder(std::u16string_view name) 
     return std::nullopt;
 }
 
-void Handheld::SetAc(bool online) { machine_->SetAc(online); }
-void Handheld::SetBattery(std::optional<uint8_t> percent) { machine_->SetBattery(percent); }
-std::optional<MessageBoxState> Handheld::MessageBox() const { return machine_->MessageBoxUp(); }
-bool Handheld::PressOk() { return machine_->PressOk(); }
-bool Handheld::WaitForMessageBox(std::chrono::milliseconds timeout) { return machine_->WaitForMessageBox(timeout); }
+void Handheld::SetAc(bool online) {
+    machine_->SetAc(online);
+}
+void Handheld::SetBattery(std::optional<uint8_t> percent) {
+    machine_->SetBattery(percent);
+}
+std::optional<MessageBoxState> Handheld::MessageBox() const {
+    return machine_->MessageBoxUp();
+}
+bool Handheld::PressOk() {
+    return machine_->PressOk();
+}
+bool Handheld::WaitForMessageBox(std::chrono::milliseconds timeout) {
+    return machine_->WaitForMessageBox(timeout);
+}
 
-std::vector<uint16_t> Handheld::Screen() const { return machine_->Screen(); }
+std::vector<uint16_t> Handheld::Screen() const {
+    return machine_->Screen();
+}
 
 bool Handheld::SaveScreenshot(const std::string& path, std::string* detail) const {
     std::vector<uint16_t> pixels = machine_->Screen();
     return WriteScreenPng(path, pixels, NUVA_SCREEN_WIDTH, NUVA_SCREEN_HEIGHT, detail);
 }
 
-FlashBank& Handheld::Flash() { return machine_->Flash(); }
-void Handheld::WithFlash(const std::function<void(FlashBank&)>& body) { machine_->WithFlash(body); }
+FlashBank& Handheld::Flash() {
+    return machine_->Flash();
+}
+void Handheld::WithFlash(const std::function<void(FlashBank&)>& body) {
+    machine_->WithFlash(body);
+}
 std::vector<uint8_t> Handheld::DumpFlash(uint32_t offset, uint32_t length) const {
     return machine_->DumpFlash(offset, length);
 }
-uint32_t Handheld::FlashBytes() const { return machine_->FlashBytes(); }
-uint32_t Handheld::RamBytes() const { return machine_->RamBytes(); }
-void Handheld::FragmentRam(uint32_t calls) { machine_->FragmentRam(calls); }
+uint32_t Handheld::FlashBytes() const {
+    return machine_->FlashBytes();
+}
+uint32_t Handheld::RamBytes() const {
+    return machine_->RamBytes();
+}
+void Handheld::FragmentRam(uint32_t calls) {
+    machine_->FragmentRam(calls);
+}
 std::optional<uint32_t> Handheld::ReadRamWord(uint32_t kernelAddress) const {
     return machine_->ReadRamWord(kernelAddress);
 }
-std::vector<RegisterWrite> Handheld::RegisterWrites() const { return machine_->RegisterWrites(); }
-std::optional<uint32_t> Handheld::RegisterValue(uint32_t address) const { return machine_->RegisterValue(address); }
+std::vector<RegisterWrite> Handheld::RegisterWrites() const {
+    return machine_->RegisterWrites();
+}
+std::optional<uint32_t> Handheld::RegisterValue(uint32_t address) const {
+    return machine_->RegisterValue(address);
+}
 
 PsmError Handheld::PutPsmFile(std::u16string_view name, std::span<const uint8_t> data) {
     return machine_->PutPsmFile(name, data);
 }
 
-PsmError Handheld::ListPsmFiles(std::vector<PsmFile>& files) const { return machine_->ListPsmFiles(files); }
+PsmError Handheld::ListPsmFiles(std::vector<PsmFile>& files) const {
+    return machine_->ListPsmFiles(files);
+}
 
 PsmError Handheld::GetPsmFile(std::u16string_view name, std::vector<uint8_t>& data) const {
     data.clear();
@@ -221,6 +275,8 @@ PsmError Handheld::GetPsmFile(std::u16string_view name, std::vector<uint8_t>& da
     return error == PsmError::kNone ? PsmError::kNotFound : error;
 }
 
-ProgramEnd Handheld::RunAsProgram(const std::function<void()>& body) { return machine_->RunAsProgram(body); }
+ProgramEnd Handheld::RunAsProgram(const std::function<void()>& body) {
+    return machine_->RunAsProgram(body);
+}
 
 }  // namespace nuva::sim

@@ -103,11 +103,11 @@ struct MessageBoxState {
 
 struct HandheldStatus {
     bool poweredOn = false;
-    bool restarting = false;  // between a restart request and the end of the boot
-    bool started = false;     // booted and running (not bricked, not crashed)
-    std::string brickedReason;  // non-empty: the last start found no valid ROM
-    std::string crashedReason;  // non-empty: the handheld crashed; cleared by a start
-    bool coldStart = false;     // the last start was cold
+    bool restarting = false;      // between a restart request and the end of the boot
+    bool started = false;         // booted and running (not bricked, not crashed)
+    std::string brickedReason;    // non-empty: the last start found no valid ROM
+    std::string crashedReason;    // non-empty: the handheld crashed; cleared by a start
+    bool coldStart = false;       // the last start was cold
     uint64_t bootGeneration = 0;  // changes at every restart
     bool plugged = false;
     bool linkAvailable = false;
@@ -118,7 +118,7 @@ struct HandheldStatus {
     RomReport rom;                          // valid when a start found a ROM
     uint32_t memoryConfig = 0;              // NUVA_MEMORY_ADVANCED / NUVA_MEMORY_BASIC
     bool interruptsMasked = false;
-    std::optional<MessageBoxState> messageBox;  // the box that is up, if any
+    std::optional<MessageBoxState> messageBox;    // the box that is up, if any
     std::vector<std::u16string> runningPrograms;  // start-up programs whose WinMain runs now
     std::vector<StartupRecord> startup;           // what the last start ran
     std::vector<uint32_t> platformCommands;       // PlatformCommand selectors received since the start
@@ -142,16 +142,17 @@ struct PsmFile {
 
 enum class PsmError {
     kNone,
-    kNotMounted,   // the start did not mount the storage (no AutoLoad key)
-    kNoSpace,      // the region has no room left for the record
-    kBadName,      // empty, longer than 255 characters, or with a "\"
+    kNotMounted,  // the start did not mount the storage (no AutoLoad key)
+    kNoSpace,     // the region has no room left for the record
+    kBadName,     // empty, longer than 255 characters, or with a "\"
     kNotFound,
-    kDamaged,      // a record in the region is damaged; the list ends before it
+    kDamaged,  // a record in the region is damaged; the list ends before it
 };
 const char* DescribePsmError(PsmError error);
 
 // Results of InvokeExport besides the HRESULT of the export itself.
-inline constexpr HRESULT kInvokeLinkDropped = static_cast<HRESULT>(0x8007006D);  // restart, crash, or not running
+inline constexpr HRESULT kInvokeLinkDropped =
+    static_cast<HRESULT>(0x8007006D);  // restart, crash, or not running
 inline constexpr HRESULT kInvokeLibraryNotFound = static_cast<HRESULT>(0x8007007E);  // no such file
 inline constexpr HRESULT kInvokeExportNotFound = static_cast<HRESULT>(0x8007007F);   // no such export
 inline constexpr HRESULT kInvokeBadLibrary = static_cast<HRESULT>(0x800700C1);       // the file does not load
@@ -172,7 +173,7 @@ const char* DescribeCreateError(CreateError error);
 class Machine;
 
 class Handheld {
-public:
+  public:
     // A factory-new handheld whose flash holds `image` (an update image or a
     // ROM backup: the 512-byte header, then the contents, which go to flash
     // offset 0x40000; the header is not checked beyond its length). With a
@@ -182,8 +183,9 @@ public:
     static std::unique_ptr<Handheld> Create(const FactorySettings& settings, std::span<const uint8_t> image,
                                             const std::string& stateDir, CreateError* error = nullptr,
                                             std::string* detail = nullptr);
-    static std::unique_ptr<Handheld> CreateFromFile(const FactorySettings& settings, const std::string& imagePath,
-                                                    const std::string& stateDir, CreateError* error = nullptr,
+    static std::unique_ptr<Handheld> CreateFromFile(const FactorySettings& settings,
+                                                    const std::string& imagePath, const std::string& stateDir,
+                                                    CreateError* error = nullptr,
                                                     std::string* detail = nullptr);
     // A handheld kept in `stateDir`, as it was when it was last saved.
     static std::unique_ptr<Handheld> Open(const std::string& stateDir, CreateError* error = nullptr,
@@ -237,8 +239,9 @@ public:
     // on its own handheld thread, its output block is copied to `output` and
     // freed. Returns the export's HRESULT, or one of the kInvoke* results.
     // One call at a time per handheld; concurrent calls wait.
-    HRESULT InvokeExport(std::u16string_view library, std::u16string_view function, std::span<const uint8_t> input,
-                         std::vector<uint8_t>& output, std::string* detail = nullptr);
+    HRESULT InvokeExport(std::u16string_view library, std::u16string_view function,
+                         std::span<const uint8_t> input, std::vector<uint8_t>& output,
+                         std::string* detail = nullptr);
 
     // The version answer for CeGetVersionEx (as GetVersionExW on the handheld).
     OSVERSIONINFOW OsVersion() const;
@@ -247,11 +250,11 @@ public:
     // long as the access object lives. Do not call other Handheld members
     // while holding one.
     class StoreAccess {
-    public:
+      public:
         FileStore& Files() const { return *files_; }
         Registry& Reg() const { return *registry_; }
 
-    private:
+      private:
         friend class Handheld;
         StoreAccess(std::unique_lock<std::mutex> lock, FileStore& files, Registry& registry)
             : lock_(std::move(lock)), files_(&files), registry_(&registry) {}
@@ -311,7 +314,7 @@ public:
     // because the handheld is not running (off, restarting, bricked, crashed).
     ProgramEnd RunAsProgram(const std::function<void()>& body);
 
-private:
+  private:
     explicit Handheld(std::unique_ptr<Machine> machine);
     std::unique_ptr<Machine> machine_;
 };

@@ -18,7 +18,6 @@
 namespace nuva::sim {
 namespace {
 
-
 // What the boot code writes into the cold-start words once RAM holds a
 // started system.
 constexpr uint32_t kColdStartMark = 0x4E555641;  // "NUVA"
@@ -156,7 +155,8 @@ CreateError Machine::LoadState(const StateConfig& config, std::string& detail) {
         return CreateError::kBadState;
     }
     if (reserved.size() != kReservedBlockBytes) {
-        detail = Format("%s has %zu bytes instead of %u", kReservedRamFile, reserved.size(), kReservedBlockBytes);
+        detail =
+            Format("%s has %zu bytes instead of %u", kReservedRamFile, reserved.size(), kReservedBlockBytes);
         return CreateError::kBadState;
     }
     std::string storeError;
@@ -204,12 +204,14 @@ bool Machine::SaveState(std::string* detail) {
     std::vector<uint8_t> reserved(block, block + kReservedBlockBytes);
     const std::string folder = stateDir_ + "/";
     std::string error;
-    bool ok = MakeFolder(stateDir_, error) &&
-              WriteFileWhole(folder + kConfigFile,
-                             std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
-                             error) &&
-              WriteFileWhole(folder + kFlashFile, flash, error) && WriteFileWhole(folder + kStoreFile, blob, error) &&
-              WriteFileWhole(folder + kReservedRamFile, reserved, error);
+    bool ok =
+        MakeFolder(stateDir_, error) &&
+        WriteFileWhole(folder + kConfigFile,
+                       std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
+                       error) &&
+        WriteFileWhole(folder + kFlashFile, flash, error) &&
+        WriteFileWhole(folder + kStoreFile, blob, error) &&
+        WriteFileWhole(folder + kReservedRamFile, reserved, error);
     if (!ok && detail != nullptr) {
         *detail = error;
     }
@@ -218,7 +220,9 @@ bool Machine::SaveState(std::string* detail) {
 
 // ---- Threads ----------------------------------------------------------------
 
-void Machine::EndThread() { pthread_exit(nullptr); }
+void Machine::EndThread() {
+    pthread_exit(nullptr);
+}
 
 std::optional<uint64_t> Machine::ClaimThread(bool requireStarted) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -395,13 +399,15 @@ void Machine::Boot() {
     {
         std::lock_guard<BusLock> lock(flashMu_);
         auto cells = flash_->Cells();
-        romError = ReadRomIdentity(cells.data() + kImageFlashOffset, cells.size() - kImageFlashOffset, identity);
+        romError =
+            ReadRomIdentity(cells.data() + kImageFlashOffset, cells.size() - kImageFlashOffset, identity);
     }
     if (romError != RomIdentityError::kNone) {
         FillScreen(kBlank);
         {
             std::lock_guard<std::mutex> lock(mu_);
-            brickedReason_ = std::string("the handheld does not start: ") + DescribeRomIdentityError(romError);
+            brickedReason_ =
+                std::string("the handheld does not start: ") + DescribeRomIdentityError(romError);
             started_ = false;
             restarting_ = false;
             NoteLinkLocked();
@@ -489,7 +495,8 @@ void Machine::StartPrograms() {
             std::erase(running_, entry.name);
             return;
         }
-        std::thread thread = StartThread(*epoch, [this, name = entry.name, index] { RunProgram(name, index); }, {});
+        std::thread thread =
+            StartThread(*epoch, [this, name = entry.name, index] { RunProgram(name, index); }, {});
         std::lock_guard<std::mutex> lock(mu_);
         programThreads_.push_back(std::move(thread));
     }
@@ -550,14 +557,14 @@ void Machine::RunProgram(std::u16string name, size_t index) {
 
 bool Machine::WaitUntilStarted(std::chrono::milliseconds timeout, uint64_t after) {
     std::unique_lock<std::mutex> lock(mu_);
-    cv_.wait_for(lock, timeout, [&] { return shutdown_ || (poweredOn_ && !restarting_ && bootGeneration_ > after); });
+    cv_.wait_for(lock, timeout,
+                 [&] { return shutdown_ || (poweredOn_ && !restarting_ && bootGeneration_ > after); });
     return started_ && !restarting_ && bootGeneration_ > after;
 }
 
 bool Machine::WaitUntilIdle(std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(mu_);
-    return cv_.wait_for(lock, timeout,
-                        [&] {
+    return cv_.wait_for(lock, timeout, [&] {
         return shutdown_ || (!restarting_ && !restartPending_ && !launching_ && running_.empty());
     });
 }
@@ -654,8 +661,9 @@ uint32_t Machine::BusRead(uint32_t address, uint32_t width) {
         }
         case BusTarget::kFlash: {
             std::lock_guard<BusLock> lock(flashMu_);
-            return width == 4 ? flash_->Read32(slot.offset)
-                              : width == 2 ? flash_->Read16(slot.offset) : flash_->Read8(slot.offset);
+            return width == 4   ? flash_->Read32(slot.offset)
+                   : width == 2 ? flash_->Read16(slot.offset)
+                                : flash_->Read8(slot.offset);
         }
         case BusTarget::kFrameBuffer: {
             const uint8_t* p = frameBuffer_.data() + slot.offset;
@@ -727,7 +735,8 @@ void Machine::BusWrite(uint32_t address, uint32_t width, uint32_t value) {
             break;
     }
     if (slot.target == BusTarget::kFlash) {
-        Crash(Format("data abort: byte write at 0x%08X: the flash takes 16- and 32-bit stores only", address));
+        Crash(
+            Format("data abort: byte write at 0x%08X: the flash takes 16- and 32-bit stores only", address));
     }
     Crash(Format("data abort: %u-byte write at 0x%08X, where nothing answers", width, address));
 }
@@ -842,7 +851,8 @@ uint32_t Machine::TickCount() const {
     return static_cast<uint32_t>(static_cast<uint64_t>(real / scale));
 }
 
-int Machine::ShowMessageBox(const HandheldThread& self, std::u16string text, std::u16string caption, uint32_t type) {
+int Machine::ShowMessageBox(const HandheldThread& self, std::u16string text, std::u16string caption,
+                            uint32_t type) {
     std::unique_lock<std::mutex> lock(mu_);
     auto stopped = [&] { return self.epoch != stopEpoch_.load(); };
     cv_.wait(lock, [&] { return !messageBox_ || stopped(); });
@@ -1002,7 +1012,8 @@ Machine::CachedLibrary* Machine::LoadLibraryFile(const std::u16string& path, std
 }
 
 HRESULT Machine::InvokeExport(std::u16string_view library, std::u16string_view function,
-                              std::span<const uint8_t> input, std::vector<uint8_t>& output, std::string* detail) {
+                              std::span<const uint8_t> input, std::vector<uint8_t>& output,
+                              std::string* detail) {
     std::lock_guard<std::mutex> invoke(invokeMu_);
     output.clear();
     std::string why;
@@ -1053,9 +1064,10 @@ HRESULT Machine::InvokeExport(std::u16string_view library, std::u16string_view f
             if (outBlock != nullptr) {
                 std::optional<uint32_t> size = HeapSize(outBlock);
                 if (!size || outBytes > *size) {
-                    Crash(Format("RAPI service: %s returned an output block of %u bytes that LocalAlloc did "
-                                 "not hand out",
-                                 name.c_str(), outBytes));
+                    Crash(
+                        Format("RAPI service: %s returned an output block of %u bytes that LocalAlloc did "
+                               "not hand out",
+                               name.c_str(), outBytes));
                 }
                 out.assign(outBlock, outBlock + outBytes);
                 HeapFree(outBlock);
@@ -1109,7 +1121,11 @@ void Machine::PowerStatus(SYSTEM_POWER_STATUS_EX2& out) const {
     out.ACLineStatus = ac_ ? AC_LINE_ONLINE : AC_LINE_OFFLINE;
     if (battery_) {
         uint8_t p = *battery_;
-        out.BatteryFlag = static_cast<BYTE>((p > 66 ? 0x01 : p < 5 ? 0x04 : p < 33 ? 0x02 : 0x00) | (ac_ ? 0x08 : 0));
+        out.BatteryFlag = static_cast<BYTE>((p > 66   ? 0x01
+                                             : p < 5  ? 0x04
+                                             : p < 33 ? 0x02
+                                                      : 0x00) |
+                                            (ac_ ? 0x08 : 0));
         out.BatteryLifePercent = p;
         out.BatteryVoltage = 3600 + 6u * p;
     } else {
@@ -1127,7 +1143,9 @@ void Machine::PowerStatus(SYSTEM_POWER_STATUS_EX2& out) const {
     out.BatteryChemistry = 0x04;  // lithium ion
 }
 
-uint32_t Machine::MemoryConfig() const { return settings_.advanced ? NUVA_MEMORY_ADVANCED : NUVA_MEMORY_BASIC; }
+uint32_t Machine::MemoryConfig() const {
+    return settings_.advanced ? NUVA_MEMORY_ADVANCED : NUVA_MEMORY_BASIC;
+}
 
 RomReport Machine::Rom() const {
     std::lock_guard<std::mutex> lock(mu_);
@@ -1194,9 +1212,13 @@ uint32_t Machine::ReservedBlockOffset() const {
     return (settings_.advanced ? NUVA_RESERVED_RAM_ADVANCED : NUVA_RESERVED_RAM_BASIC) - NUVA_RAM_UNCACHED;
 }
 
-uint32_t Machine::RamWord(uint32_t offset) const { return LoadLe32(ram_->Bytes() + offset); }
+uint32_t Machine::RamWord(uint32_t offset) const {
+    return LoadLe32(ram_->Bytes() + offset);
+}
 
-void Machine::SetRamWord(uint32_t offset, uint32_t value) { StoreLe32(ram_->Bytes() + offset, value); }
+void Machine::SetRamWord(uint32_t offset, uint32_t value) {
+    StoreLe32(ram_->Bytes() + offset, value);
+}
 
 std::optional<uint32_t> Machine::ReadRamWord(uint32_t kernelAddress) const {
     BusSlot slot = DecodeBus(kernelAddress, 4, flashBytes_, ramBytes_);

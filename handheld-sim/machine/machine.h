@@ -59,13 +59,15 @@ struct HandheldThread {
 // every register access, so it is a plain thread-local of the library's
 // static block.
 extern thread_local HandheldThread* tCurrentThread __attribute__((tls_model("initial-exec")));
-inline HandheldThread* CurrentThread() { return tCurrentThread; }
+inline HandheldThread* CurrentThread() {
+    return tCurrentThread;
+}
 
 // The lock of the flash bus. Every flash access of the flasher takes it, and
 // nearly always nobody else holds it, so it spins briefly instead of paying
 // for a full mutex.
 class BusLock {
-public:
+  public:
     void lock() {
         while (held_.exchange(true, std::memory_order_acquire)) {
             while (held_.load(std::memory_order_relaxed)) {
@@ -75,12 +77,12 @@ public:
     }
     void unlock() { held_.store(false, std::memory_order_release); }
 
-private:
+  private:
     std::atomic<bool> held_{false};
 };
 
 class Machine {
-public:
+  public:
     Machine(const FactorySettings& settings, std::string stateDir);
     ~Machine();
     Machine(const Machine&) = delete;
@@ -117,8 +119,8 @@ public:
     uint64_t LinkGeneration() const;
     bool WaitForLinkChange(uint64_t seen, std::chrono::milliseconds timeout);
     void SetLinkListener(std::function<void(bool)> listener);
-    HRESULT InvokeExport(std::u16string_view library, std::u16string_view function, std::span<const uint8_t> input,
-                         std::vector<uint8_t>& output, std::string* detail);
+    HRESULT InvokeExport(std::u16string_view library, std::u16string_view function,
+                         std::span<const uint8_t> input, std::vector<uint8_t>& output, std::string* detail);
     ProgramEnd RunAsProgram(const std::function<void()>& body);
 
     // ---- Environment and inspection ----
@@ -165,7 +167,8 @@ public:
     bool InterruptsMasked() const { return interruptsMasked_.load(std::memory_order_relaxed); }
     void SleepMs(const HandheldThread& self, uint32_t ms);
     uint32_t TickCount() const;
-    int ShowMessageBox(const HandheldThread& self, std::u16string text, std::u16string caption, uint32_t type);
+    int ShowMessageBox(const HandheldThread& self, std::u16string text, std::u16string caption,
+                       uint32_t type);
     void NoteThreadPriority(int priority, bool ce);
     void NotePlatformCommand(uint32_t selector);
 
@@ -200,7 +203,7 @@ public:
     std::optional<RegKey> Key(HKEY key);
     bool CloseKey(HKEY key);
 
-private:
+  private:
     struct CachedLibrary {
         std::u16string path;
         std::vector<uint8_t> bytes;
@@ -283,7 +286,7 @@ private:
     int threadPriority_ = THREAD_PRIORITY_NORMAL;
     int ceThreadPriority_ = 251;
     uint64_t linkGeneration_ = 0;
-    bool linkShown_ = false;  // LinkAvailable() as last recorded
+    bool linkShown_ = false;        // LinkAvailable() as last recorded
     std::vector<bool> linkEvents_;  // recorded changes not yet handed to the listener
     std::function<void(bool)> linkListener_;
     std::mutex listenerMu_;

@@ -19,7 +19,9 @@ int BlockIndex(uint32_t address) {
 
 PlatformRegisters::PlatformRegisters() = default;
 
-bool PlatformRegisters::Decodes(uint32_t address) { return BlockIndex(address) >= 0; }
+bool PlatformRegisters::Decodes(uint32_t address) {
+    return BlockIndex(address) >= 0;
+}
 
 uint8_t* PlatformRegisters::Cell(uint32_t address) {
     int block = BlockIndex(address);

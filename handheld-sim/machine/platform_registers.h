@@ -19,11 +19,11 @@
 namespace nuva::sim {
 
 inline constexpr uint32_t kRegisterBlockBytes = 0x1000;
-inline constexpr std::array<uint32_t, 5> kRegisterBlocks = {0xA8100000u, 0xA8F00000u, 0xA9000000u, 0xA9500000u,
-                                                            0xBE040000u};
+inline constexpr std::array<uint32_t, 5> kRegisterBlocks = {0xA8100000u, 0xA8F00000u, 0xA9000000u,
+                                                            0xA9500000u, 0xBE040000u};
 
 class PlatformRegisters {
-public:
+  public:
     PlatformRegisters();
 
     // Whether `address` lies in one of the blocks.
@@ -39,7 +39,7 @@ public:
     // Keeps the record to the newest `limit` writes.
     void TrimWrites(size_t limit);
 
-private:
+  private:
     uint8_t* Cell(uint32_t address);
     const uint8_t* Cell(uint32_t address) const;
 

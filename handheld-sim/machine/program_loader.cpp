@@ -10,7 +10,9 @@
 
 namespace nuva::sim {
 
-LoadedModule::~LoadedModule() { Unload(); }
+LoadedModule::~LoadedModule() {
+    Unload();
+}
 
 LoadedModule::LoadedModule(LoadedModule&& other) noexcept
     : handle_(std::exchange(other.handle_, nullptr)), fd_(std::exchange(other.fd_, -1)) {}

@@ -12,7 +12,7 @@
 namespace nuva::sim {
 
 class LoadedModule {
-public:
+  public:
     LoadedModule() = default;
     ~LoadedModule();
     LoadedModule(const LoadedModule&) = delete;
@@ -29,7 +29,7 @@ public:
     void* Handle() const { return handle_; }
     void Unload();
 
-private:
+  private:
     void* handle_ = nullptr;
     int fd_ = -1;
 };

@@ -21,7 +21,9 @@ struct Record {
     std::span<const uint8_t> data;
 };
 
-char16_t Fold(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+char16_t Fold(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+}
 
 bool SameName(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size()) {
@@ -84,7 +86,9 @@ PsmError Walk(std::span<const uint8_t> region, std::vector<Record>& records, uin
 }
 
 // Programming clears bits only, as the flash does.
-void Program(uint8_t* cell, uint8_t value) { *cell = static_cast<uint8_t>(*cell & value); }
+void Program(uint8_t* cell, uint8_t value) {
+    *cell = static_cast<uint8_t>(*cell & value);
+}
 
 void ProgramLe32(uint8_t* cells, uint32_t value) {
     uint8_t bytes[4];

@@ -213,8 +213,8 @@ RamError Ram::Decommit(void* host, uint32_t size) {
     }
     Region& region = regions_.at(start);
     FreeRegionFrames(region, first, last - first);
-    mmap(start + static_cast<size_t>(first) * kPageBytes, static_cast<size_t>(last - first) * kPageBytes, PROT_NONE,
-         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
+    mmap(start + static_cast<size_t>(first) * kPageBytes, static_cast<size_t>(last - first) * kPageBytes,
+         PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
     return RamError::kNone;
 }
 

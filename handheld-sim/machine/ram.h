@@ -20,13 +20,13 @@
 namespace nuva::sim {
 
 inline constexpr uint32_t kPageBytes = 4096;
-inline constexpr uint32_t kKernelLowBytes = 0x400000;  // kept for the kernel
+inline constexpr uint32_t kKernelLowBytes = 0x400000;   // kept for the kernel
 inline constexpr uint32_t kReservedTopBytes = 0x40000;  // reserved block, flasher routines
 
 enum class RamError { kNone, kNoMemory, kBadAddress, kNotCommitted };
 
 class Ram {
-public:
+  public:
     // Maps `bytes` of zeroed RAM; `error` is filled and Valid() is false when
     // the system refuses.
     Ram(uint32_t bytes, std::string* error);
@@ -62,7 +62,7 @@ public:
     void Fragment(uint32_t calls) { fragmentCalls_ = calls; }
     uint32_t FreeFrames() const;
 
-private:
+  private:
     struct Region {
         uint32_t pages = 0;
         std::vector<int32_t> frames;  // -1: page not committed

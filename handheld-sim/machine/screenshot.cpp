@@ -42,8 +42,8 @@ bool Encode(FILE* file, const uint8_t* rgb, uint32_t width, uint32_t height, png
         return false;
     }
     png_init_io(png, file);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     for (uint32_t y = 0; y < height; ++y) {
         rows[y] = const_cast<png_bytep>(rgb + static_cast<size_t>(y) * width * 3);
     }
@@ -55,8 +55,8 @@ bool Encode(FILE* file, const uint8_t* rgb, uint32_t width, uint32_t height, png
 
 }  // namespace
 
-bool WriteScreenPng(const std::string& path, std::span<const uint16_t> pixels, uint32_t width, uint32_t height,
-                    std::string* detail) {
+bool WriteScreenPng(const std::string& path, std::span<const uint16_t> pixels, uint32_t width,
+                    uint32_t height, std::string* detail) {
     auto fail = [&](const std::string& why) {
         if (detail != nullptr) {
             *detail = why;

@@ -13,7 +13,9 @@
 namespace nuva::sim {
 namespace {
 
-const char* OnOff(bool on) { return on ? "on" : "off"; }
+const char* OnOff(bool on) {
+    return on ? "on" : "off";
+}
 
 bool ParseOnOff(std::string_view text, bool& out) {
     if (text == "on") {
@@ -196,7 +198,7 @@ bool MakeFolder(const std::string& path, std::string& error) {
             break;
         }
     }
-    struct stat info{};
+    struct stat info {};
     if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         error = path + " is not a folder";
         return false;
@@ -245,7 +247,7 @@ bool ReadFileWhole(const std::string& path, size_t limit, std::vector<uint8_t>& 
         error = Errno("cannot open", path);
         return false;
     }
-    struct stat info{};
+    struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) > limit) {
         error = path + " is not a file of at most " + std::to_string(limit) + " bytes";
         close(fd);

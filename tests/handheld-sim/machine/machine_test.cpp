@@ -29,10 +29,16 @@ volatile T* Kaddr(uint32_t address) {
     return reinterpret_cast<volatile T*>(uintptr_t{address});
 }
 
-ULONG ReadWord(uint32_t address) { return READ_REGISTER_ULONG(Kaddr<ULONG>(address)); }
-void WriteWord(uint32_t address, ULONG value) { WRITE_REGISTER_ULONG(Kaddr<ULONG>(address), value); }
+ULONG ReadWord(uint32_t address) {
+    return READ_REGISTER_ULONG(Kaddr<ULONG>(address));
+}
+void WriteWord(uint32_t address, ULONG value) {
+    WRITE_REGISTER_ULONG(Kaddr<ULONG>(address), value);
+}
 
-bool HasFactoryShortcut(Handheld& handheld) { return StoreHas(handheld, u"\\Windows\\StartUp\\Welcome.lnk"); }
+bool HasFactoryShortcut(Handheld& handheld) {
+    return StoreHas(handheld, u"\\Windows\\StartUp\\Welcome.lnk");
+}
 
 TEST(Starts, ReportTheRomOfTheFlashAndBrickWithoutAValidOne) {
     auto handheld = StartedHandheld(TestSettings(false), SmallImage("06230300", "B120", 3, 0x0C0A));
@@ -83,8 +89,9 @@ TEST(Starts, ReportTheRomOfTheFlashAndBrickWithoutAValidOne) {
     EXPECT_NE(empty->Status().brickedReason.find("no ROM identity"), std::string::npos);
     CreateError error = CreateError::kNone;
     std::string detail;
-    EXPECT_EQ(Handheld::Create(TestSettings(false), std::vector<uint8_t>(512 + (32u << 20)), "", &error, &detail),
-              nullptr);
+    EXPECT_EQ(
+        Handheld::Create(TestSettings(false), std::vector<uint8_t>(512 + (32u << 20)), "", &error, &detail),
+        nullptr);
     EXPECT_EQ(error, CreateError::kBadImage);
     EXPECT_EQ(Handheld::Create(TestSettings(), std::vector<uint8_t>(100), "", &error, &detail), nullptr);
     EXPECT_EQ(error, CreateError::kBadImage);
@@ -156,10 +163,12 @@ TEST(Bus, WindowsReachTheirDevicesAndAnUnbackedAddressCrashes) {
     ULONG local = 0;
     crashes([&] { READ_REGISTER_ULONG(&local); }, "not a kernel address");
     crashes([] { WRITE_REGISTER_BUFFER_ULONG(Kaddr<ULONG>(0x87FFFFF8), nullptr, 4); }, "null buffer");
-    crashes([] {
-        ULONG four[4] = {};
-        WRITE_REGISTER_BUFFER_ULONG(Kaddr<ULONG>(0x87FFFFF8), four, 4);  // runs off the end of RAM
-    }, "0x88000000");
+    crashes(
+        [] {
+            ULONG four[4] = {};
+            WRITE_REGISTER_BUFFER_ULONG(Kaddr<ULONG>(0x87FFFFF8), four, 4);  // runs off the end of RAM
+        },
+        "0x88000000");
 }
 
 TEST(Bus, CoreCallsWithTheFlashOutOfReadArrayOrSleepsWithInterruptsMaskedCrash) {
@@ -175,7 +184,8 @@ TEST(Bus, CoreCallsWithTheFlashOutOfReadArrayOrSleepsWithInterruptsMaskedCrash) 
         WriteWord(0xA0040000, 0x00900090);
         GetLastError();
         ADD_FAILURE() << "a core call ran with the flash in identifier mode";
-    }), ProgramEnd::kStopped);
+    }),
+              ProgramEnd::kStopped);
     std::string reason = handheld->Status().crashedReason;
     EXPECT_NE(reason.find("core library call GetLastError while flash chip 0 is not in read-array mode"),
               std::string::npos)
@@ -190,7 +200,8 @@ TEST(Bus, CoreCallsWithTheFlashOutOfReadArrayOrSleepsWithInterruptsMaskedCrash) 
     EXPECT_EQ(handheld->RunAsProgram([] {
         WRITE_REGISTER_USHORT(Kaddr<USHORT>(0xA0040002), 0x0070);
         Sleep(0);
-    }), ProgramEnd::kStopped);
+    }),
+              ProgramEnd::kStopped);
     reason = handheld->Status().crashedReason;
     EXPECT_NE(reason.find("Sleep while flash chip 1"), std::string::npos) << reason;
 
@@ -208,7 +219,8 @@ TEST(Bus, CoreCallsWithTheFlashOutOfReadArrayOrSleepsWithInterruptsMaskedCrash) 
         INTERRUPTS_OFF();
         Sleep(1);
         ADD_FAILURE() << "a masked sleep woke";
-    }), ProgramEnd::kStopped);
+    }),
+              ProgramEnd::kStopped);
     EXPECT_FALSE(linkWhileMasked);
     EXPECT_EQ(handheld->Status().crashedReason, "Sleep with interrupts masked: the handheld never wakes");
 }
@@ -269,7 +281,8 @@ TEST(CoreLibrary, PlatformAnswersIdentityPowerAndVersion) {
         EXPECT_TRUE(CeSetThreadPriority(GetCurrentThread(), 0));
         EXPECT_EQ(CeGetThreadPriority(GetCurrentThread()), 0);
         EXPECT_FALSE(CeSetThreadPriority(GetCurrentThread(), 256));
-    }), ProgramEnd::kReturned);
+    }),
+              ProgramEnd::kReturned);
     HandheldStatus status = handheld->Status();
     EXPECT_EQ(status.threadPriority, THREAD_PRIORITY_TIME_CRITICAL);
     EXPECT_EQ(status.ceThreadPriority, 0);
@@ -282,7 +295,8 @@ TEST(CoreLibrary, PlatformAnswersIdentityPowerAndVersion) {
         GetSystemPowerStatusEx2(&power, sizeof power, TRUE);
         EXPECT_EQ(power.ACLineStatus, AC_LINE_ONLINE);
         EXPECT_EQ(power.BatteryLifePercent, 100);
-    }), ProgramEnd::kReturned);
+    }),
+              ProgramEnd::kReturned);
 }
 
 TEST(CoreLibrary, WithoutPlatformRequestsOnlyThePowerDriverAnswers) {
@@ -301,8 +315,10 @@ TEST(CoreLibrary, WithoutPlatformRequestsOnlyThePowerDriverAnswers) {
         selector = NUVA_QUERY_PLATFORM_INFO;
         EXPECT_FALSE(KernelIoControl(IOCTL_NUVA_PLATFORM_QUERY, &selector, 4, &answer, 4, &returned));
 
-        EXPECT_EQ(CreateFileW(u"PWR2:", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr), kInvalid);
-        HANDLE power = CreateFileW(u"PWR1:", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(CreateFileW(u"PWR2:", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+                  kInvalid);
+        HANDLE power =
+            CreateFileW(u"PWR1:", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(power, kInvalid);
         uint8_t request[20] = {};
         StoreLe32(request, NUVA_POWER_MEMORY_CONFIG);
@@ -314,8 +330,8 @@ TEST(CoreLibrary, WithoutPlatformRequestsOnlyThePowerDriverAnswers) {
         EXPECT_EQ(LoadLe32(reply), NUVA_MEMORY_BASIC);
         EXPECT_EQ(LoadLe32(reply + 20), 0u);
         StoreLe32(request, NUVA_POWER_INFO_BLOCK);
-        EXPECT_FALSE(DeviceIoControl(power, IOCTL_NUVA_POWER_DRIVER_REQUEST, request, 20, reply, 91, &returned,
-                                     nullptr));
+        EXPECT_FALSE(DeviceIoControl(power, IOCTL_NUVA_POWER_DRIVER_REQUEST, request, 20, reply, 91,
+                                     &returned, nullptr));
         ASSERT_TRUE(DeviceIoControl(power, IOCTL_NUVA_POWER_DRIVER_REQUEST, request, 20, reply, 92, &returned,
                                     nullptr));
         EXPECT_EQ(returned, 92u);
@@ -324,12 +340,13 @@ TEST(CoreLibrary, WithoutPlatformRequestsOnlyThePowerDriverAnswers) {
         EXPECT_EQ(LoadLe32(reply + 72), 0x11220399u);
         EXPECT_FALSE(DeviceIoControl(power, 0x1234, request, 20, reply, 92, &returned, nullptr));
         EXPECT_TRUE(CloseHandle(power));
-        EXPECT_FALSE(DeviceIoControl(power, IOCTL_NUVA_POWER_DRIVER_REQUEST, request, 20, reply, 92, &returned,
-                                     nullptr));
+        EXPECT_FALSE(DeviceIoControl(power, IOCTL_NUVA_POWER_DRIVER_REQUEST, request, 20, reply, 92,
+                                     &returned, nullptr));
         EXPECT_FALSE(CloseHandle(power));
         // The language of the ROM when the settings name none.
         EXPECT_EQ(GetSystemDefaultLangID(), 0x0407);
-    }), ProgramEnd::kReturned);
+    }),
+              ProgramEnd::kReturned);
 }
 
 TEST(CoreLibrary, FilesRegistryAndHeapFollowTheirWinCEContracts) {
@@ -359,7 +376,8 @@ TEST(CoreLibrary, FilesRegistryAndHeapFollowTheirWinCEContracts) {
         EXPECT_TRUE(CloseHandle(file));
         EXPECT_FALSE(ReadFile(file, buffer, 1, &done, nullptr));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        EXPECT_EQ(CreateFileW(u"\\TEMP\\data.bin", GENERIC_READ, 0, nullptr, CREATE_NEW, 0, nullptr), kInvalid);
+        EXPECT_EQ(CreateFileW(u"\\TEMP\\data.bin", GENERIC_READ, 0, nullptr, CREATE_NEW, 0, nullptr),
+                  kInvalid);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
         EXPECT_EQ(GetFileAttributesW(u"\\TEMP"), FILE_ATTRIBUTE_DIRECTORY);
         EXPECT_EQ(GetFileAttributesW(u"\\TEMP\\data.bin"), FILE_ATTRIBUTE_NORMAL);
@@ -371,12 +389,13 @@ TEST(CoreLibrary, FilesRegistryAndHeapFollowTheirWinCEContracts) {
         // Registry: enumerate index 0 and delete until nothing is left.
         HKEY key = nullptr;
         DWORD disposition = 0;
-        ASSERT_EQ(RegCreateKeyExW(kLocalMachine, u"Software\\Test", 0, nullptr, 0, 0, nullptr, &key,
-                                  &disposition),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExW(kLocalMachine, u"Software\\Test", 0, nullptr, 0, 0, nullptr, &key, &disposition),
+            ERROR_SUCCESS);
         EXPECT_EQ(disposition, 1u);
         DWORD value = 0x1234;
-        ASSERT_EQ(RegSetValueExW(key, u"First", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExW(key, u"First", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4),
+                  ERROR_SUCCESS);
         ASSERT_EQ(RegSetValueExW(key, u"Second", 0, REG_BINARY, reinterpret_cast<const BYTE*>("ab"), 2),
                   ERROR_SUCCESS);
         DWORD type = 0;
@@ -424,7 +443,8 @@ TEST(CoreLibrary, FilesRegistryAndHeapFollowTheirWinCEContracts) {
         EXPECT_EQ(LocalFree(plain), nullptr);
         EXPECT_EQ(LocalAlloc(LPTR, 0x7FFFFFFF), nullptr);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-    }), ProgramEnd::kReturned);
+    }),
+              ProgramEnd::kReturned);
 }
 
 TEST(CoreLibrary, VirtualAllocPagesAreLockedToRealFramesContiguousOrNot) {
@@ -473,7 +493,8 @@ TEST(CoreLibrary, VirtualAllocPagesAreLockedToRealFramesContiguousOrNot) {
         SYSTEM_INFO info;
         GetSystemInfo(&info);
         EXPECT_EQ(info.dwPageSize, 4096u);
-    }), ProgramEnd::kReturned);
+    }),
+              ProgramEnd::kReturned);
 }
 
 TEST(Starts, WarmKeepsTheStoreColdRestoresTheFactoryContents) {
@@ -504,8 +525,9 @@ TEST(Starts, WarmKeepsTheStoreColdRestoresTheFactoryContents) {
 
     // Clearing only one word is not enough; the user's cold reset is.
     PutStoreText(*handheld, u"\\My Documents\\kept.txt", "kept");
-    EXPECT_EQ(handheld->RunAsProgram([] { WriteWord(NUVA_RESERVED_RAM_ADVANCED + NUVA_COLD_START_WORD_1, 0); }),
-              ProgramEnd::kReturned);
+    EXPECT_EQ(
+        handheld->RunAsProgram([] { WriteWord(NUVA_RESERVED_RAM_ADVANCED + NUVA_COLD_START_WORD_1, 0); }),
+        ProgramEnd::kReturned);
     generation = handheld->Status().bootGeneration;
     handheld->Reset(ResetKind::kWarm);
     ASSERT_TRUE(handheld->WaitUntilStarted(10s, generation));
@@ -531,8 +553,9 @@ TEST(Starts, DriverKeysPresentAtTheStartDecideLinkAndStorage) {
     {
         auto store = handheld->Store();
         RegKey drivers;
-        ASSERT_EQ(store.Reg().OpenKey(store.Reg().Root(RegRoot::kLocalMachine), u"Drivers\\BuiltIn", &drivers),
-                  store_error::kSuccess);
+        ASSERT_EQ(
+            store.Reg().OpenKey(store.Reg().Root(RegRoot::kLocalMachine), u"Drivers\\BuiltIn", &drivers),
+            store_error::kSuccess);
         ASSERT_EQ(store.Reg().DeleteKey(drivers, u"USB"), store_error::kSuccess);
         ASSERT_EQ(store.Reg().DeleteKey(store.Reg().Root(RegRoot::kLocalMachine),
                                         u"System\\StorageManager\\AutoLoad\\PSM"),
@@ -590,7 +613,8 @@ TEST(BuiltInStorage, SurvivesRestartsAndIsGoneAfterTheFlashRegionIsErased) {
         while ((ReadWord(kBlock) & 0x00800080) != 0x00800080) {
         }
         WriteWord(kBlock, 0x00FF00FF);
-    }), ProgramEnd::kReturned);
+    }),
+              ProgramEnd::kReturned);
     std::vector<PsmFile> files;
     EXPECT_EQ(handheld->ListPsmFiles(files), PsmError::kNone);
     EXPECT_TRUE(files.empty());
@@ -621,7 +645,8 @@ TEST(StateFolder, AHandheldKeepsFlashFilesAndStorageAcrossRuns) {
             while ((ReadWord(0xA1F00000) & 0x00800080) != 0x00800080) {
             }
             WriteWord(0xA1F00000, 0x00FF00FF);
-        }), ProgramEnd::kReturned);
+        }),
+                  ProgramEnd::kReturned);
     }
     EXPECT_EQ(std::filesystem::file_size(dir + "/flash.bin"), 48u << 20);
     CreateError error = CreateError::kNone;
@@ -638,7 +663,8 @@ TEST(StateFolder, AHandheldKeepsFlashFilesAndStorageAcrossRuns) {
         EXPECT_EQ(status.rom.dateCode, "07150400");
         EXPECT_EQ(status.batteryPercent, std::optional<uint8_t>(41));
         EXPECT_FALSE(status.acOnline);
-        EXPECT_EQ(StoreFile(*handheld, u"\\My Documents\\letter.txt"), (std::vector<uint8_t>{'d', 'e', 'a', 'r'}));
+        EXPECT_EQ(StoreFile(*handheld, u"\\My Documents\\letter.txt"),
+                  (std::vector<uint8_t>{'d', 'e', 'a', 'r'}));
         std::vector<uint8_t> data;
         EXPECT_EQ(handheld->GetPsmFile(u"kept.db", data), PsmError::kNone);
         EXPECT_EQ(handheld->DumpFlash(0x1F00000, 4), (std::vector<uint8_t>{0x78, 0x56, 0x34, 0x12}));
@@ -650,9 +676,7 @@ TEST(StateFolder, AHandheldKeepsFlashFilesAndStorageAcrossRuns) {
     EXPECT_EQ(error, CreateError::kBadState);
     EXPECT_NE(detail.find("flash.bin"), std::string::npos) << detail;
     EXPECT_EQ(std::filesystem::file_size(dir + "/flash.bin"), 1000u);
-    {
-        std::ofstream(dir + "/handheld.conf") << "class=advanced\n";
-    }
+    { std::ofstream(dir + "/handheld.conf") << "class=advanced\n"; }
     EXPECT_EQ(Handheld::Open(dir, &error, &detail), nullptr);
     EXPECT_EQ(error, CreateError::kBadState);
     EXPECT_NE(detail.find("missing"), std::string::npos) << detail;
@@ -661,8 +685,8 @@ TEST(StateFolder, AHandheldKeepsFlashFilesAndStorageAcrossRuns) {
     // A handheld made from an image file.
     std::vector<uint8_t> image = SmallImage("01020300");
     std::string path = folder.Path() + "/image.bin";
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
-                                               static_cast<std::streamsize>(image.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     auto fromFile = Handheld::CreateFromFile(TestSettings(false), path, "", &error, &detail);
     ASSERT_NE(fromFile, nullptr) << detail;
     fromFile->PowerOn();
@@ -677,9 +701,10 @@ TEST(Screen, ScreenshotIsAPngOfThePixels) {
     auto handheld = StartedHandheld();
     ASSERT_NE(handheld, nullptr);
     EXPECT_EQ(handheld->RunAsProgram([] {
-        WRITE_REGISTER_USHORT(Kaddr<USHORT>(NUVA_FRAME_BUFFER), 0xF800);                   // red
+        WRITE_REGISTER_USHORT(Kaddr<USHORT>(NUVA_FRAME_BUFFER), 0xF800);                          // red
         WRITE_REGISTER_USHORT(Kaddr<USHORT>(NUVA_FRAME_BUFFER + 2 * (240 * 319 + 239)), 0x001F);  // blue
-    }), ProgramEnd::kReturned);
+    }),
+              ProgramEnd::kReturned);
     TempFolder folder;
     std::string path = folder.Path() + "/screen.png";
     std::string detail;

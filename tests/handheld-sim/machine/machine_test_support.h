@@ -18,7 +18,8 @@ using namespace std::chrono_literals;
 // An image file (zero header, then contents of `contentBytes`) whose
 // contents carry a valid ROM identity block covering all of them.
 std::vector<uint8_t> SmallImage(const std::string& dateCode = "04100300", const std::string& version = "A03",
-                                uint32_t osMajor = 4, uint32_t language = 0x0409, uint32_t contentBytes = 0x8000);
+                                uint32_t osMajor = 4, uint32_t language = 0x0409,
+                                uint32_t contentBytes = 0x8000);
 
 // Settings of a supported Advanced handheld with a short boot.
 FactorySettings TestSettings(bool advanced = true);
@@ -37,16 +38,17 @@ void PutStoreFile(Handheld& handheld, const std::u16string& path, const std::vec
 void PutStoreText(Handheld& handheld, const std::u16string& path, const std::string& text);
 
 // Puts the test program into \Windows\StartUp under `name`, with `script`.
-void InstallTestProgram(Handheld& handheld, const std::string& script, const std::u16string& name = u"Test.exe");
+void InstallTestProgram(Handheld& handheld, const std::string& script,
+                        const std::u16string& name = u"Test.exe");
 
 // A fresh temporary folder, removed with its contents when destroyed.
 class TempFolder {
-public:
+  public:
     TempFolder();
     ~TempFolder();
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 

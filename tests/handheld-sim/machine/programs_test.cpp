@@ -8,7 +8,9 @@
 namespace nuva::sim::test {
 namespace {
 
-std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string Text(const std::vector<uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 TEST(StartupPrograms, RunFromTheStoreAndActOnTheMachine) {
     auto handheld = StartedHandheld();
@@ -122,9 +124,11 @@ TEST(InvokeExport, CallsTheLibraryInTheStoreWithHeapBlocks) {
     const std::vector<uint8_t> input = {1, 2, 3, 4, 5};
     ASSERT_EQ(handheld->InvokeExport(u"TESTLIB", u"TestEcho", input, output, &detail), 0) << detail;
     ASSERT_EQ(output.size(), 9u);
-    EXPECT_EQ(std::vector<uint8_t>(output.begin(), output.begin() + 5), (std::vector<uint8_t>{5, 4, 3, 2, 1}));
+    EXPECT_EQ(std::vector<uint8_t>(output.begin(), output.begin() + 5),
+              (std::vector<uint8_t>{5, 4, 3, 2, 1}));
     EXPECT_EQ(output[5], 1);  // first call of this copy
-    ASSERT_EQ(handheld->InvokeExport(u"\\Windows\\testlib.dll", u"TestEcho", {}, output, &detail), 0) << detail;
+    ASSERT_EQ(handheld->InvokeExport(u"\\Windows\\testlib.dll", u"TestEcho", {}, output, &detail), 0)
+        << detail;
     ASSERT_EQ(output.size(), 4u);
     EXPECT_EQ(output[0], 2);  // the same copy stays loaded
 
@@ -137,7 +141,8 @@ TEST(InvokeExport, CallsTheLibraryInTheStoreWithHeapBlocks) {
     EXPECT_EQ(output[0], 1);
 
     EXPECT_EQ(handheld->InvokeExport(u"MISSING", u"TestEcho", {}, output, &detail), kInvokeLibraryNotFound);
-    EXPECT_EQ(handheld->InvokeExport(u"TESTLIB", u"NoSuchExport", {}, output, &detail), kInvokeExportNotFound);
+    EXPECT_EQ(handheld->InvokeExport(u"TESTLIB", u"NoSuchExport", {}, output, &detail),
+              kInvokeExportNotFound);
     PutStoreText(*handheld, u"\\Windows\\BROKEN.dll", "garbage");
     EXPECT_EQ(handheld->InvokeExport(u"BROKEN", u"TestEcho", {}, output, &detail), kInvokeBadLibrary);
     EXPECT_FALSE(detail.empty());
@@ -164,7 +169,8 @@ TEST(InvokeExport, RestartOrCrashDuringTheCallDropsTheLink) {
     EXPECT_EQ(handheld->InvokeExport(u"TESTLIB", u"TestEcho", {}, output, &detail), 0) << detail;
 
     // An output block that LocalAlloc did not hand out crashes the handheld.
-    EXPECT_EQ(handheld->InvokeExport(u"TESTLIB", u"TestForeignBlock", {}, output, &detail), kInvokeLinkDropped);
+    EXPECT_EQ(handheld->InvokeExport(u"TESTLIB", u"TestForeignBlock", {}, output, &detail),
+              kInvokeLinkDropped);
     HandheldStatus status = handheld->Status();
     EXPECT_NE(status.crashedReason.find("TestForeignBlock"), std::string::npos) << status.crashedReason;
     EXPECT_FALSE(status.linkAvailable);

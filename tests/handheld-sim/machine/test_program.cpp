@@ -44,7 +44,8 @@ void WriteText(const char* path, size_t pathLength, const char* text, size_t tex
         return;
     }
     Widen(path, pathLength, widePath);
-    HANDLE file = CreateFileW(widePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(widePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1))) {
         return;
     }
@@ -53,7 +54,9 @@ void WriteText(const char* path, size_t pathLength, const char* text, size_t tex
     CloseHandle(file);
 }
 
-void Survived() { WriteText("\\test\\survived.txt", 18, "yes", 3); }
+void Survived() {
+    WriteText("\\test\\survived.txt", 18, "yes", 3);
+}
 
 }  // namespace
 
@@ -82,7 +85,8 @@ extern "C" NUVA_EXPORT int WinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         }
         if (std::strcmp(line, "write") == 0 && argument != nullptr) {
             char* text = std::strchr(argument, ' ');
-            size_t pathLength = text != nullptr ? static_cast<size_t>(text - argument) : std::strlen(argument);
+            size_t pathLength =
+                text != nullptr ? static_cast<size_t>(text - argument) : std::strlen(argument);
             const char* body = text != nullptr ? text + 1 : "";
             WriteText(argument, pathLength, body, std::strlen(body));
         } else if (std::strcmp(line, "fill") == 0 && argument != nullptr) {

@@ -22,7 +22,8 @@ constexpr uint32_t k48 = 48u << 20;
 constexpr uint32_t k32 = 32u << 20;
 constexpr uint32_t k64 = 64u << 20;
 
-void ExpectSlot(uint32_t address, uint32_t width, uint32_t flash, uint32_t ram, BusTarget target, uint32_t offset) {
+void ExpectSlot(uint32_t address, uint32_t width, uint32_t flash, uint32_t ram, BusTarget target,
+                uint32_t offset) {
     BusSlot slot = DecodeBus(address, width, flash, ram);
     EXPECT_EQ(slot.target, target) << std::hex << address;
     if (target != BusTarget::kNone) {
@@ -101,7 +102,9 @@ TEST(PlatformRegisters, RestartLineNeedsArmThenFireAndRecordsEveryWrite) {
     EXPECT_EQ(registers.Writes().back().address, 0xBE040320u);
 }
 
-std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
 
 TEST(BuiltInStorage, FilesAreWrittenReplacedAndListedFromTheCells) {
     std::vector<uint8_t> region(4096, 0xFF);
