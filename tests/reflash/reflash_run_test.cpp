@@ -5,180 +5,75 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <thread>
 
 #include "formats/byte_sum.h"
-#include "formats/image_header.h"
 #include "formats/update_handoff.h"
 #include "handheld-sim/flash/flash_bank.h"
 #include "handheld-sim/machine/handheld.h"
-#include "handheld-sim/store/object_store.h"
 #include "reflash/contiguous_buffer.h"
 #include "screen_text.h"
-#include "setup/device/update_plan.h"
-#include "tools/imagegen/imagegen.h"
+#include "update_rig.h"
 
 namespace nuva::reflash {
 namespace {
 
 using namespace std::chrono_literals;
-using sim::Handheld;
 using sim::HandheldStatus;
 using sim::StartupRecord;
+using test::kContentFlashOffset;
+using test::Rom;
 
 constexpr auto kRunTimeout = std::chrono::seconds(60);
-constexpr uint32_t kContentOffset = 0x40000;
-const std::u16string kFlasher = u"\\Windows\\StartUp\\Reflash.exe";
-
-std::vector<uint8_t> ReadHost(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-struct Rom {
-    std::string dateCode;
-    std::vector<uint8_t> file;  // header, then contents
-    ImageHeader header;
-    const uint8_t* Contents() const { return file.data() + kImageHeaderSize; }
-    uint32_t ContentBytes() const { return static_cast<uint32_t>(file.size() - kImageHeaderSize); }
-};
-
-Rom MakeRom(imagegen::OsFamily os, const std::string& dateCode, const std::string& name) {
-    imagegen::ImageSpec spec;
-    spec.os = os;
-    spec.dateCode = dateCode;
-    spec.romName = name;
-    Rom rom;
-    rom.dateCode = dateCode;
-    EXPECT_EQ(imagegen::MakeImageFile(spec, rom.file), imagegen::ImageGenError::kNone);
-    rom.header = ImageHeader::FromFile(rom.file.data());
-    return rom;
-}
+const std::u16string kFlasher(test::kFlasherPath);
 
 const Rom& Old2003() {
-    static const Rom rom = MakeRom(imagegen::OsFamily::k2003, "01150300", "A01");
+    static const Rom rom = test::MakeRom(imagegen::OsFamily::k2003, "01150300", "A01");
     return rom;
 }
 const Rom& New2003() {
-    static const Rom rom = MakeRom(imagegen::OsFamily::k2003, "04100300", "A03");
+    static const Rom rom = test::MakeRom(imagegen::OsFamily::k2003, "04100300", "A03");
     return rom;
 }
 const Rom& Old2002() {
-    static const Rom rom = MakeRom(imagegen::OsFamily::k2002, "11200200", "B07");
+    static const Rom rom = test::MakeRom(imagegen::OsFamily::k2002, "11200200", "B07");
     return rom;
 }
 
 class ReflashRun : public ::testing::Test {
 protected:
     void TearDown() override {
-        if (handheld) {
-            HandheldStatus status = handheld->Status();
+        if (rig.Started()) {
+            HandheldStatus status = rig.Device().Status();
             EXPECT_EQ(status.crashedReason, "");
             EXPECT_EQ(status.brickedReason, "");
         }
     }
 
     void StartHandheld(const Rom& rom, uint32_t bootMs = 3000) {
-        sim::FactorySettings settings;
-        settings.uuid = sim::SupportedUuid();
-        settings.bootMs = bootMs;
+        ASSERT_FALSE(rom.file.empty());
         std::string detail;
-        handheld = Handheld::Create(settings, rom.file, "", nullptr, &detail);
-        ASSERT_TRUE(handheld) << detail;
-        handheld->PowerOn();
-        ASSERT_TRUE(handheld->WaitUntilStarted(30s));
-        ASSERT_EQ(handheld->Status().rom.dateCode, rom.dateCode);
+        ASSERT_TRUE(rig.Start(rom, bootMs, &detail)) << detail;
+        handheld = &rig.Device();
     }
-
-    // The plan the desktop makes for writing `rom`, with every part's sum.
-    UpdateHandoff Plan(const Rom& rom, PlanMode mode = PlanMode::kUpdate) {
-        UpdateHandoff plan = PlanImageWrite(rom.header, handheld->Status().rom.osMajor, mode);
-        for (uint32_t i = 0; i < plan.Items; ++i) {
-            ImagePart& part = plan.parts[i];
-            part.PartSum = ByteSum(rom.Contents() + part.ImageOffset, part.PartLength);
-        }
-        return plan;
-    }
-
-    void PutFile(const std::u16string& path, std::span<const uint8_t> bytes) {
-        auto store = handheld->Store();
-        ASSERT_EQ(store.Files().Put(path, bytes), sim::store_error::kSuccess);
-    }
-    void DeleteFile(const std::u16string& path) {
-        auto store = handheld->Store();
-        ASSERT_EQ(store.Files().Delete(path), sim::store_error::kSuccess);
-    }
-    bool HasFile(const std::u16string& path) {
-        auto store = handheld->Store();
-        std::vector<uint8_t> bytes;
-        return store.Files().Get(path, &bytes) == sim::store_error::kSuccess;
-    }
-    std::vector<uint8_t> FileBytes(const std::u16string& path) {
-        auto store = handheld->Store();
-        std::vector<uint8_t> bytes;
-        store.Files().Get(path, &bytes);
-        return bytes;
-    }
+    UpdateHandoff Plan(const Rom& rom, PlanMode mode = PlanMode::kUpdate) { return rig.Plan(rom, mode); }
+    void LeaveForFlasher(const Rom& rom, const UpdateHandoff& plan) { ASSERT_TRUE(rig.LeaveForFlasher(rom, plan)); }
+    void LeaveFlasher() { ASSERT_TRUE(rig.LeaveFlasher()); }
+    void PutFile(const std::u16string& path, std::span<const uint8_t> bytes) { ASSERT_TRUE(rig.PutFile(path, bytes)); }
+    void DeleteFile(const std::u16string& path) { ASSERT_TRUE(rig.DeleteFile(path)); }
+    bool HasFile(const std::u16string& path) { return rig.HasFile(path); }
     static std::u16string PartPath(const ImagePart& part) { return part.PartName.data(); }
 
-    // What the desktop leaves before the restart: the parts, the flasher in
-    // the start-up folder (without the two shortcuts), the hand-over, and the
-    // cable drivers removed.
-    void LeaveForFlasher(const Rom& rom, const UpdateHandoff& plan) {
-        for (uint32_t i = 0; i < plan.Items; ++i) {
-            const ImagePart& part = plan.parts[i];
-            PutFile(PartPath(part), {rom.Contents() + part.ImageOffset, part.PartLength});
-        }
-        LeaveFlasher();
-        auto handoffFile = WriteHandoffFile(plan);
-        PutFile(u"\\temp\\updinfo.ini", handoffFile);
+    uint64_t RestartWarm() { return rig.RestartWarm(); }
+    HandheldStatus WaitUntil(const std::function<bool(const HandheldStatus&)>& done) {
+        return rig.WaitUntil(done, kRunTimeout);
     }
-    void LeaveFlasher() {
-        static const std::vector<uint8_t> flasher = ReadHost(NUVA_REFLASH_EXE);
-        ASSERT_FALSE(flasher.empty()) << NUVA_REFLASH_EXE;
-        PutFile(kFlasher, flasher);
-        auto store = handheld->Store();
-        store.Files().Delete(u"\\Windows\\StartUp\\poutlook.lnk");
-        store.Files().Delete(u"\\Windows\\StartUp\\Welcome.lnk");
-        sim::RegKey drivers;
-        ASSERT_EQ(store.Reg().OpenKey(store.Reg().Root(sim::RegRoot::kLocalMachine), sim::kBuiltInDriversKey, &drivers),
-                  sim::store_error::kSuccess);
-        store.Reg().DeleteKey(drivers, u"USB");
-        store.Reg().DeleteKey(drivers, u"Serial");
-    }
-
-    // Restarts warm, as the desktop's last call does; the generation of the
-    // start that runs the flasher.
-    uint64_t RestartWarm() {
-        uint64_t before = handheld->Status().bootGeneration;
-        handheld->Reset(sim::ResetKind::kWarm);
-        EXPECT_TRUE(handheld->WaitForRestart(before, 10s));
-        return handheld->Status().bootGeneration;
-    }
-
-    HandheldStatus WaitUntil(const std::function<bool(const HandheldStatus&)>& done,
-                             std::chrono::milliseconds timeout = kRunTimeout) {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        HandheldStatus status = handheld->Status();
-        while (!done(status) && status.crashedReason.empty() && status.brickedReason.empty() &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(5ms);
-            status = handheld->Status();
-        }
-        return status;
-    }
-    // Waits for a start `starts` restarts after the start of `generation`.
     HandheldStatus WaitForStart(uint64_t generation, uint64_t starts = 1) {
-        return WaitUntil([&](const HandheldStatus& s) {
-            return s.bootGeneration >= generation + starts && s.started && !s.restarting;
-        });
+        return rig.WaitForStart(generation, starts, kRunTimeout);
     }
     // Waits until the screen shows `text` on `line`; false on timeout.
     bool WaitForScreenLine(int line, const std::string& text) {
-        auto deadline = std::chrono::steady_clock::now() + 60s;
+        auto deadline = std::chrono::steady_clock::now() + kRunTimeout;
         while (std::chrono::steady_clock::now() < deadline) {
             if (test::TrimmedScreenLines(handheld->Screen()).at(line) == text) {
                 return true;
@@ -187,27 +82,13 @@ protected:
         }
         return false;
     }
-
-    void ExpectRunsRom(const Rom& rom) {
-        HandheldStatus status = handheld->Status();
-        EXPECT_TRUE(status.started);
-        EXPECT_EQ(status.rom.dateCode, rom.dateCode);
-        auto flash = handheld->DumpFlash(kContentOffset, rom.ContentBytes());
-        auto mismatch = std::mismatch(flash.begin(), flash.end(), rom.Contents());
-        EXPECT_TRUE(mismatch.first == flash.end())
-            << "the flash differs from the image from content offset 0x" << std::hex << (mismatch.first - flash.begin());
-    }
-
+    void ExpectRunsRom(const Rom& rom) { EXPECT_EQ(rig.CheckRunsRom(rom), ""); }
     static const StartupRecord* FlasherRecord(const HandheldStatus& status) {
-        for (const auto& record : status.startup) {
-            if (record.name == u"Reflash.exe") {
-                return &record;
-            }
-        }
-        return nullptr;
+        return test::UpdateRig::FlasherRecord(status);
     }
 
-    std::unique_ptr<Handheld> handheld;
+    test::UpdateRig rig{NUVA_REFLASH_EXE};
+    sim::Handheld* handheld = nullptr;
 };
 
 std::string Joined(const std::vector<std::string>& lines) {
@@ -329,7 +210,7 @@ TEST_F(ReflashRun, AMissingFileOfTheFirstRecordIsSkipped) {
     ASSERT_TRUE(WaitForScreenLine(9, "          updating..."));
     handheld->WithFlash([&](sim::FlashBank& bank) {
         std::copy_n(New2003().Contents() + last.ImageOffset, last.PartLength,
-                    bank.MutableCells().begin() + kContentOffset + last.ImageOffset);
+                    bank.MutableCells().begin() + kContentFlashOffset + last.ImageOffset);
     });
     WaitForStart(run);
     ExpectRunsRom(New2003());
@@ -339,7 +220,7 @@ TEST_F(ReflashRun, ACorruptedPartIsReportedAndTheOldSystemStartsCold) {
     StartHandheld(Old2003());
     UpdateHandoff plan = Plan(New2003());
     LeaveForFlasher(New2003(), plan);
-    std::vector<uint8_t> damaged = FileBytes(u"\\TEMP\\5");
+    std::vector<uint8_t> damaged = rig.FileBytes(u"\\TEMP\\5");
     damaged[1000] ^= 0x20;
     PutFile(u"\\TEMP\\5", damaged);
 
@@ -367,13 +248,13 @@ TEST_F(ReflashRun, ErrorBitsOfOneChipAreRepeatedUntilTheFlashHoldsTheImage) {
         sim::FlashFault program;
         program.kind = sim::FlashFault::Kind::kProgramError;
         program.chip = 1;
-        program.blockFirst = (kContentOffset + 0x280000) / sim::kFlashBlockBytes;
+        program.blockFirst = (kContentFlashOffset + 0x280000) / sim::kFlashBlockBytes;
         program.operations = 2;
         bank.InjectFault(program);
         sim::FlashFault erase;
         erase.kind = sim::FlashFault::Kind::kEraseError;
         erase.chip = 0;
-        erase.blockFirst = kContentOffset / sim::kFlashBlockBytes;
+        erase.blockFirst = kContentFlashOffset / sim::kFlashBlockBytes;
         erase.operations = 1;
         bank.InjectFault(erase);
     });
