@@ -25,9 +25,11 @@ struct InitThread {
     bool running = false;
 };
 
+// Never destroyed: the threads it tracks may outlive main(), and end with
+// the process.
 InitThread& Init() {
-    static InitThread state;
-    return state;
+    static auto* state = new InitThread;
+    return *state;
 }
 
 bool Probe() {

@@ -3,8 +3,10 @@
 namespace nuva {
 
 std::mutex& DeviceAccessLock() {
-    static std::mutex lock;
-    return lock;
+    // Never destroyed: a worker may still be in a device call while the
+    // program ends.
+    static auto* lock = new std::mutex;
+    return *lock;
 }
 
 HANDLE LockedCeCreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, DWORD creationDisposition,
