@@ -4,6 +4,7 @@
 // socket private to the user in that folder. The handheld sits in its cradle
 // (plugged in) when the program starts.
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -94,6 +95,10 @@ void ServeControl(cable::Listener& listener, ControlContext& context) {
             std::cerr << "nuva-handheld: control: " << refused << "\n";
             continue;
         }
+        // A client that never finishes its request must not hold the
+        // control interface for good.
+        timeval patience{10, 0};
+        setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
         std::vector<uint8_t> request;
         ControlReply reply;
         if (!ReadToEnd(fd.Get(), 2 * size_t{kMaxControlArgs} * kMaxControlArgBytes, request)) {
