@@ -193,6 +193,40 @@ TEST_F(ReflashRun, AHandOverWithoutItemsProgramsNothingAndDoesNotRestart) {
     EXPECT_EQ(lines.at(1), "   ->Pocket PC 2003(A03)..");
     EXPECT_EQ(lines.at(2), "");
     EXPECT_EQ(status.rom.dateCode, Old2003().dateCode);
+
+    // What the flasher did to the platform on the way.
+    EXPECT_EQ(status.threadPriority, THREAD_PRIORITY_TIME_CRITICAL);
+    EXPECT_EQ(status.ceThreadPriority, 0);
+    EXPECT_EQ(status.platformCommands, std::vector<uint32_t>{2});
+    EXPECT_EQ(handheld->ReadRamWord(0xA7FCE000 + 0x324), 0u);
+    EXPECT_EQ(handheld->ReadRamWord(0xA7FCE000 + 0x40C), 0u);
+    std::vector<std::pair<uint32_t, uint32_t>> writes;
+    for (const auto& write : handheld->RegisterWrites()) {
+        EXPECT_EQ(write.width, 4);
+        writes.emplace_back(write.address, write.value);
+    }
+    ASSERT_EQ(writes.size(), 20u);
+    std::vector<uint32_t> order;
+    for (const auto& w : writes) {
+        order.push_back(w.first);
+    }
+    EXPECT_EQ(order, (std::vector<uint32_t>{0xA9000030, 0xA900003C, 0xA9000030, 0xA900003C, 0xA9000030,
+                                            0xA900003C, 0xA9000018, 0xA9000028, 0xA9000024, 0xBE040320,
+                                            0xBE04000C, 0xA9500004, 0xA9000028, 0xA900001C, 0xA9000010,
+                                            0xA8100008, 0xA8100010, 0xA8100004, 0xBE040100, 0xA8F00004}));
+    EXPECT_EQ(writes[6].second, 0x00400000u);
+    EXPECT_EQ(writes[7].second, 0x00000380u);
+    EXPECT_EQ(writes[8].second, 0x00080000u);
+    EXPECT_EQ(writes[10].second, 0u);
+    EXPECT_EQ(writes[11].second, 0u);
+    EXPECT_EQ(writes[12].second & (1u << 28), 0u);
+    EXPECT_NE(writes[13].second & (1u << 28), 0u);
+    EXPECT_NE(writes[14].second & (1u << 28), 0u);
+    EXPECT_EQ(writes[15].second, 0x7FF27FF2u);
+    EXPECT_EQ(writes[16].second, 0x7FFC7FF9u);
+    EXPECT_EQ(writes[17].second & (1u << 20), 0u);
+    EXPECT_EQ(handheld->RegisterValue(0xA9000030).value_or(1) & 0x34u, 0u);
+    EXPECT_EQ(handheld->RegisterValue(0xA900003C).value_or(1) & 0x34u, 0u);
 }
 
 TEST_F(ReflashRun, AMissingFileOfTheFirstRecordIsSkipped) {
@@ -237,6 +271,23 @@ TEST_F(ReflashRun, ACorruptedPartIsReportedAndTheOldSystemStartsCold) {
     ExpectRunsRom(Old2003());
     EXPECT_FALSE(HasFile(kFlasher));
     EXPECT_TRUE(HasFile(u"\\Windows\\StartUp\\Welcome.lnk"));
+}
+
+TEST_F(ReflashRun, AMissingPartIsReportedOnTheScreenTooAndTheOldSystemStartsCold) {
+    StartHandheld(Old2003(), 40000);
+    LeaveForFlasher(New2003(), Plan(New2003()));
+    DeleteFile(u"\\TEMP\\3");
+
+    uint64_t run = RestartWarm();
+    ASSERT_TRUE(handheld->WaitForMessageBox(kRunTimeout));
+    EXPECT_EQ(handheld->MessageBox()->caption, u"\\TEMP\\3");
+    EXPECT_EQ(handheld->MessageBox()->text, u"CreateFile() Fail ..\nPlease Cold Reset");
+    EXPECT_TRUE(handheld->PressOk());
+    ASSERT_TRUE(handheld->WaitForRestart(run, kRunTimeout));
+    EXPECT_EQ(test::TrimmedScreenLines(handheld->Screen()).at(0), "create file failed");
+    HandheldStatus status = WaitForStart(run);
+    EXPECT_TRUE(status.coldStart);
+    ExpectRunsRom(Old2003());
 }
 
 TEST_F(ReflashRun, ErrorBitsOfOneChipAreRepeatedUntilTheFlashHoldsTheImage) {
@@ -344,6 +395,18 @@ TEST_F(ReflashRun, AHandOverThatCannotBeUsedEndsInAWarmRestartWithoutTheFlasher)
     run = RestartWarm();
     ASSERT_TRUE(handheld->WaitForMessageBox(kRunTimeout));
     EXPECT_EQ(handheld->MessageBox()->caption, u"serious");
+    EXPECT_EQ(handheld->MessageBox()->text, u"Cann't Get Update Info(1) ..");
+    EXPECT_TRUE(handheld->PressOk());
+    status = WaitForStart(run);
+    EXPECT_FALSE(status.coldStart);
+    EXPECT_FALSE(HasFile(kFlasher));
+
+    // A part that would run out of the flash window.
+    LeaveFlasher();
+    plan.parts[0].FlashAddress = 0xA3F00000;
+    PutFile(u"\\temp\\updinfo.ini", WriteHandoffFile(plan));
+    run = RestartWarm();
+    ASSERT_TRUE(handheld->WaitForMessageBox(kRunTimeout));
     EXPECT_EQ(handheld->MessageBox()->text, u"Cann't Get Update Info(1) ..");
     EXPECT_TRUE(handheld->PressOk());
     status = WaitForStart(run);
