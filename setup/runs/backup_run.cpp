@@ -155,12 +155,7 @@ int RunBackupWorker(WorkerContext& context, RunDevice& device, const std::string
 
 BackupRunController::BackupRunController(RunView& view, RunDevice& device, WorkerSlot& worker,
                                          BackupOrigin origin, std::string path, const DeviceInfo& deviceInfo)
-    : view_(view),
-      device_(device),
-      worker_(worker),
-      origin_(origin),
-      path_(std::move(path)),
-      deviceInfo_(deviceInfo) {}
+    : ProgressPage(view, device, worker), origin_(origin), path_(std::move(path)), deviceInfo_(deviceInfo) {}
 
 uint32_t BackupRunController::DeviceTextCounter() { return g_backupDeviceTexts; }
 
@@ -168,32 +163,11 @@ void BackupRunController::Init() {
     bool beforeUpdate = origin_ == BackupOrigin::kBeforeUpdate;
     view_.SetTitle(LoadString(beforeUpdate ? string_id::kBackupTitleBeforeUpdate : string_id::kBackupTitlePlain));
     view_.SetBar(run_control::kOverallBar, 0);
-    bytesSaved_ = overallTotal_ = spinnerCount_ = 0;
-    activeTimer_ = kStartTimer;
-    view_.ArmTimer(kStartTimer, kStartTimerMs);
-}
-
-void BackupRunController::OnTimer(uint32_t id) {
-    switch (id) {
-        case kStartTimer:
-            StartStep();
-            break;
-        case kWaitTimer:
-            WaitingStep();
-            break;
-        case kAnimationTimer:
-            if (overallTotal_ == 0) {
-                AnimationStep();
-            }
-            break;
-        default:
-            break;
-    }
+    bytesSaved_ = 0;
+    ArmStartTimer();
 }
 
 void BackupRunController::StartStep() {
-    activeTimer_ = 0;
-    view_.KillTimer(kStartTimer);
     if (!device_.IsConnected()) {
         view_.ShowConnectionLost(0);
         view_.EndPage(4);
@@ -204,50 +178,19 @@ void BackupRunController::StartStep() {
         view_.EndPage(2);
         return;
     }
-    spinnerCount_ = 0;
-    AnimationStep();
+    BeginWaiting();
+}
+
+std::function<void(WorkerContext&)> BackupRunController::WorkerBody() {
+    RunDevice& device = device_;
+    return [&device, path = path_, info = deviceInfo_](WorkerContext& context) {
+        RunBackupWorker(context, device, path, info);
+    };
+}
+
+void BackupRunController::ShowRunControls() {
+    view_.ShowControl(run_control::kOverallBar, true);
     view_.ShowControl(run_control::kStatusLine, true);
-    activeTimer_ = kWaitTimer;
-    view_.ArmTimer(kWaitTimer, kWaitTimerMs);
-}
-
-void BackupRunController::WaitingStep() {
-    view_.KillTimer(kWaitTimer);
-    AnimationStep();
-    if (device_.IsConnected() && spinnerCount_ >= kStepsBeforeWorker) {
-        activeTimer_ = 0;
-        RunDevice& device = device_;
-        std::string path = path_;
-        DeviceInfo info = deviceInfo_;
-        bool started = worker_.Start(view_.Sink(), [&device, path, info](WorkerContext& context) {
-            RunBackupWorker(context, device, path, info);
-        });
-        if (!started) {
-            view_.MessageBox("Thread Create Failed..", "Error", false);
-            view_.EndPage(2);
-            return;
-        }
-        view_.ShowControl(run_control::kOverallBar, true);
-        view_.ShowControl(run_control::kStatusLine, true);
-        activeTimer_ = kAnimationTimer;
-        view_.ArmTimer(kAnimationTimer, kAnimationTimerMs);
-        return;
-    }
-    if (activeTimer_ != 0) {
-        view_.ArmTimer(kWaitTimer, kWaitTimerMs);
-    }
-}
-
-void BackupRunController::AnimationStep() {
-    view_.SetText(run_control::kStatusLine, SpinnerText(spinnerCount_));
-    ++spinnerCount_;
-}
-
-void BackupRunController::KillActiveTimer() {
-    if (activeTimer_ != 0) {
-        view_.KillTimer(activeTimer_);
-        activeTimer_ = 0;
-    }
 }
 
 void BackupRunController::OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam) {
@@ -281,11 +224,6 @@ void BackupRunController::OnMessage(uint32_t message, uint32_t wParam, uint32_t 
         view_.MessageBox(LoadString(string_id::kCopyIncomplete), LoadString(string_id::kCaution), true);
         view_.EndPage(2);
     }
-}
-
-void BackupRunController::Destroy() {
-    KillActiveTimer();
-    worker_.Stop(2000);
 }
 
 BackupCompleteController::BackupCompleteController(RunView& view, RunDevice& device) : view_(view), device_(device) {}

@@ -13,6 +13,7 @@
 
 #include "formats/device_info.h"
 #include "formats/update_handoff.h"
+#include "setup/runs/progress_page.h"
 #include "setup/runs/run_device.h"
 #include "setup/runs/run_view.h"
 #include "setup/runs/update_run.h"
@@ -44,36 +45,26 @@ int RunBackupWorker(WorkerContext& context, RunDevice& device, const std::string
 
 enum class BackupOrigin : int { kPlainBackup = 0, kBeforeUpdate = 1 };
 
-class BackupRunController {
+class BackupRunController final : public ProgressPage {
 public:
-    BackupRunController(RunView& view, RunDevice& device, WorkerSlot& worker, BackupOrigin origin,
-                        std::string path, const DeviceInfo& deviceInfo);
+    BackupRunController(RunView& view, RunDevice& device, WorkerSlot& worker, BackupOrigin origin, std::string path,
+                        const DeviceInfo& deviceInfo);
 
     void Init();
-    void OnTimer(uint32_t id);
     void OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam);
-    void Destroy();
 
-    uint32_t ActiveTimer() const { return activeTimer_; }
     const DeviceInfo& Info() const { return deviceInfo_; }
     static uint32_t DeviceTextCounter();
 
 private:
-    void StartStep();
-    void WaitingStep();
-    void AnimationStep();
-    void KillActiveTimer();
+    void StartStep() override;
+    std::function<void(WorkerContext&)> WorkerBody() override;
+    void ShowRunControls() override;
 
-    RunView& view_;
-    RunDevice& device_;
-    WorkerSlot& worker_;
     BackupOrigin origin_;
     std::string path_;
     DeviceInfo deviceInfo_;
-    uint32_t activeTimer_ = 0;
     uint32_t bytesSaved_ = 0;
-    uint32_t overallTotal_ = 0;
-    uint32_t spinnerCount_ = 0;
 };
 
 // BackupCompleteDialog: five seconds after the backup it restarts the

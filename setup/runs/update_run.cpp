@@ -25,16 +25,6 @@ bool KnownMemoryConfig(uint32_t memoryConfig) {
 
 }  // namespace
 
-std::string SpinnerText(uint32_t step) {
-    static constexpr const char* kFrames[4] = {"\\", "|", "/", "-"};
-    return std::string("...") + kFrames[step % 4];
-}
-
-uint32_t PercentOf(uint32_t done, uint32_t total) {
-    uint32_t hundredth = total / 100;
-    return done / (hundredth == 0 ? 1 : hundredth);
-}
-
 int RunUpdateWorker(WorkerContext& context, RunDevice& device, const UpdateWorkerInput& input) {
     auto fail = [&](uint32_t message) {
         context.Post(message, 0, 0);
@@ -88,14 +78,9 @@ int RunUpdateWorker(WorkerContext& context, RunDevice& device, const UpdateWorke
     return 0;
 }
 
-UpdateRunController::UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker,
-                                         RunMode mode, std::string imagePath, const DeviceInfo& deviceInfo)
-    : view_(view),
-      device_(device),
-      worker_(worker),
-      mode_(mode),
-      imagePath_(std::move(imagePath)),
-      deviceInfo_(deviceInfo) {}
+UpdateRunController::UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker, RunMode mode,
+                                         std::string imagePath, const DeviceInfo& deviceInfo)
+    : ProgressPage(view, device, worker), mode_(mode), imagePath_(std::move(imagePath)), deviceInfo_(deviceInfo) {}
 
 uint32_t UpdateRunController::DeviceTextCounter() { return g_updateDeviceTexts; }
 
@@ -104,44 +89,22 @@ void UpdateRunController::Init() {
     namespace s = string_id;
     view_.SetBar(kOverallBar, 0);
     view_.SetBar(kFileBar, 0);
-    doneBefore_ = doneInFile_ = overallTotal_ = spinnerCount_ = 0;
+    doneBefore_ = doneInFile_ = 0;
     bool update = mode_ == RunMode::kUpdate;
     view_.SetTitle(LoadString(update ? s::kUpdateTitle : s::kRestoreTitle));
     view_.SetText(kHeading, LoadString(update ? s::kUpdateHeading : s::kRestoreHeading));
     view_.SetText(kExplanation, LoadString(update ? s::kUpdateExplanation : s::kRestoreExplanation));
-    activeTimer_ = kStartTimer;
-    view_.ArmTimer(kStartTimer, kStartTimerMs);
-}
-
-void UpdateRunController::OnTimer(uint32_t id) {
-    switch (id) {
-        case kStartTimer:
-            StartStep();
-            break;
-        case kWaitTimer:
-            WaitingStep();
-            break;
-        case kAnimationTimer:
-            if (overallTotal_ == 0) {
-                AnimationStep();
-            }
-            break;
-        default:
-            break;
-    }
+    ArmStartTimer();
 }
 
 void UpdateRunController::StartStep() {
-    activeTimer_ = 0;
-    view_.KillTimer(kStartTimer);
     if (CheckImageFile(imagePath_, header_) == 0) {
         view_.MessageBox(LoadString(string_id::kImageCorrupt), LoadString(string_id::kCaution), true);
         view_.EndPage(2);
         return;
     }
     if (PrepareUpdateRun()) {
-        activeTimer_ = kWaitTimer;
-        view_.ArmTimer(kWaitTimer, kWaitTimerMs);
+        BeginWaiting();
     }
 }
 
@@ -161,42 +124,19 @@ bool UpdateRunController::PrepareUpdateRun() {
         }
     }
     device_.ColdResetDevice();
-    spinnerCount_ = 0;
-    AnimationStep();
-    view_.ShowControl(run_control::kStatusLine, true);
     return true;
 }
 
-void UpdateRunController::WaitingStep() {
-    view_.KillTimer(kWaitTimer);
-    AnimationStep();
-    if (device_.IsConnected() && spinnerCount_ >= kStepsBeforeWorker) {
-        activeTimer_ = 0;
-        UpdateWorkerInput input{imagePath_, header_, mode_};
-        RunDevice& device = device_;
-        bool started = worker_.Start(view_.Sink(), [input, &device](WorkerContext& context) {
-            RunUpdateWorker(context, device, input);
-        });
-        if (!started) {
-            view_.MessageBox("Thread Create Failed..", "Error", false);
-            view_.EndPage(2);
-            return;
-        }
-        view_.ShowControl(run_control::kOverallBar, true);
-        view_.ShowControl(run_control::kFileBar, true);
-        view_.ShowControl(run_control::kStatusLine, true);
-        activeTimer_ = kAnimationTimer;
-        view_.ArmTimer(kAnimationTimer, kAnimationTimerMs);
-        return;
-    }
-    if (activeTimer_ != 0) {
-        view_.ArmTimer(kWaitTimer, kWaitTimerMs);
-    }
+std::function<void(WorkerContext&)> UpdateRunController::WorkerBody() {
+    UpdateWorkerInput input{imagePath_, header_, mode_};
+    RunDevice& device = device_;
+    return [input, &device](WorkerContext& context) { RunUpdateWorker(context, device, input); };
 }
 
-void UpdateRunController::AnimationStep() {
-    view_.SetText(run_control::kStatusLine, SpinnerText(spinnerCount_));
-    ++spinnerCount_;
+void UpdateRunController::ShowRunControls() {
+    view_.ShowControl(run_control::kOverallBar, true);
+    view_.ShowControl(run_control::kFileBar, true);
+    view_.ShowControl(run_control::kStatusLine, true);
 }
 
 void UpdateRunController::OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam) {
@@ -240,13 +180,6 @@ void UpdateRunController::OnProgress(uint32_t message, uint32_t wParam, uint32_t
     ++g_updateDeviceTexts;
 }
 
-void UpdateRunController::KillActiveTimer() {
-    if (activeTimer_ != 0) {
-        view_.KillTimer(activeTimer_);
-        activeTimer_ = 0;
-    }
-}
-
 bool UpdateRunController::ChangesGeneration() const {
     return nuva::ChangesGeneration(header_.OsCode(), deviceInfo_.OsMajorVersion);
 }
@@ -287,10 +220,5 @@ void UpdateRunController::OnFailed(uint32_t message) {
 }
 
 void UpdateRunController::OnClose() { view_.EndPage(0); }
-
-void UpdateRunController::Destroy() {
-    KillActiveTimer();
-    worker_.Stop(2000);
-}
 
 }  // namespace nuva

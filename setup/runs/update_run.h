@@ -16,6 +16,7 @@
 
 #include "formats/device_info.h"
 #include "formats/image_header.h"
+#include "setup/runs/progress_page.h"
 #include "setup/runs/run_device.h"
 #include "setup/runs/run_view.h"
 #include "setup/runs/worker_slot.h"
@@ -23,22 +24,6 @@
 namespace nuva {
 
 enum class RunMode : int { kRestore = 0, kUpdate = 1 };
-
-inline constexpr uint32_t kStartTimer = 100;
-inline constexpr uint32_t kWaitTimer = 200;
-inline constexpr uint32_t kAnimationTimer = 300;
-inline constexpr uint32_t kStartTimerMs = 100;
-inline constexpr uint32_t kWaitTimerMs = 500;
-inline constexpr uint32_t kAnimationTimerMs = 500;
-// The worker starts once the link is up and the spinner has made this many
-// steps (the preparation's step and seven waiting ticks).
-inline constexpr uint32_t kStepsBeforeWorker = 8;
-
-// The text of one animation step: "...\", "...|", ".../", "...-".
-std::string SpinnerText(uint32_t step);
-// "%d %%"-style percentages as the pages compute them: done ÷ (total ÷ 100),
-// unsigned. A total below 100 bytes counts as 100 (no division by zero).
-uint32_t PercentOf(uint32_t done, uint32_t total);
 
 // What UpdateWorker needs, copied from the page when it starts.
 struct UpdateWorkerInput {
@@ -53,26 +38,20 @@ struct UpdateWorkerInput {
 // WM_VERIFY_FAILED (unless it was let go). Returns 0 or -1.
 int RunUpdateWorker(WorkerContext& context, RunDevice& device, const UpdateWorkerInput& input);
 
-class UpdateRunController {
+class UpdateRunController final : public ProgressPage {
 public:
-    UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker, RunMode mode,
-                        std::string imagePath, const DeviceInfo& deviceInfo);
+    UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker, RunMode mode, std::string imagePath,
+                        const DeviceInfo& deviceInfo);
 
     // The page's initialisation: bars, counters, texts by mode, timer 100.
     void Init();
-    void OnTimer(uint32_t id);
     // Posted messages from the worker.
     void OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam);
     // The final button (control 1000) after success.
     void OnFinalButton();
     // A close request ends the page with 0.
     void OnClose();
-    // The page's destruction: the armed timer, then the worker (waits up to
-    // 2000 ms, then lets it go).
-    void Destroy();
 
-    uint32_t ActiveTimer() const { return activeTimer_; }
-    uint32_t SpinnerCount() const { return spinnerCount_; }
     bool ChangesGeneration() const;
     const ImageHeader& Header() const { return header_; }
 
@@ -80,27 +59,20 @@ public:
     static uint32_t DeviceTextCounter();
 
 private:
-    void StartStep();
+    void StartStep() override;
+    std::function<void(WorkerContext&)> WorkerBody() override;
+    void ShowRunControls() override;
     bool PrepareUpdateRun();
-    void WaitingStep();
-    void AnimationStep();
     void OnProgress(uint32_t message, uint32_t wParam, uint32_t lParam);
     void OnComplete();
     void OnFailed(uint32_t message);
-    void KillActiveTimer();
 
-    RunView& view_;
-    RunDevice& device_;
-    WorkerSlot& worker_;
     RunMode mode_;
     std::string imagePath_;
     DeviceInfo deviceInfo_;
     ImageHeader header_;
-    uint32_t activeTimer_ = 0;
     uint32_t doneBefore_ = 0;
     uint32_t doneInFile_ = 0;
-    uint32_t overallTotal_ = 0;
-    uint32_t spinnerCount_ = 0;
 };
 
 }  // namespace nuva
