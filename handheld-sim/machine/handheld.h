@@ -285,7 +285,8 @@ class Handheld {
     // ---- Flash, RAM, registers ----------------------------------------------
     // The flash bank for fault injection and its access log. Do not call it
     // while a program on the handheld is running flash commands; WithFlash
-    // runs `body` with the bus held, so that it is safe at any moment.
+    // runs `body` with the bus held, so that it is safe at any moment (the
+    // body must not call other members of the handheld).
     FlashBank& Flash();
     void WithFlash(const std::function<void(FlashBank&)>& body);
     // A copy of `length` flash cells from `offset` (clipped to the flash).
