@@ -32,6 +32,17 @@ void Terminal::ClearStatus() {
         std::fputs("\r\033[2K", out_);
     }
     statusShown_ = false;
+    FlushHeldBack();
+}
+
+void Terminal::FlushHeldBack() {
+    // In a log, the last word of a status that was held back (the 100 % of
+    // a bar) is written before what follows it.
+    if (!unlogged_.empty()) {
+        std::fputs(unlogged_.c_str(), out_);
+        std::fputc('\n', out_);
+        unlogged_.clear();
+    }
 }
 
 void Terminal::Line(const std::string& text) {
@@ -71,8 +82,10 @@ void Terminal::Status(const std::string& text) {
         auto now = std::chrono::steady_clock::now();
         std::string key = StatusKey(text);
         if (key == lastLoggedKey_ && now - lastLogged_ < kLogInterval) {
+            unlogged_ = text;
             return;
         }
+        unlogged_.clear();
         lastLoggedKey_ = key;
         lastLogged_ = now;
         std::fputs(text.c_str(), out_);
@@ -92,6 +105,7 @@ void Terminal::Prompt(const std::string& text) {
 }
 
 void Terminal::KeepStatus() {
+    FlushHeldBack();
     if (statusShown_) {
         std::fputc('\n', out_);
         std::fflush(out_);

@@ -33,12 +33,14 @@ public:
 
 private:
     void ClearStatus();
+    void FlushHeldBack();
 
     std::FILE* out_;
     bool interactive_;
     bool statusShown_ = false;
     std::string lastStatus_;
     std::string lastLoggedKey_;
+    std::string unlogged_;  // a status held back from the log
     std::chrono::steady_clock::time_point lastLogged_{};
 };
 
