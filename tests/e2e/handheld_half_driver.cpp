@@ -63,7 +63,9 @@ constexpr auto kRealMargin = std::chrono::seconds(60);
 
 Clock::time_point g_start;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 void Say(const char* step, const std::string& text) {
     std::printf("[%7.2f s] %-9s %s\n", Seconds(Clock::now() - g_start), step, text.c_str());
@@ -84,7 +86,8 @@ std::string Hex(uint32_t value) {
 bool WaitForConnected(int32_t wanted, Clock::duration limit) {
     const auto end = Clock::now() + limit;
     while (g_connected.load() != wanted) {
-        if (Clock::now() >= end) return false;
+        if (Clock::now() >= end)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
@@ -97,16 +100,18 @@ Clock::duration Limit(uint32_t nominalMs) {
 // The ROM as the handheld reports it, in the form the test and the script
 // read back.
 std::string Identity(const DeviceInfo& info) {
-    return "date_code=" + RomDateCode(info.PlatformInfo) + " version=" + AnsiFromUtf16(FieldText(info.RomVersion)) +
+    return "date_code=" + RomDateCode(info.PlatformInfo) +
+           " version=" + AnsiFromUtf16(FieldText(info.RomVersion)) +
            " os_major=" + std::to_string(info.OsMajorVersion);
 }
 
 // Prints the transfer's overall progress; the per-chunk progress of each
 // part is left out.
 class ProgressLines : public MessageSink {
-public:
+  public:
     void Post(uint32_t message, uint32_t wParam, uint32_t lParam) override {
-        if (message != WM_OVERALL_PROGRESS || lParam == 0) return;
+        if (message != WM_OVERALL_PROGRESS || lParam == 0)
+            return;
         Say("transfer", std::to_string(wParam) + " of " + std::to_string(lParam) + " bytes confirmed");
     }
     bool IsAlive() const override { return true; }
@@ -115,9 +120,10 @@ public:
 // The link monitor of this program, as Setup runs it; stopped on every way
 // out so that no thread is left blocked in CeRapiInit.
 class LinkMonitor {
-public:
+  public:
     bool Start() {
-        if (StartLinkInit() != 0) return false;
+        if (StartLinkInit() != 0)
+            return false;
         watch_ = StartLinkWatch();
         return true;
     }
@@ -127,7 +133,7 @@ public:
         CeRapiUninit();
     }
 
-private:
+  private:
     std::jthread watch_;
 };
 
@@ -135,7 +141,8 @@ int Run(const std::string& imagePath) {
     ImageHeader header;
     const uint64_t fileBytes = CheckImageFile(imagePath, header);
     if (fileBytes == 0) {
-        return Fail("image", imagePath + " is not an update image (missing, shorter than a header, or no magic)");
+        return Fail("image",
+                    imagePath + " is not an update image (missing, shorter than a header, or no magic)");
     }
     const std::string expectedDate(header.DateCode());
     const std::string expectedVersion = header.RomName();
@@ -145,42 +152,51 @@ int Run(const std::string& imagePath) {
 
     LinkMonitor monitor;
     Say("connect", "waiting for the handheld on the cable");
-    if (!monitor.Start()) return Fail("connect", "the link monitor could not be started");
-    if (!WaitForConnected(1, Limit(kFirstLinkNominalMs))) return Fail("connect", "no handheld answered");
+    if (!monitor.Start())
+        return Fail("connect", "the link monitor could not be started");
+    if (!WaitForConnected(1, Limit(kFirstLinkNominalMs)))
+        return Fail("connect", "no handheld answered");
     Say("connect", "connected");
 
-    if (InstallAgent() != 0) return Fail("agent", "NUVA7INVOKE.DLL could not be copied to \\Windows\\");
+    if (InstallAgent() != 0)
+        return Fail("agent", "NUVA7INVOKE.DLL could not be copied to \\Windows\\");
     DeviceInfo before;
-    if (const uint32_t r = QueryDeviceInfo(&before); r != 0) return Fail("agent", "FnNUVAInfo answered " + Hex(r));
+    if (const uint32_t r = QueryDeviceInfo(&before); r != 0)
+        return Fail("agent", "FnNUVAInfo answered " + Hex(r));
     Say("agent", "installed; MemoryConfig " + Hex(before.MemoryConfig));
     Say("before:", Identity(before));
 
     const bool advancedImage = header.ModelByte() == kModelByteAdvanced;
     if (advancedImage != (before.MemoryConfig == kMemoryConfigAdvanced)) {
-        return Fail("image", std::string("the image is for the ") + (advancedImage ? "\"Advanced\"" : "\"Basic\"") +
+        return Fail("image", std::string("the image is for the ") +
+                                 (advancedImage ? "\"Advanced\"" : "\"Basic\"") +
                                  " class, the handheld is not");
     }
     UpdateHandoff plan = PlanImageWrite(header, before.OsMajorVersion, PlanMode::kUpdate);
     if (fileBytes != kImageHeaderSize + uint64_t{plan.TotalBytes}) {
-        return Fail("image", imagePath + " holds " + std::to_string(fileBytes) + " bytes; an image of its kind holds " +
+        return Fail("image", imagePath + " holds " + std::to_string(fileBytes) +
+                                 " bytes; an image of its kind holds " +
                                  std::to_string(kImageHeaderSize + uint64_t{plan.TotalBytes}));
     }
-    Say("plan", std::to_string(plan.Items) + " parts, " + std::to_string(plan.TotalBytes) + " bytes; built-in storage " +
-                    (plan.PSMLength == 0 ? "kept" : "erased"));
+    Say("plan", std::to_string(plan.Items) + " parts, " + std::to_string(plan.TotalBytes) +
+                    " bytes; built-in storage " + (plan.PSMLength == 0 ? "kept" : "erased"));
 
     const auto transferStart = Clock::now();
     ProgressLines progress;
-    if (const uint32_t r = TransferImageParts(&progress, imagePath, plan, before.MemoryConfig, g_connected); r != 0) {
+    if (const uint32_t r = TransferImageParts(&progress, imagePath, plan, before.MemoryConfig, g_connected);
+        r != 0) {
         return Fail("transfer", "TransferImageParts answered " + Hex(r));
     }
-    if (g_connected.load() != 1) return Fail("transfer", "the link dropped during the transfer");
+    if (g_connected.load() != 1)
+        return Fail("transfer", "the link dropped during the transfer");
     char took[64];
     std::snprintf(took, sizeof took, "every part confirmed in %.2f s", Seconds(Clock::now() - transferStart));
     Say("transfer", took);
 
     RemoveStartupShortcuts();
     Say("startup", "poutlook.lnk and Welcome.lnk removed");
-    if (PlaceReflash() != 0) return Fail("reflash", "Reflash.exe could not be copied to the start-up folder");
+    if (PlaceReflash() != 0)
+        return Fail("reflash", "Reflash.exe could not be copied to the start-up folder");
     Say("reflash", "placed in the start-up folder");
     if (const uint32_t r = WriteUpdateInfo(plan); r != 0) {
         return Fail("handover", "WriteUpdateInfo answered " + Hex(r));
@@ -191,16 +207,20 @@ int Run(const std::string& imagePath) {
     // the link going down is the confirmation.
     WarmResetDevice(kWarmResetCleanup);
     Say("reset", "warm restart with the driver cleanup requested");
-    if (!WaitForConnected(0, Limit(kLinkDropNominalMs))) return Fail("reset", "the link did not drop");
+    if (!WaitForConnected(0, Limit(kLinkDropNominalMs)))
+        return Fail("reset", "the link did not drop");
     const auto dropped = Clock::now();
     Say("link", "down; the flasher runs on the handheld");
-    if (!WaitForConnected(1, Limit(kFlasherNominalMs))) return Fail("link", "the handheld did not come back");
+    if (!WaitForConnected(1, Limit(kFlasherNominalMs)))
+        return Fail("link", "the handheld did not come back");
     std::snprintf(took, sizeof took, "back after %.2f s", Seconds(Clock::now() - dropped));
     Say("link", took);
 
-    if (InstallAgent() != 0) return Fail("agent", "NUVA7INVOKE.DLL could not be copied again");
+    if (InstallAgent() != 0)
+        return Fail("agent", "NUVA7INVOKE.DLL could not be copied again");
     DeviceInfo after;
-    if (const uint32_t r = QueryDeviceInfo(&after); r != 0) return Fail("agent", "FnNUVAInfo answered " + Hex(r));
+    if (const uint32_t r = QueryDeviceInfo(&after); r != 0)
+        return Fail("agent", "FnNUVAInfo answered " + Hex(r));
     Say("after:", Identity(after));
 
     const std::string gotDate = RomDateCode(after.PlatformInfo);

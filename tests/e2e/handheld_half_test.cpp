@@ -58,18 +58,22 @@ bool WriteFile(const std::string& path, const Bytes& bytes) {
 std::optional<std::string> JsonField(const std::string& json, const std::string& key) {
     const std::string tag = "\"" + key + "\":";
     const size_t at = json.find(tag);
-    if (at == std::string::npos) return std::nullopt;
+    if (at == std::string::npos)
+        return std::nullopt;
     size_t i = at + tag.size();
     std::string value;
     if (i < json.size() && json[i] == '"') {
         for (++i; i < json.size() && json[i] != '"'; ++i) {
-            if (json[i] == '\\' && i + 1 < json.size()) ++i;
+            if (json[i] == '\\' && i + 1 < json.size())
+                ++i;
             value += json[i];
         }
-        if (i >= json.size()) return std::nullopt;
+        if (i >= json.size())
+            return std::nullopt;
         return value;
     }
-    while (i < json.size() && json[i] != ',' && json[i] != '}') value += json[i++];
+    while (i < json.size() && json[i] != ',' && json[i] != '}')
+        value += json[i++];
     return value;
 }
 
@@ -77,7 +81,8 @@ std::optional<std::string> JsonField(const std::string& json, const std::string&
 // "after:"), or "" when it did not print one.
 std::string ReportLine(const std::string& out, const std::string& label) {
     const size_t at = out.find(" " + label + " ");
-    if (at == std::string::npos) return "";
+    if (at == std::string::npos)
+        return "";
     const size_t start = out.find_first_not_of(' ', at + label.size() + 1);
     const size_t end = out.find('\n', start);
     return out.substr(start, end == std::string::npos ? std::string::npos : end - start);
@@ -102,7 +107,7 @@ struct StorageFile {
 };
 
 class HandheldHalfTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         // ctest sets the scale; a run by hand gets the same.
         ::setenv("NUVA_TIME_SCALE", "0.01", 0);
@@ -146,8 +151,8 @@ protected:
     void StartHandheld(const std::string& rom, const char* modelClass) {
         handheld_ = std::make_unique<link_test::HandheldProcess>(NUVA_HANDHELD_PROGRAM, Path("hh"));
         std::string error;
-        ASSERT_TRUE(handheld_->Start(rom, {"--class", modelClass}, {{"NUVA_TIME_SCALE", ::getenv("NUVA_TIME_SCALE")}},
-                                     error))
+        ASSERT_TRUE(handheld_->Start(rom, {"--class", modelClass},
+                                     {{"NUVA_TIME_SCALE", ::getenv("NUVA_TIME_SCALE")}}, error))
             << error;
         ::setenv("NUVA_LINK", handheld_->CableEndpoint().c_str(), 1);
     }
@@ -197,13 +202,15 @@ protected:
             sample.link = JsonField(json, "link") == "true";
             sample.desktopConnected = JsonField(json, "desktop_connected") == "true";
             samples.push_back(sample);
-            if (sample.running == "Reflash.exe") handheld_->Ctl({"screenshot", flasherScreenshot});
+            if (sample.running == "Reflash.exe")
+                handheld_->Ctl({"screenshot", flasherScreenshot});
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         run.join();
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         RecordProperty("driver_seconds", std::to_string(seconds));
-        std::printf("driver wall time %.2f s, %zu status samples\n%s", seconds, samples.size(), driver.out.c_str());
+        std::printf("driver wall time %.2f s, %zu status samples\n%s", seconds, samples.size(),
+                    driver.out.c_str());
         return driver;
     }
 
@@ -212,8 +219,8 @@ protected:
     // start in which the flasher ran, the handheld started cold with the new
     // ROM, the image in flash byte for byte, the start-up folder as the
     // factory made it, and the screen saved beside the test.
-    void UpdateAndCheck(const imagegen::ImageSpec& factory, const imagegen::ImageSpec& update, const char* modelClass,
-                        uint32_t flashBytes, const std::vector<StorageFile>& storage,
+    void UpdateAndCheck(const imagegen::ImageSpec& factory, const imagegen::ImageSpec& update,
+                        const char* modelClass, uint32_t flashBytes, const std::vector<StorageFile>& storage,
                         const std::string& artefactName) {
         Bytes image;
         const std::string imagePath = WriteImage(update, image);
@@ -232,13 +239,15 @@ protected:
 
         std::set<uint64_t> flasherStarts;
         for (const Sample& s : samples) {
-            if (s.running == "Reflash.exe") flasherStarts.insert(s.generation);
+            if (s.running == "Reflash.exe")
+                flasherStarts.insert(s.generation);
         }
-        ASSERT_EQ(flasherStarts.size(), 1u) << "the flasher was seen running in " << flasherStarts.size()
-                                            << " starts of the handheld";
+        ASSERT_EQ(flasherStarts.size(), 1u)
+            << "the flasher was seen running in " << flasherStarts.size() << " starts of the handheld";
         size_t flasherSamples = 0;
         for (const Sample& s : samples) {
-            if (flasherStarts.count(s.generation) == 0) continue;
+            if (flasherStarts.count(s.generation) == 0)
+                continue;
             ++flasherSamples;
             EXPECT_FALSE(s.link) << "the cable link was up in the start that ran the flasher";
             EXPECT_FALSE(s.desktopConnected);
@@ -275,7 +284,8 @@ protected:
         ASSERT_EQ(handheld_->Ctl({"screenshot", screenshot}).exitCode, 0);
         const Bytes png = ReadFile(screenshot);
         ASSERT_GE(png.size(), 24u);
-        EXPECT_TRUE(std::equal(png.begin(), png.begin() + 8, Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}.begin()));
+        EXPECT_TRUE(std::equal(png.begin(), png.begin() + 8,
+                               Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}.begin()));
         // IHDR: width 240, height 320, big-endian.
         EXPECT_EQ(Bytes(png.begin() + 16, png.begin() + 24), (Bytes{0, 0, 0, 240, 0, 0, 1, 64}));
         RecordProperty("screenshot", screenshot);
@@ -287,12 +297,14 @@ protected:
 
 std::vector<StorageFile> UserFiles() {
     Bytes contacts(3000);
-    for (size_t i = 0; i < contacts.size(); ++i) contacts[i] = static_cast<uint8_t>(i * 7 + 3);
+    for (size_t i = 0; i < contacts.size(); ++i)
+        contacts[i] = static_cast<uint8_t>(i * 7 + 3);
     const std::string note = "call the office before noon";
     return {{u"Contacts.cdb", contacts}, {u"Note.txt", Bytes(note.begin(), note.end())}};
 }
 
-imagegen::ImageSpec Spec(imagegen::OsFamily os, imagegen::ModelClass modelClass, const char* date, const char* name) {
+imagegen::ImageSpec Spec(imagegen::OsFamily os, imagegen::ModelClass modelClass, const char* date,
+                         const char* name) {
     imagegen::ImageSpec spec;
     spec.os = os;
     spec.modelClass = modelClass;
