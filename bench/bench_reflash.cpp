@@ -71,10 +71,14 @@ const Rom& Old2003() {
     return rom;
 }
 
-void BM_ReflashSameGeneration(benchmark::State& state) { RunUpdate(state, Old2002(), New2002()); }
+void BM_ReflashSameGeneration(benchmark::State& state) {
+    RunUpdate(state, Old2002(), New2002());
+}
 BENCHMARK(BM_ReflashSameGeneration)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_ReflashAcrossGenerations(benchmark::State& state) { RunUpdate(state, Old2003(), New2002()); }
+void BM_ReflashAcrossGenerations(benchmark::State& state) {
+    RunUpdate(state, Old2003(), New2002());
+}
 BENCHMARK(BM_ReflashAcrossGenerations)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

@@ -24,7 +24,7 @@ inline constexpr uint32_t kMaxRejectedBuffers = 64;
 // The memory functions the search uses (VirtualAlloc, LockPages,
 // UnlockPages, VirtualFree on the handheld).
 class PageSource {
-public:
+  public:
     virtual ~PageSource() = default;
     // Reserves and commits `bytes` (read-write, uncached); null when refused.
     virtual void* Commit(uint32_t bytes) = 0;
@@ -36,10 +36,10 @@ public:
 
 enum class ContiguousError {
     kNone,
-    kPageSize,          // the page size is not a power of two of at least 1 KB
-    kCommitFailed,      // an allocation was refused
-    kLockFailed,        // the pages of an allocation could not be locked
-    kTooManyRejected,   // more than kMaxRejectedBuffers allocations were not contiguous
+    kPageSize,         // the page size is not a power of two of at least 1 KB
+    kCommitFailed,     // an allocation was refused
+    kLockFailed,       // the pages of an allocation could not be locked
+    kTooManyRejected,  // more than kMaxRejectedBuffers allocations were not contiguous
 };
 
 struct ContiguousBuffer {

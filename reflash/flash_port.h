@@ -14,7 +14,7 @@
 namespace nuva::reflash {
 
 class FlashPort {
-public:
+  public:
     virtual ~FlashPort() = default;
 
     virtual uint32_t Read32(uint32_t address) = 0;

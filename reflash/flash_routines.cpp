@@ -29,7 +29,8 @@ constexpr uint32_t kEntryBytes = 16;
 
 // Reads the status at `address` until both chips are ready or `limit` reads
 // have been made; `status` is the last word read.
-[[gnu::always_inline]] inline bool PollReady(FlashPort& port, uint32_t address, uint32_t limit, uint32_t& status) {
+[[gnu::always_inline]] inline bool PollReady(FlashPort& port, uint32_t address, uint32_t limit,
+                                             uint32_t& status) {
     status = 0;
     for (uint32_t i = 0; i < limit; ++i) {
         status = port.Read32(address);
@@ -137,8 +138,8 @@ NUVA_FLASH_ROUTINE uint32_t BufferedWriteCopy(RoutineContext& c, uint32_t d, uin
     return kFlashOk;
 }
 
-NUVA_FLASH_ROUTINE uint32_t ProgramRangeCopy(RoutineContext& c, uint32_t a, uint32_t s, uint32_t n, uint32_t g,
-                                             uint32_t r) {
+NUVA_FLASH_ROUTINE uint32_t ProgramRangeCopy(RoutineContext& c, uint32_t a, uint32_t s, uint32_t n,
+                                             uint32_t g, uint32_t r) {
     auto erase = Lookup<EraseRangeFn>(c, FlashRoutines::kEraseRange);
     if (erase == nullptr) {
         return kFlashRoutinesDamaged;
@@ -216,7 +217,9 @@ uint32_t ScaledPollLimit(uint32_t nominal, double scale) {
     return std::max(floor, static_cast<uint32_t>(reads));
 }
 
-bool IsRepeatable(uint32_t result) { return result == kFlashEraseTimeout || result == kFlashWriteTimeout; }
+bool IsRepeatable(uint32_t result) {
+    return result == kFlashEraseTimeout || result == kFlashWriteTimeout;
+}
 
 FlashRoutines::FlashRoutines(FlashPort& port, uint32_t ramArea, uint32_t pollLimit)
     : context_{&port, ramArea, pollLimit, 0} {}
@@ -258,7 +261,8 @@ uint32_t FlashRoutines::BufferedWrite(uint32_t address, uint32_t source, uint32_
 uint32_t FlashRoutines::ProgramRange(uint32_t address, uint32_t source, uint32_t length, uint32_t restartBase,
                                      uint32_t restart) {
     auto fn = Lookup<ProgramRangeFn>(context_, kProgramRange);
-    return fn == nullptr ? kFlashRoutinesDamaged : fn(context_, address, source, length, restartBase, restart);
+    return fn == nullptr ? kFlashRoutinesDamaged
+                         : fn(context_, address, source, length, restartBase, restart);
 }
 
 UnlockResult UnlockFlash(FlashPort& port, uint32_t address, uint32_t pollLimit) {

@@ -96,7 +96,7 @@ struct RoutineContext {
 };
 
 class FlashRoutines {
-public:
+  public:
     static constexpr uint32_t kSignature = 0x54524C46;  // "FLRT"
     static constexpr uint32_t kRoutineCount = 4;
     static constexpr uint32_t kTableBytes = 0x10 + 16 * kRoutineCount;
@@ -126,7 +126,7 @@ public:
     // The status word of the last operation that failed (0 until one did).
     uint32_t LastStatus() const { return context_.lastStatus; }
 
-private:
+  private:
     RoutineContext context_;
 };
 

@@ -8,7 +8,7 @@
 namespace nuva::reflash {
 
 class PartFiles {
-public:
+  public:
     virtual ~PartFiles() = default;
 
     // Opens an existing file for reading, sharing reads; false when it cannot.

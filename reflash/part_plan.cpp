@@ -10,7 +10,7 @@ namespace {
 constexpr uint32_t kFlashWindowEnd = 0xA4000000;  // 64 MB of flash at most
 constexpr uint32_t kRamWindowStart = 0xA4000000;  // uncached view; the cached one differs by kUncachedWindow
 constexpr uint32_t kRamWindowEnd = 0xA8000000;
-constexpr uint32_t kReservedWordsEnd = 0x710;     // the highest word used is the cold-start word at 0x70C
+constexpr uint32_t kReservedWordsEnd = 0x710;  // the highest word used is the cold-start word at 0x70C
 
 bool InFlashWindow(uint32_t address, uint64_t bytes) {
     uint64_t start = address | kUncachedWindow;
@@ -25,7 +25,9 @@ bool InRam(uint32_t address, uint32_t bytes) {
 
 }  // namespace
 
-uint32_t BuffersNeeded(uint64_t bytes) { return static_cast<uint32_t>((bytes + kMegabyte - 1) / kMegabyte); }
+uint32_t BuffersNeeded(uint64_t bytes) {
+    return static_cast<uint32_t>((bytes + kMegabyte - 1) / kMegabyte);
+}
 
 std::vector<FinalPartStep> PlanFinalPart(uint32_t bytes) {
     std::vector<FinalPartStep> steps;
@@ -48,7 +50,9 @@ std::vector<FinalPartStep> PlanFinalPart(uint32_t bytes) {
     return steps;
 }
 
-bool PartFits(uint32_t address, uint64_t bytes) { return bytes <= kMaxPartBytes && InFlashWindow(address, bytes); }
+bool PartFits(uint32_t address, uint64_t bytes) {
+    return bytes <= kMaxPartBytes && InFlashWindow(address, bytes);
+}
 
 HandoffAddressCheck CheckHandoffAddresses(const HandoffFile& handoff) {
     if (handoff.UI != kFrameBufferAddress) {
@@ -60,7 +64,8 @@ HandoffAddressCheck CheckHandoffAddresses(const HandoffFile& handoff) {
     if (!InRam(handoff.FRsvd, FlashRoutines::kTableBytes)) {
         return {HandoffAddressProblem::kRoutineArea};
     }
-    if (handoff.PSMStart != 0 && handoff.PSMLength != 0 && !InFlashWindow(handoff.PSMStart, handoff.PSMLength)) {
+    if (handoff.PSMStart != 0 && handoff.PSMLength != 0 &&
+        !InFlashWindow(handoff.PSMStart, handoff.PSMLength)) {
         return {HandoffAddressProblem::kPsmRange};
     }
     for (size_t r = 0; r < handoff.Items && r < handoff.records.size(); ++r) {

@@ -28,11 +28,11 @@ uint32_t BuffersNeeded(uint64_t bytes);
 struct FinalPartStep {
     uint32_t megabyte = 0;
     bool upperHalf = false;
-    uint32_t offset = 0;       // first byte of the part this step programs
-    uint32_t length = 0;       // bytes programmed
-    uint32_t copyFrom = 0;     // heap buffer whose same half is first copied into buffer 0; 0: none
-    bool announce = false;     // "Update complete" / "Restore complete" goes up before this step
-    bool restart = false;      // ProgramRange pulls the restart line when done
+    uint32_t offset = 0;    // first byte of the part this step programs
+    uint32_t length = 0;    // bytes programmed
+    uint32_t copyFrom = 0;  // heap buffer whose same half is first copied into buffer 0; 0: none
+    bool announce = false;  // "Update complete" / "Restore complete" goes up before this step
+    bool restart = false;   // ProgramRange pulls the restart line when done
 };
 
 // The steps for a final part of `bytes` bytes (none for 0).
@@ -47,11 +47,11 @@ bool PartFits(uint32_t address, uint64_t bytes);
 // range, that is not where this handheld has them.
 enum class HandoffAddressProblem {
     kNone,
-    kFrameBuffer,     // UI is not the frame buffer
-    kReservedBlock,   // absoluate is not a word-aligned place in RAM with room for the cold-start words
-    kRoutineArea,     // FRsvd is not a word-aligned place in RAM with room for the routine table
-    kPsmRange,        // the PSM range does not lie inside the flash window
-    kPartAddress,     // a record's FlashAddress is not in the flash window
+    kFrameBuffer,    // UI is not the frame buffer
+    kReservedBlock,  // absoluate is not a word-aligned place in RAM with room for the cold-start words
+    kRoutineArea,    // FRsvd is not a word-aligned place in RAM with room for the routine table
+    kPsmRange,       // the PSM range does not lie inside the flash window
+    kPartAddress,    // a record's FlashAddress is not in the flash window
 };
 struct HandoffAddressCheck {
     HandoffAddressProblem problem = HandoffAddressProblem::kNone;

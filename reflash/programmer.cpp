@@ -23,8 +23,8 @@ std::string_view TextUpToNul(const std::array<char, 32>& text) {
 
 }  // namespace
 
-Programmer::Programmer(const HandoffFile& handoff, FlasherSystem& system, FlasherScreen& screen, FlashPort& port,
-                       SequenceLimits limits)
+Programmer::Programmer(const HandoffFile& handoff, FlasherSystem& system, FlasherScreen& screen,
+                       FlashPort& port, SequenceLimits limits)
     : handoff_(handoff),
       system_(system),
       screen_(screen),
@@ -310,7 +310,8 @@ uint32_t Programmer::ProgramFinalPart(const ImagePart& part) {
         if (step.copyFrom != 0) {
             CopyToBufferZero(step.copyFrom, half, kHalfMegabyte);
         }
-        if (!ProgramWithRetry(part.FlashAddress + step.offset, bufferZero_ + half, step.length, step.restart)) {
+        if (!ProgramWithRetry(part.FlashAddress + step.offset, bufferZero_ + half, step.length,
+                              step.restart)) {
             return kPartFailed;
         }
         if (step.restart) {

@@ -37,7 +37,7 @@ inline constexpr uint32_t kLcdControlWord = 0xBE040100;
 inline constexpr uint32_t kInterruptControlWord = 0xA8F00004;
 
 class FlasherScreen {
-public:
+  public:
     virtual ~FlasherScreen() = default;
     // Draws a text at the cursor; '\n' starts the next line.
     virtual void Text(uint16_t colour, std::string_view text) = 0;
@@ -50,7 +50,7 @@ public:
 
 // The rest of the handheld the sequence needs.
 class FlasherSystem : public PartFiles {
-public:
+  public:
     // One 1 MB heap block; null when there is no memory.
     virtual uint8_t* AllocateHeapBuffer() = 0;
     // Buffer 0: 1 MB of physically contiguous RAM; its physical address, or
@@ -79,7 +79,7 @@ inline constexpr uint32_t kPartFailed = 1;
 // kFlasherNoMemory (formats/result_codes.h): a buffer could not be had.
 
 class Programmer {
-public:
+  public:
     Programmer(const HandoffFile& handoff, FlasherSystem& system, FlasherScreen& screen, FlashPort& port,
                SequenceLimits limits);
     ~Programmer();
@@ -96,7 +96,7 @@ public:
     bool AllocateBufferZero();
     uint32_t BuffersInUse() const { return inUse_; }
 
-private:
+  private:
     bool PartSize(const ImagePart& part, uint32_t* size);
     bool EnsureBuffers(uint32_t count, bool final);
     bool ReadPart(const ImagePart& part, uint32_t size, bool final);

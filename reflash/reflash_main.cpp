@@ -12,6 +12,7 @@
 // user's data stay as they are.
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 #include "formats/update_handoff.h"
 #include "handheld-common/console/screen_console.h"
@@ -31,6 +32,10 @@ constexpr const char16_t* kStartupCopy = u"\\Windows\\StartUp\\Reflash.exe";
 constexpr const char16_t* kSeriousCaption = u"serious";
 constexpr uint32_t kWaitingScreens = 30;
 constexpr uint32_t kWaitingScreenMs = 2000;
+
+void Show(ScreenConsole& console, std::string_view text) {
+    console.PutText(kTextColour, text.data(), text.size());
+}
 
 int GiveUpOnHandoff(const char16_t* text) {
     MessageBoxW(nullptr, text, kSeriousCaption, MB_OK);
@@ -65,9 +70,10 @@ const char16_t* VerificationText(PartCheck check) {
 int FailVerification(const HandoffFile& handoff, const PartCheckResult& result, ScreenConsole& console) {
     ClearReservedWord(handoff.absoluate, NUVA_COLD_START_WORD_1);
     ClearReservedWord(handoff.absoluate, NUVA_COLD_START_WORD_2);
-    MessageBoxW(nullptr, VerificationText(result.check), handoff.records[result.record].PartName.data(), MB_OK);
+    MessageBoxW(nullptr, VerificationText(result.check), handoff.records[result.record].PartName.data(),
+                MB_OK);
     if (result.check == PartCheck::kCreateFile) {
-        console.PutText(kTextColour, "create file failed\n", 19);
+        Show(console, "create file failed\n");
     }
     KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr);
     return 0;
@@ -83,7 +89,9 @@ void SetBits(uint32_t address, uint32_t bits) {
     WRITE_REGISTER_ULONG(reg, READ_REGISTER_ULONG(reg) | bits);
 }
 
-void WriteWord(uint32_t address, uint32_t value) { WRITE_REGISTER_ULONG(NUVA_KADDR(ULONG, address), value); }
+void WriteWord(uint32_t address, uint32_t value) {
+    WRITE_REGISTER_ULONG(NUVA_KADDR(ULONG, address), value);
+}
 
 // The platform set-up that precedes programming; what each register does is
 // the platform's business, the order is fixed.
@@ -107,8 +115,8 @@ void SetUpPlatform() {
 
 int RunFlasher() {
     std::array<uint8_t, kHandoffFileSize> image{};
-    HANDLE file =
-        CreateFileW(kHandoffPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(kHandoffPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return GiveUpOnHandoff(u"Cann't Get Update Info ..");
     }
@@ -139,12 +147,13 @@ int RunFlasher() {
     WriteWord(handoff.absoluate + 0x40C, 0);
 
     Sleep(5000);
-    const char* waiting = handoff.RestoreFlag != 0 ? "  Restoring saved ROM image\n" : "          updating...\n";
+    std::string_view waiting =
+        handoff.RestoreFlag != 0 ? "  Restoring saved ROM image\n" : "          updating...\n";
     for (uint32_t i = 0; i < kWaitingScreens; ++i) {
         console.Home();
         ScreenConsole::ClearFrameBuffer(handoff.UI);
-        console.PutText(kTextColour, "\n\n\n\n\n\n\n\n\n", 9);
-        console.PutText(kTextColour, waiting, 64);
+        Show(console, "\n\n\n\n\n\n\n\n\n");
+        Show(console, waiting);
         Sleep(kWaitingScreenMs);
     }
 
@@ -163,4 +172,6 @@ int RunFlasher() {
 }  // namespace
 }  // namespace nuva::reflash
 
-extern "C" NUVA_EXPORT int WinMain(HINSTANCE, HINSTANCE, LPWSTR, int) { return nuva::reflash::RunFlasher(); }
+extern "C" NUVA_EXPORT int WinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    return nuva::reflash::RunFlasher();
+}

@@ -6,9 +6,13 @@
 
 namespace nuva::reflash {
 
-uint32_t WinCePort::Read32(uint32_t address) { return READ_REGISTER_ULONG(NUVA_KADDR(ULONG, address)); }
+uint32_t WinCePort::Read32(uint32_t address) {
+    return READ_REGISTER_ULONG(NUVA_KADDR(ULONG, address));
+}
 
-void WinCePort::Write32(uint32_t address, uint32_t value) { WRITE_REGISTER_ULONG(NUVA_KADDR(ULONG, address), value); }
+void WinCePort::Write32(uint32_t address, uint32_t value) {
+    WRITE_REGISTER_ULONG(NUVA_KADDR(ULONG, address), value);
+}
 
 void WinCePort::Read32s(uint32_t address, uint32_t* words, uint32_t count) {
     READ_REGISTER_BUFFER_ULONG(NUVA_KADDR(ULONG, address), words, count);
@@ -18,13 +22,19 @@ void WinCePort::Write32s(uint32_t address, const uint32_t* words, uint32_t count
     WRITE_REGISTER_BUFFER_ULONG(NUVA_KADDR(ULONG, address), words, count);
 }
 
-void WinCePort::Write8(uint32_t address, uint8_t value) { WRITE_REGISTER_UCHAR(NUVA_KADDR(UCHAR, address), value); }
+void WinCePort::Write8(uint32_t address, uint8_t value) {
+    WRITE_REGISTER_UCHAR(NUVA_KADDR(UCHAR, address), value);
+}
 
 // The console draws with the register accessors only, so a mark is safe
 // while a chip is still busy.
-void WinCePort::Mark(char c) { console_.DrawCharacter(static_cast<uint8_t>(c), kTextColour); }
+void WinCePort::Mark(char c) {
+    console_.DrawCharacter(static_cast<uint8_t>(c), kTextColour);
+}
 
-void WinCeScreen::Text(uint16_t colour, std::string_view text) { console_.PutText(colour, text.data(), text.size()); }
+void WinCeScreen::Text(uint16_t colour, std::string_view text) {
+    console_.PutText(colour, text.data(), text.size());
+}
 
 void WinCeScreen::Glyphs(uint16_t colour, std::string_view text) {
     for (char c : text) {
@@ -40,15 +50,22 @@ bool WinCePages::Lock(void* address, uint32_t bytes, uint32_t* frames) {
     return LockPages(address, bytes, frames, LOCKFLAG_READ | LOCKFLAG_WRITE) != FALSE;
 }
 
-void WinCePages::Unlock(void* address, uint32_t bytes) { UnlockPages(address, bytes); }
+void WinCePages::Unlock(void* address, uint32_t bytes) {
+    UnlockPages(address, bytes);
+}
 
-void WinCePages::Release(void* address) { VirtualFree(address, 0, MEM_RELEASE); }
+void WinCePages::Release(void* address) {
+    VirtualFree(address, 0, MEM_RELEASE);
+}
 
-WinCeSystem::~WinCeSystem() { Close(); }
+WinCeSystem::~WinCeSystem() {
+    Close();
+}
 
 bool WinCeSystem::Open(const char16_t* path) {
     Close();
-    file_ = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file_ = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
     return file_ != INVALID_HANDLE_VALUE;
 }
 
@@ -76,9 +93,13 @@ void WinCeSystem::Close() {
     }
 }
 
-bool WinCeSystem::Delete(const char16_t* path) { return DeleteFileW(path) != FALSE; }
+bool WinCeSystem::Delete(const char16_t* path) {
+    return DeleteFileW(path) != FALSE;
+}
 
-uint8_t* WinCeSystem::AllocateHeapBuffer() { return static_cast<uint8_t*>(LocalAlloc(LPTR, kMegabyte)); }
+uint8_t* WinCeSystem::AllocateHeapBuffer() {
+    return static_cast<uint8_t*>(LocalAlloc(LPTR, kMegabyte));
+}
 
 bool WinCeSystem::AllocateContiguousBuffer(uint32_t* physical) {
     SYSTEM_INFO info{};
@@ -105,6 +126,8 @@ bool WinCeSystem::AllocateContiguousBuffer(uint32_t* physical) {
     return true;
 }
 
-void WinCeSystem::MaskInterrupts() { INTERRUPTS_OFF(); }
+void WinCeSystem::MaskInterrupts() {
+    INTERRUPTS_OFF();
+}
 
 }  // namespace nuva::reflash

@@ -14,7 +14,7 @@
 namespace nuva::reflash {
 
 class WinCePort final : public FlashPort {
-public:
+  public:
     explicit WinCePort(ScreenConsole& console) : console_(console) {}
     uint32_t Read32(uint32_t address) override;
     void Write32(uint32_t address, uint32_t value) override;
@@ -23,27 +23,28 @@ public:
     void Write8(uint32_t address, uint8_t value) override;
     void Mark(char c) override;
 
-private:
+  private:
     ScreenConsole& console_;
 };
 
 // Characters go to the console's drawing address; the screen is cleared
 // through the frame-buffer address the hand-over names.
 class WinCeScreen final : public FlasherScreen {
-public:
-    WinCeScreen(ScreenConsole& console, uint32_t clearAddress) : console_(console), clearAddress_(clearAddress) {}
+  public:
+    WinCeScreen(ScreenConsole& console, uint32_t clearAddress)
+        : console_(console), clearAddress_(clearAddress) {}
     void Text(uint16_t colour, std::string_view text) override;
     void Glyphs(uint16_t colour, std::string_view text) override;
     void Home() override { console_.Home(); }
     void Clear() override { ScreenConsole::ClearFrameBuffer(clearAddress_); }
 
-private:
+  private:
     ScreenConsole& console_;
     uint32_t clearAddress_;
 };
 
 class WinCePages final : public PageSource {
-public:
+  public:
     void* Commit(uint32_t bytes) override;
     bool Lock(void* address, uint32_t bytes, uint32_t* frames) override;
     void Unlock(void* address, uint32_t bytes) override;
@@ -51,7 +52,7 @@ public:
 };
 
 class WinCeSystem final : public FlasherSystem {
-public:
+  public:
     explicit WinCeSystem(FlasherScreen& screen) : screen_(screen) {}
     ~WinCeSystem() override;
     WinCeSystem(const WinCeSystem&) = delete;
@@ -66,7 +67,7 @@ public:
     bool AllocateContiguousBuffer(uint32_t* physical) override;
     void MaskInterrupts() override;
 
-private:
+  private:
     FlasherScreen& screen_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
 };

@@ -15,7 +15,7 @@ constexpr uint32_t kBytes = 0x100000;
 // Hands out allocations whose pages are scattered until `fragmented` of
 // them have been made, then contiguous ones.
 class ScriptedPages final : public PageSource {
-public:
+  public:
     void* Commit(uint32_t) override {
         if (commitsLeft == 0) {
             return nullptr;
@@ -111,7 +111,8 @@ TEST(ContiguousBuffer, AFailedAllocationOrLockEndsTheSearchAndReleasesEverything
 
     ScriptedPages noLock;
     noLock.failLock = true;
-    EXPECT_EQ(FindContiguousBuffer(noLock, kBytes, kPage, frames.data(), &buffer), ContiguousError::kLockFailed);
+    EXPECT_EQ(FindContiguousBuffer(noLock, kBytes, kPage, frames.data(), &buffer),
+              ContiguousError::kLockFailed);
     EXPECT_TRUE(noLock.live.empty());
 }
 

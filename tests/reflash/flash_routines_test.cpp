@@ -28,7 +28,7 @@ std::vector<BusAccess> Writes(const std::vector<BusAccess>& log, uint32_t value)
 }
 
 class FlashRoutinesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(routines.Copy()); }
     void TearDown() override {
         EXPECT_TRUE(bus.faults.empty()) << bus.faults.front();
@@ -61,7 +61,8 @@ TEST_F(FlashRoutinesTest, EraseRangeErasesWholeBlocksFromTheBlockHoldingTheStart
         EXPECT_EQ(erases[i].offset, (i + 1) * kEraseBlockBytes);
     }
     EXPECT_EQ(cells[0x3FFFF], 0x00);
-    EXPECT_TRUE(std::all_of(cells.begin() + 0x40000, cells.begin() + 0x340000, [](uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(
+        std::all_of(cells.begin() + 0x40000, cells.begin() + 0x340000, [](uint8_t b) { return b == 0xFF; }));
     EXPECT_EQ(cells[0x340000], 0x00);
 
     // A range inside one block, given in the cached window, erases that whole block.

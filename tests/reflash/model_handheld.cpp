@@ -24,7 +24,8 @@ ModelBus::ModelBus(uint32_t flashBytes, sim::FlashTiming timing) : bank_(flashBy
 
 bool ModelBus::FlashOffset(uint32_t address, uint32_t* offset) const {
     uint32_t uncached = address | kUncachedWindow;
-    if (uncached < kFlashBase || uncached - kFlashBase >= bank_.Size() || (address & 0xC0000000) != 0x80000000) {
+    if (uncached < kFlashBase || uncached - kFlashBase >= bank_.Size() ||
+        (address & 0xC0000000) != 0x80000000) {
         return false;
     }
     *offset = uncached - kFlashBase;

@@ -28,7 +28,7 @@ struct RegisterWrite {
 };
 
 class ModelBus final : public FlashPort {
-public:
+  public:
     explicit ModelBus(uint32_t flashBytes = 8u << 20, sim::FlashTiming timing = {});
 
     sim::FlashBank& Bank() { return bank_; }
@@ -58,7 +58,7 @@ public:
     int restarts = 0;                 // restart line pulls (arm, then fire)
     std::vector<std::string> faults;  // accesses to nothing
 
-private:
+  private:
     bool FlashOffset(uint32_t address, uint32_t* offset) const;
     bool RamOffset(uint32_t address, uint32_t* offset) const;
     bool IsRegister(uint32_t address) const;
@@ -73,19 +73,19 @@ private:
 };
 
 class RecordingScreen final : public FlasherScreen {
-public:
+  public:
     void Text(uint16_t colour, std::string_view text) override;
     void Glyphs(uint16_t colour, std::string_view piece) override { Text(colour, piece); }
     void Home() override { text += "<home>"; }
     void Clear() override { text += "<clear>"; }
 
-    std::string text;                      // everything, in order
-    std::string statusText;                // what was drawn in the status colour
+    std::string text;                            // everything, in order
+    std::string statusText;                      // what was drawn in the status colour
     std::vector<std::string>* events = nullptr;  // when set: every text too
 };
 
 class ModelSystem final : public FlasherSystem {
-public:
+  public:
     explicit ModelSystem(ModelBus& bus) : bus_(bus) {}
 
     bool Open(const char16_t* path) override;
@@ -99,15 +99,15 @@ public:
 
     std::map<std::u16string, std::vector<uint8_t>> files;
     std::vector<std::u16string> deleted;
-    std::vector<uint32_t> readSizes;     // every Read's requested count
-    int failReadAt = -1;                 // the Read call (counted from 0) that fails
-    size_t heapLimit = 64;               // heap blocks to be had
+    std::vector<uint32_t> readSizes;  // every Read's requested count
+    int failReadAt = -1;              // the Read call (counted from 0) that fails
+    size_t heapLimit = 64;            // heap blocks to be had
     size_t heapAllocations = 0;
     bool contiguousAvailable = true;
     bool interruptsMasked = false;
     std::vector<std::string> violations;  // system calls made while the flash was busy
 
-private:
+  private:
     void CheckFlashIdle(const char* call);
 
     ModelBus& bus_;

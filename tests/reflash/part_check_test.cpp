@@ -10,7 +10,7 @@ namespace nuva::reflash {
 namespace {
 
 class PartCheckTest : public ::testing::Test {
-protected:
+  protected:
     PartCheckTest() : system(bus) {}
 
     void AddRecord(uint32_t index, uint32_t bytes, bool withFile = true) {
@@ -23,7 +23,9 @@ protected:
             system.files[part.PartName.data()] = std::move(data);
         }
     }
-    std::vector<uint8_t>& FileOf(size_t record) { return system.files[handoff.records[record].PartName.data()]; }
+    std::vector<uint8_t>& FileOf(size_t record) {
+        return system.files[handoff.records[record].PartName.data()];
+    }
 
     test::ModelBus bus;
     test::ModelSystem system;
@@ -77,7 +79,7 @@ TEST_F(PartCheckTest, NamesTheRecordThatFailsAndHowItFails) {
 }
 
 class ShortReadFiles final : public PartFiles {
-public:
+  public:
     bool Open(const char16_t*) override { return true; }
     bool Size(uint32_t* bytes) override {
         *bytes = 1000;

@@ -98,8 +98,8 @@ TEST(PartBuffers, ARoundedUpMegabyteEachUpToSixtyFour) {
     EXPECT_TRUE(PartFits(0x80040000, 3 * kMb));  // the cached window
     EXPECT_TRUE(PartFits(0xA0000000, 64 * kMb));
     EXPECT_FALSE(PartFits(0xA0000000, 64 * kMb + 1));
-    EXPECT_FALSE(PartFits(0xA3F00000, 2 * kMb));   // runs out of the flash window
-    EXPECT_FALSE(PartFits(0xA4000000, 1));         // RAM, not flash
+    EXPECT_FALSE(PartFits(0xA3F00000, 2 * kMb));  // runs out of the flash window
+    EXPECT_FALSE(PartFits(0xA4000000, 1));        // RAM, not flash
     EXPECT_FALSE(PartFits(0x00040000, 1));
     EXPECT_FALSE(PartFits(0xFFFFFFC0, 0x100));
 }
@@ -129,9 +129,11 @@ TEST(HandoffAddresses, OnlyThisHandheldsScreenRamAndFlashAreAccepted) {
     EXPECT_EQ(with([](HandoffFile& h) { h.absoluate = 0xA0FCE000; }).problem,
               HandoffAddressProblem::kReservedBlock);
     EXPECT_EQ(with([](HandoffFile& h) { h.absoluate = 0x85FCE000; }).problem, HandoffAddressProblem::kNone);
-    EXPECT_EQ(with([](HandoffFile& h) { h.FRsvd = 0x87FFFFF0; }).problem, HandoffAddressProblem::kRoutineArea);
+    EXPECT_EQ(with([](HandoffFile& h) { h.FRsvd = 0x87FFFFF0; }).problem,
+              HandoffAddressProblem::kRoutineArea);
     EXPECT_EQ(with([](HandoffFile& h) { h.FRsvd = 0; }).problem, HandoffAddressProblem::kRoutineArea);
-    EXPECT_EQ(with([](HandoffFile& h) { h.PSMLength = 0x3000000; }).problem, HandoffAddressProblem::kPsmRange);
+    EXPECT_EQ(with([](HandoffFile& h) { h.PSMLength = 0x3000000; }).problem,
+              HandoffAddressProblem::kPsmRange);
     // A PSM range of zero length is not erased, so not checked.
     EXPECT_EQ(with([](HandoffFile& h) { h.PSMStart = 0xB0000000, h.PSMLength = 0; }).problem,
               HandoffAddressProblem::kNone);

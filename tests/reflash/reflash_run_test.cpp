@@ -41,7 +41,7 @@ const Rom& Old2002() {
 }
 
 class ReflashRun : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         if (rig.Started()) {
             HandheldStatus status = rig.Device().Status();
@@ -57,9 +57,13 @@ protected:
         handheld = &rig.Device();
     }
     UpdateHandoff Plan(const Rom& rom, PlanMode mode = PlanMode::kUpdate) { return rig.Plan(rom, mode); }
-    void LeaveForFlasher(const Rom& rom, const UpdateHandoff& plan) { ASSERT_TRUE(rig.LeaveForFlasher(rom, plan)); }
+    void LeaveForFlasher(const Rom& rom, const UpdateHandoff& plan) {
+        ASSERT_TRUE(rig.LeaveForFlasher(rom, plan));
+    }
     void LeaveFlasher() { ASSERT_TRUE(rig.LeaveFlasher()); }
-    void PutFile(const std::u16string& path, std::span<const uint8_t> bytes) { ASSERT_TRUE(rig.PutFile(path, bytes)); }
+    void PutFile(const std::u16string& path, std::span<const uint8_t> bytes) {
+        ASSERT_TRUE(rig.PutFile(path, bytes));
+    }
     void DeleteFile(const std::u16string& path) { ASSERT_TRUE(rig.DeleteFile(path)); }
     bool HasFile(const std::u16string& path) { return rig.HasFile(path); }
     static std::u16string PartPath(const ImagePart& part) { return part.PartName.data(); }

@@ -36,7 +36,8 @@ bool UpdateRig::Start(const Rom& rom, uint32_t bootMs, std::string* detail) {
         return false;
     }
     handheld_->PowerOn();
-    if (!handheld_->WaitUntilStarted(std::chrono::seconds(30)) || handheld_->Status().rom.dateCode != rom.dateCode) {
+    if (!handheld_->WaitUntilStarted(std::chrono::seconds(30)) ||
+        handheld_->Status().rom.dateCode != rom.dateCode) {
         *detail = "the handheld did not start with its factory ROM";
         return false;
     }
@@ -74,8 +75,8 @@ bool UpdateRig::LeaveFlasher() {
     store.Files().Delete(u"\\Windows\\StartUp\\poutlook.lnk");
     store.Files().Delete(u"\\Windows\\StartUp\\Welcome.lnk");
     sim::RegKey drivers;
-    if (store.Reg().OpenKey(store.Reg().Root(sim::RegRoot::kLocalMachine), sim::kBuiltInDriversKey, &drivers) !=
-        sim::store_error::kSuccess) {
+    if (store.Reg().OpenKey(store.Reg().Root(sim::RegRoot::kLocalMachine), sim::kBuiltInDriversKey,
+                            &drivers) != sim::store_error::kSuccess) {
         return false;
     }
     store.Reg().DeleteKey(drivers, u"USB");
@@ -125,7 +126,8 @@ sim::HandheldStatus UpdateRig::WaitUntil(const std::function<bool(const sim::Han
     return status;
 }
 
-sim::HandheldStatus UpdateRig::WaitForStart(uint64_t generation, uint64_t starts, std::chrono::milliseconds timeout) {
+sim::HandheldStatus UpdateRig::WaitForStart(uint64_t generation, uint64_t starts,
+                                            std::chrono::milliseconds timeout) {
     return WaitUntil(
         [&](const sim::HandheldStatus& s) {
             return s.bootGeneration >= generation + starts && s.started && !s.restarting;

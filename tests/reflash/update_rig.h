@@ -35,7 +35,7 @@ struct Rom {
 Rom MakeRom(imagegen::OsFamily os, const std::string& dateCode, const std::string& name);
 
 class UpdateRig {
-public:
+  public:
     // `flasher` is the host path of the built Reflash.exe.
     explicit UpdateRig(std::string flasher) : flasher_(std::move(flasher)) {}
 
@@ -72,7 +72,7 @@ public:
 
     static const sim::StartupRecord* FlasherRecord(const sim::HandheldStatus& status);
 
-private:
+  private:
     std::string flasher_;
     std::unique_ptr<sim::Handheld> handheld_;
 };
