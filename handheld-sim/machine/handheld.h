@@ -206,6 +206,8 @@ class Handheld {
     void Reset(ResetKind kind);
     // Waits until a start has completed (started or bricked) after the
     // boot generation `after` (0: any start). True when the handheld started.
+    // The start-up programs may still be being launched: WaitUntilIdle waits
+    // for them too.
     bool WaitUntilStarted(std::chrono::milliseconds timeout, uint64_t after = 0);
     // Waits until no start-up program runs and no restart is pending.
     bool WaitUntilIdle(std::chrono::milliseconds timeout);

@@ -46,6 +46,9 @@ std::unique_ptr<Handheld> StartedHandheld(const FactorySettings& settings, const
     }
     handheld->PowerOn();
     EXPECT_TRUE(handheld->WaitUntilStarted(10s)) << handheld->Status().brickedReason;
+    // The start-up folder was read: what a test puts there next runs only
+    // at the next start.
+    EXPECT_TRUE(handheld->WaitUntilIdle(10s));
     return handheld;
 }
 

@@ -24,7 +24,8 @@ std::vector<uint8_t> SmallImage(const std::string& dateCode = "04100300", const 
 // Settings of a supported Advanced handheld with a short boot.
 FactorySettings TestSettings(bool advanced = true);
 
-// A powered-on handheld that has started (the test fails otherwise).
+// A powered-on handheld that has started and launched its start-up
+// programs (the test fails otherwise).
 std::unique_ptr<Handheld> StartedHandheld(const FactorySettings& settings = TestSettings(),
                                           const std::vector<uint8_t>& image = SmallImage(),
                                           const std::string& stateDir = "");
