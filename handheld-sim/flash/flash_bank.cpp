@@ -236,9 +236,10 @@ struct FlashBank::Impl {
         return f.forever || f.remaining > 0 || f.lastUse == storeSerial;
     }
 
-    // Whether a fault of `kind` holds for chip c and `block`; `consume`
-    // counts the operation it spoils (once per store, for both chips).
-    bool FaultHolds(FlashFault::Kind kind, int c, uint32_t block, bool consume) {
+    // The first fault of `kind` that holds for chip c and `block`, or null;
+    // `consume` counts the operation it spoils (once per store, for both
+    // chips).
+    const FlashFault* HoldingFault(FlashFault::Kind kind, int c, uint32_t block, bool consume) {
         for (auto& f : faults) {
             const FlashFault& d = f.fault;
             if (d.kind != kind || !FaultActive(f) || (d.chip >= 0 && d.chip != c)) {
@@ -254,9 +255,12 @@ struct FlashBank::Impl {
                 --f.remaining;
                 f.lastUse = storeSerial;
             }
-            return true;
+            return &d;
         }
-        return false;
+        return nullptr;
+    }
+    bool FaultHolds(FlashFault::Kind kind, int c, uint32_t block, bool consume) {
+        return HoldingFault(kind, c, block, consume) != nullptr;
     }
 
     bool Locked(int c, uint32_t block, bool consume) {
@@ -317,6 +321,13 @@ struct FlashBank::Impl {
         } else if (op == Op::kProgram) {
             reads = timing.writeStatusReads;
             micros = timing.writeMicros;
+        }
+        if (!chip.forever && (op == Op::kErase || op == Op::kProgram)) {
+            auto kind = op == Op::kErase ? FlashFault::Kind::kSlowErase : FlashFault::Kind::kSlowProgram;
+            if (const FlashFault* slow = HoldingFault(kind, c, block, true)) {
+                reads = slow->busyReads;
+                micros = slow->busyMicros;
+            }
         }
         chip.countReads = reads > 0;
         chip.readsLeft = reads;
@@ -667,11 +678,19 @@ std::string FlashBank::CheckFault(const FlashFault& fault) const {
     const Impl& m = *impl_;
     using Kind = FlashFault::Kind;
     if (fault.kind != Kind::kBusyForever && fault.kind != Kind::kEraseError &&
-        fault.kind != Kind::kProgramError && fault.kind != Kind::kLocked && fault.kind != Kind::kStuckBits) {
+        fault.kind != Kind::kProgramError && fault.kind != Kind::kLocked && fault.kind != Kind::kStuckBits &&
+        fault.kind != Kind::kSlowErase && fault.kind != Kind::kSlowProgram) {
         return Format("unknown fault kind %d", static_cast<int>(fault.kind));
     }
     if (fault.chip < -1 || fault.chip > 1) {
         return Format("chip %d does not exist: use 0 (bits 0-15), 1 (bits 16-31) or -1 (both)", fault.chip);
+    }
+    bool slow = fault.kind == Kind::kSlowErase || fault.kind == Kind::kSlowProgram;
+    if (slow && fault.busyReads == 0 && fault.busyMicros == 0) {
+        return "a slow fault needs a count of status reads or a time";
+    }
+    if (!slow && (fault.busyReads != 0 || fault.busyMicros != 0)) {
+        return "status reads and time apply to slow faults only";
     }
     if (fault.kind == Kind::kStuckBits) {
         if (fault.blockFirst != -1 || fault.blockLast != -1 || fault.operations != 0) {

@@ -48,7 +48,10 @@
 // until its nominal time has passed on the scaled clock, whichever comes
 // first; a limit of 0 is no limit, and at NUVA_TIME_SCALE=0 only reads count.
 // With neither limit the operation completes at once. The chip then stays in
-// read status until FF.
+// read status until FF. A slow fault (kSlowErase, kSlowProgram) gives the
+// operations it hits its own limits in place of FlashTiming's: an operation
+// that outlasts a driver's poll budget and then completes, so that the
+// driver's repeat finds the chip ready (or still busy, if it comes early).
 //
 // Departures from the real parts (none lets a wrong driver pass):
 // - the write buffer is always free when the chip is idle (a real chip may
@@ -110,6 +113,8 @@ struct FlashFault {
         kProgramError,   // program ends with SR.4 set, cells unchanged
         kLocked,         // the block is locked: erase/program end with SR.1 and SR.5/SR.4
         kStuckBits,      // cells whose bits stay 0 whatever is written (only a read-back shows)
+        kSlowErase,      // erases stay busy for busyReads / busyMicros, then complete
+        kSlowProgram,    // buffered writes stay busy for busyReads / busyMicros, then complete
     };
     Kind kind = Kind::kBusyForever;
     int chip = -1;
@@ -127,6 +132,12 @@ struct FlashFault {
     // lose those bits at once and after every erase or program.
     uint32_t stuckOffset = 0;
     uint32_t stuckMask = 0;
+    // kSlowErase, kSlowProgram: how long each operation hit stays busy, as
+    // FlashTiming counts it: this many status reads or this nominal time on
+    // the scaled clock, whichever comes first (0 = no limit; one of them is
+    // needed; at NUVA_TIME_SCALE=0 only reads count).
+    uint32_t busyReads = 0;
+    uint32_t busyMicros = 0;
 };
 
 class FlashBank {

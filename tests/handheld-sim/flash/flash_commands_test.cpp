@@ -15,6 +15,7 @@ namespace {
 using testing::Both;
 using testing::kBothReady;
 using testing::Poll;
+using testing::ScaleGuard;
 
 constexpr uint32_t kB0 = 0;
 constexpr uint32_t kB1 = kFlashBlockBytes;
@@ -36,15 +37,6 @@ bool RangeHolds(FlashBank& bank, uint32_t from, uint32_t to, uint32_t value) {
     }
     return true;
 }
-
-class ScaleGuard {
-public:
-    explicit ScaleGuard(double scale) : saved_(TimeScale()) { SetTimeScale(scale); }
-    ~ScaleGuard() { SetTimeScale(saved_); }
-
-private:
-    double saved_;
-};
 
 TEST(FlashCommands, BlockEraseShowsBusyThenReadyAndErasesOnlyTheConfirmedBlock) {
     FlashBank bank(kSmallBank);

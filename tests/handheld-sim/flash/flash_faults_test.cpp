@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 
 #include "handheld-sim/flash/flash_bank.h"
 #include "tests/handheld-sim/flash/flash_test_driver.h"
@@ -27,6 +28,13 @@ FlashFault Fault(Kind kind, int chip, int32_t first = -1, int32_t last = -1, uin
     f.blockFirst = first;
     f.blockLast = last;
     f.operations = operations;
+    return f;
+}
+
+FlashFault Slow(Kind kind, int chip, int32_t block, uint32_t operations, uint32_t reads, uint32_t micros = 0) {
+    FlashFault f = Fault(kind, chip, block, -1, operations);
+    f.busyReads = reads;
+    f.busyMicros = micros;
     return f;
 }
 
@@ -149,6 +157,95 @@ TEST(FlashFaults, CountedFaultsClearAfterTheirOperations) {
     EXPECT_EQ(CleanErase(bank, kB3), kBothReady);
 }
 
+TEST(FlashFaults, SlowOperationsOutlastAPollBudgetThenComplete) {
+    constexpr uint32_t kBudget = 1000;
+    FlashBank bank(kSmallBank);
+    std::ranges::fill(bank.MutableCells(), uint8_t{0});
+    // Twice as slow as the budget allows, less than two budgets: a repeat
+    // that first waits for ready finds the erase done.
+    bank.InjectFault(Slow(Kind::kSlowErase, -1, 1, 2, 1600));
+
+    bank.Write32(kB1, Both(0x20));
+    bank.Write32(kB1, Both(0xD0));
+    auto poll = Poll(bank, kB1, kBudget);
+    EXPECT_EQ(poll.busyReads, kBudget);
+    EXPECT_EQ(poll.status, 0u);
+    // The driver gives up: clear status is taken, read array is not.
+    bank.Write32(kB1, Both(0x50));
+    bank.Write32(kB1, Both(0xFF));
+    EXPECT_EQ(bank.Mode(0), ChipMode::kBusy);
+    EXPECT_EQ(bank.Mode(1), ChipMode::kBusy);
+    auto notes = bank.TakeNotes();
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_NE(notes[0].find("0x00FF ignored: busy with erase"), std::string::npos);
+
+    // The repeat: read status, wait for ready, erase again.
+    bank.Write32(kB1, Both(0x70));
+    poll = Poll(bank, kB1, kBudget);
+    EXPECT_EQ(poll.status, kBothReady);
+    EXPECT_EQ(poll.busyReads, 600u);
+    bank.Write32(kB1, Both(0xFF));
+    EXPECT_EQ(std::ranges::count(bank.Cells().subspan(kB1, kFlashBlockBytes), 0xFF), kFlashBlockBytes);
+    EXPECT_EQ(bank.Read32(kB1 - 4), 0u);
+    EXPECT_EQ(bank.Read32(kB2), 0u);
+    // The fault's second operation is slow as well; a block outside it is not.
+    bank.Write32(kB1, Both(0x20));
+    bank.Write32(kB1, Both(0xD0));
+    EXPECT_EQ(Poll(bank, kB1, kBudget).busyReads, kBudget);
+    EXPECT_EQ(Poll(bank, kB1, kBudget).busyReads, 600u);
+    EXPECT_EQ(CleanErase(bank, kB2), kBothReady);
+    EXPECT_EQ(bank.Read32(kB2), 0xFFFFFFFFu);
+    // Used up: the third erase takes the bank's own four reads.
+    bank.Write32(kB1, Both(0x20));
+    bank.Write32(kB1, Both(0xD0));
+    EXPECT_EQ(Poll(bank, kB1, kBudget).busyReads, 4u);
+
+    // A slow buffered write on chip 1: chip 0 finishes and takes read array,
+    // chip 1 still shows busy; its half is programmed once it is done.
+    bank.Write32(kB1, Both(0xFF));
+    bank.InjectFault(Slow(Kind::kSlowProgram, 1, 2, 1, 1500));
+    const uint32_t word[] = {0x12345678};
+    EXPECT_EQ(testing::WriteBuffer(bank, kB2 + 8, word), 0x00000080u);  // a budget of 1000 reads
+    bank.Write32(kB2, Both(0xFF));
+    EXPECT_EQ(bank.Mode(0), ChipMode::kReadArray);
+    EXPECT_EQ(bank.Mode(1), ChipMode::kBusy);
+    EXPECT_EQ(bank.Read32(kB2 + 8), 0x00005678u);
+    bank.Write32(kB2, Both(0x70));
+    poll = Poll(bank, kB2, kBudget);
+    EXPECT_EQ(poll.status, 0x00800080u);
+    EXPECT_EQ(poll.busyReads, 499u);
+    bank.Write32(kB2, Both(0xFF));
+    EXPECT_EQ(bank.Read32(kB2 + 8), 0x12345678u);
+    EXPECT_EQ(bank.Read32(kB2 + 4), 0xFFFFFFFFu);
+    const uint32_t next[] = {0x0F0F0F0F};
+    bank.Write32(kB2, Both(0x50));
+    EXPECT_EQ(testing::WriteBuffer(bank, kB2 + 12, next), kBothReady);
+    bank.Write32(kB2, Both(0xFF));
+    EXPECT_EQ(bank.Read32(kB2 + 12), 0x0F0F0F0Fu);
+
+    // A slow time: reads do not end it, the scaled clock does; at scale 0 a
+    // time alone does not hold the chip at all.
+    {
+        testing::ScaleGuard scale(0.01);
+        bank.InjectFault(Slow(Kind::kSlowErase, 0, 3, 1, 0, 5000000));
+        bank.Write32(kB3, Both(0x20));
+        bank.Write32(kB3, Both(0xD0));
+        EXPECT_EQ(Poll(bank, kB3, kBudget).status, 0x00800000u);
+        ScaledSleepMs(6000);
+        EXPECT_EQ(Poll(bank, kB3, kBudget).status, kBothReady);
+        bank.Write32(kB3, Both(0xFF));
+        EXPECT_EQ(bank.Read32(kB3), 0xFFFFFFFFu);
+    }
+    {
+        testing::ScaleGuard scale(0);
+        bank.InjectFault(Slow(Kind::kSlowErase, -1, 3, 1, 0, 5000000));
+        bank.Write32(kB3, Both(0x20));
+        bank.Write32(kB3, Both(0xD0));
+        EXPECT_EQ(bank.Mode(0), ChipMode::kReadStatus);
+        EXPECT_EQ(bank.Mode(1), ChipMode::kReadStatus);
+    }
+}
+
 TEST(FlashFaults, LockedFaultHoldsThroughClearLockBits) {
     FlashBank bank(kSmallBank);
     std::ranges::fill(bank.MutableCells(), uint8_t{0x77});
@@ -222,6 +319,10 @@ TEST(FlashFaults, BadFaultsAndBadAccessesAreRefused) {
     EXPECT_NE(bank.CheckFault(Fault(Kind::kEraseError, 0, 2, 4)), "");
     EXPECT_NE(bank.CheckFault(Fault(Kind::kEraseError, 0, -1, 2)), "");
     EXPECT_NE(bank.CheckFault(Fault(static_cast<Kind>(9), 0)).find("kind"), std::string::npos);
+    EXPECT_EQ(bank.CheckFault(Slow(Kind::kSlowProgram, 1, 3, 2, 10)), "");
+    EXPECT_EQ(bank.CheckFault(Slow(Kind::kSlowErase, -1, -1, 0, 0, 10)), "");
+    EXPECT_NE(bank.CheckFault(Slow(Kind::kSlowErase, 0, 1, 1, 0)).find("needs"), std::string::npos);
+    EXPECT_NE(bank.CheckFault(Slow(Kind::kEraseError, 0, 1, 1, 10)), "");
 
     FlashFault stuck;
     stuck.kind = Kind::kStuckBits;

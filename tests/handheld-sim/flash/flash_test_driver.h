@@ -6,10 +6,23 @@
 #include <span>
 
 #include "handheld-sim/flash/flash_bank.h"
+#include "platform/clock/clock.h"
 
 namespace nuva::sim::testing {
 
 inline constexpr uint32_t kBothReady = 0x00800080;
+
+// Sets the clock's scale for one scope.
+class ScaleGuard {
+public:
+    explicit ScaleGuard(double scale) : saved_(TimeScale()) { SetTimeScale(scale); }
+    ~ScaleGuard() { SetTimeScale(saved_); }
+    ScaleGuard(const ScaleGuard&) = delete;
+    ScaleGuard& operator=(const ScaleGuard&) = delete;
+
+private:
+    double saved_;
+};
 
 inline uint32_t Both(uint16_t half) {
     return uint32_t{half} << 16 | half;
