@@ -80,8 +80,17 @@ namespace nuva::sim {
 
 inline constexpr uint32_t kFlashBlockBytes = 0x40000;
 
-enum class ChipMode { kReadArray, kReadStatus, kReadIdentifier, kWriteBufferCount, kWriteBufferData,
-                      kWriteBufferConfirm, kEraseConfirm, kLockSetup, kBusy };
+enum class ChipMode {
+    kReadArray,
+    kReadStatus,
+    kReadIdentifier,
+    kWriteBufferCount,
+    kWriteBufferData,
+    kWriteBufferConfirm,
+    kEraseConfirm,
+    kLockSetup,
+    kBusy
+};
 
 // The mode's name, for the machine's crash reports ("read status").
 const char* ChipModeName(ChipMode mode);
@@ -108,13 +117,13 @@ struct BusAccess {
 // of every 32-bit word, chip 1 bits 16-31; chip -1 means both.
 struct FlashFault {
     enum class Kind {
-        kBusyForever,    // the operations stay busy (never ready)
-        kEraseError,     // erase ends with SR.5 set, cells unchanged
-        kProgramError,   // program ends with SR.4 set, cells unchanged
-        kLocked,         // the block is locked: erase/program end with SR.1 and SR.5/SR.4
-        kStuckBits,      // cells whose bits stay 0 whatever is written (only a read-back shows)
-        kSlowErase,      // erases stay busy for busyReads / busyMicros, then complete
-        kSlowProgram,    // buffered writes stay busy for busyReads / busyMicros, then complete
+        kBusyForever,   // the operations stay busy (never ready)
+        kEraseError,    // erase ends with SR.5 set, cells unchanged
+        kProgramError,  // program ends with SR.4 set, cells unchanged
+        kLocked,        // the block is locked: erase/program end with SR.1 and SR.5/SR.4
+        kStuckBits,     // cells whose bits stay 0 whatever is written (only a read-back shows)
+        kSlowErase,     // erases stay busy for busyReads / busyMicros, then complete
+        kSlowProgram,   // buffered writes stay busy for busyReads / busyMicros, then complete
     };
     Kind kind = Kind::kBusyForever;
     int chip = -1;
@@ -141,7 +150,7 @@ struct FlashFault {
 };
 
 class FlashBank {
-public:
+  public:
     // `bytes` is 48 MB or 32 MB in the handheld (any whole number of blocks
     // up to 64 MB is taken, so tests can use a small bank); the cells start
     // erased (0xFF).
@@ -200,7 +209,7 @@ public:
     static constexpr size_t kMaxNotes = 64;
     std::vector<std::string> TakeNotes();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

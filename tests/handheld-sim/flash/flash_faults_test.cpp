@@ -31,7 +31,8 @@ FlashFault Fault(Kind kind, int chip, int32_t first = -1, int32_t last = -1, uin
     return f;
 }
 
-FlashFault Slow(Kind kind, int chip, int32_t block, uint32_t operations, uint32_t reads, uint32_t micros = 0) {
+FlashFault Slow(Kind kind, int chip, int32_t block, uint32_t operations, uint32_t reads,
+                uint32_t micros = 0) {
     FlashFault f = Fault(kind, chip, block, -1, operations);
     f.busyReads = reads;
     f.busyMicros = micros;

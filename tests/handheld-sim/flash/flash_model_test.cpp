@@ -41,7 +41,7 @@ struct Target {
 };
 
 class Harness {
-public:
+  public:
     Harness() : bank_(kBankBytes, kTiming) {}
 
     FlashBank& bank() { return bank_; }
@@ -98,7 +98,7 @@ public:
         bank_.Write32(0, 0x00FF00FF);
     }
 
-private:
+  private:
     FlashBank bank_;
     Reference ref_;
 };

@@ -14,13 +14,13 @@ inline constexpr uint32_t kBothReady = 0x00800080;
 
 // Sets the clock's scale for one scope.
 class ScaleGuard {
-public:
+  public:
     explicit ScaleGuard(double scale) : saved_(TimeScale()) { SetTimeScale(scale); }
     ~ScaleGuard() { SetTimeScale(saved_); }
     ScaleGuard(const ScaleGuard&) = delete;
     ScaleGuard& operator=(const ScaleGuard&) = delete;
 
-private:
+  private:
     double saved_;
 };
 
