@@ -126,6 +126,11 @@ void TerminalWizardPages::Decline() {
     Record(flash_exit::kRefused);
 }
 
+void TerminalWizardPages::Cancelled() {
+    terminal_.Line("Cancelled.");
+    Decline();
+}
+
 int TerminalWizardPages::ShowBackupNoticePage() {
     if (declined_) {
         return kNoticeBack;
@@ -220,7 +225,7 @@ int TerminalWizardPages::ChooseBackupFile(const std::string& file, int lostMode,
         return 4;
     }
     if (save != 1) {
-        Decline();
+        Cancelled();
         return kCancel;
     }
     std::error_code error;
@@ -244,7 +249,7 @@ int TerminalWizardPages::ChooseBackupFile(const std::string& file, int lostMode,
             return 4;
         }
         if (replace != 1) {
-            Decline();
+            Cancelled();
             return kCancel;
         }
     }
@@ -367,7 +372,7 @@ int TerminalWizardPages::ShowOsChangeNotice() {
     RunDialogDevice device(runDevice_);
     int result = nuva::ShowOsChangeNotice(loop_, terminal_, answers_, device);
     if (result == kCancel) {
-        Decline();
+        Cancelled();
     }
     return result;
 }
@@ -384,8 +389,10 @@ int TerminalWizardPages::ShowEraseCaution(int mode) {
                                         refused);
     // A caution that ended because the link dropped leaves the news to the
     // page shown next; any other Cancel is the user's or a reason's.
-    if (result == kCancel && (refused || runDevice_.IsConnected())) {
+    if (result == kCancel && refused) {
         Decline();
+    } else if (result == kCancel && runDevice_.IsConnected()) {
+        Cancelled();
     }
     return result;
 }

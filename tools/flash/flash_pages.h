@@ -83,7 +83,10 @@ public:
 
 private:
     void Record(int exitCode);
+    // The user declined, or a reason refused the operation.
     void Decline();
+    // The user declined: said so, then Decline.
+    void Cancelled();
     // The Save button and the Save As steps of the backup pages: the file
     // from the command line, a replace question, the free-space rule.
     // Returns 1 with `path`, 2, or 4.
