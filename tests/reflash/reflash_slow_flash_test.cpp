@@ -1,0 +1,125 @@
+// A whole update on the emulated handheld whose flash is slow now and then:
+// erases and buffered writes that outlast the flasher's poll budget and then
+// complete. The flasher gives up on each, says so, repeats the range, and
+// the handheld still comes back with the new ROM.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "handheld-sim/flash/flash_bank.h"
+#include "handheld-sim/machine/handheld.h"
+#include "platform/clock/clock.h"
+#include "reflash/flash_routines.h"
+#include "reflash/part_plan.h"
+#include "screen_text.h"
+#include "update_rig.h"
+
+namespace nuva::reflash {
+namespace {
+
+using sim::FlashFault;
+using sim::HandheldStatus;
+using test::kContentFlashOffset;
+using test::Rom;
+
+constexpr auto kRunTimeout = std::chrono::seconds(120);
+
+// The flash block that holds the final part's byte `offset` (the final part
+// is the image's first, programmed at the start of the content).
+int32_t FinalPartBlock(uint32_t offset) {
+    return static_cast<int32_t>((kContentFlashOffset + offset) / sim::kFlashBlockBytes);
+}
+
+FlashFault Slow(FlashFault::Kind kind, int chip, int32_t block, uint32_t operations, uint32_t reads) {
+    FlashFault fault;
+    fault.kind = kind;
+    fault.chip = chip;
+    fault.blockFirst = block;
+    fault.operations = operations;
+    fault.busyReads = reads;
+    return fault;
+}
+
+TEST(ReflashSlowFlash, OperationsThatOutlastThePollBudgetAreRepeatedUntilTheFlashHoldsTheImage) {
+    const Rom oldRom = test::MakeRom(imagegen::OsFamily::k2003, "01150300", "A01");
+    const Rom newRom = test::MakeRom(imagegen::OsFamily::k2003, "04100300", "A03");
+    ASSERT_FALSE(oldRom.file.empty());
+    ASSERT_FALSE(newRom.file.empty());
+    test::UpdateRig rig(NUVA_REFLASH_EXE);
+    std::string detail;
+    // A long boot keeps the flasher's last screen up after its restart.
+    ASSERT_TRUE(rig.Start(oldRom, 40000, &detail)) << detail;
+    sim::Handheld& handheld = rig.Device();
+    UpdateHandoff plan = rig.Plan(newRom);
+    ASSERT_EQ(plan.parts[0].FirstFlag, 1u);
+    ASSERT_GE(plan.parts[0].PartLength, 3 * kMegabyte);
+    ASSERT_TRUE(rig.LeaveForFlasher(newRom, plan));
+
+    // Each slow operation takes a quarter of the flasher's budget more than
+    // the budget: the flasher times out, and its repeat, which first waits
+    // for the chips to be ready, sees the operation end.
+    const uint32_t budget = ScaledPollLimit(kNominalPollReads, TimeScale());
+    const uint32_t slow = budget + budget / 4;
+    // All in the final part, before "Update complete", so that every line
+    // the flasher writes stays on the screen. Its steps go from the top half
+    // megabyte down: megabyte 2's upper half (blocks at 2.5 and 2.75 MB),
+    // its lower half (2 and 2.25 MB), megabyte 1's upper half (1.5 MB) ...
+    handheld.WithFlash([&](sim::FlashBank& bank) {
+        // Both chips erase the block at 2.75 MB slowly, twice.
+        bank.InjectFault(Slow(FlashFault::Kind::kSlowErase, -1, FinalPartBlock(0x2C0000), 2, slow));
+        // Chip 1 is slow with the first buffered write at 2 MB, twice.
+        bank.InjectFault(Slow(FlashFault::Kind::kSlowProgram, 1, FinalPartBlock(0x200000), 2, slow));
+        // Chip 0 erases the block at 1.5 MB slowly, once.
+        bank.InjectFault(Slow(FlashFault::Kind::kSlowErase, 0, FinalPartBlock(0x180000), 1, slow));
+        bank.TakeNotes();
+    });
+
+    uint64_t run = rig.RestartWarm();
+    ASSERT_TRUE(handheld.WaitForRestart(run, kRunTimeout));
+
+    // A timed-out erase leaves its mark 'e'; the status shown is the last one
+    // polled: the ready bit of the chip that had finished, none of the one
+    // still busy, no error bits.
+    std::vector<std::string> expected = {"v2.0 A00 (06230300).", "   ->Pocket PC 2003(A03).."};
+    for (uint32_t i = 1; i < plan.Items; ++i) {
+        expected.push_back("... " + std::to_string(i) + "/" + std::to_string(plan.Items) + " ...");
+    }
+    expected.push_back("... " + std::to_string(plan.Items) + "/" + std::to_string(plan.Items) + " ...");
+    expected.push_back("eRetry again ..E:0x00000000");
+    expected.push_back("eRetry again ..E:0x00000000");
+    expected.push_back("Retry again ..E:0x00000080");
+    expected.push_back("Retry again ..E:0x00000080");
+    expected.push_back("eRetry again ..E:0x00800000");
+    expected.push_back("Update complete");
+    ASSERT_EQ(expected.size(), 21u);  // the whole screen, nothing scrolled away
+    EXPECT_EQ(test::TrimmedScreenLines(handheld.Screen()), expected);
+
+    // The flasher's read array after each timeout met a busy chip, which
+    // ignored it; the repeat found the chips ready again.
+    std::vector<std::string> notes;
+    handheld.WithFlash([&](sim::FlashBank& bank) { notes = bank.TakeNotes(); });
+    auto noted = [&](const std::string& what) {
+        size_t n = 0;
+        for (const auto& note : notes) {
+            n += note.find(what) != std::string::npos ? 1 : 0;
+        }
+        return n;
+    };
+    // Both chips twice and chip 0 once for the erases, chip 1 twice for the
+    // writes; nothing else went wrong.
+    EXPECT_EQ(noted("0x00FF ignored: busy with erase"), 5u);
+    EXPECT_EQ(noted("0x00FF ignored: busy with program"), 2u);
+    EXPECT_EQ(noted("chip 1 at"), 4u);
+    EXPECT_EQ(notes.size(), 7u);
+
+    HandheldStatus status = rig.WaitForStart(run, 1, kRunTimeout);
+    EXPECT_EQ(status.crashedReason, "");
+    EXPECT_EQ(status.brickedReason, "");
+    EXPECT_TRUE(status.coldStart);
+    EXPECT_EQ(rig.CheckRunsRom(newRom), "");
+}
+
+}  // namespace
+}  // namespace nuva::reflash
