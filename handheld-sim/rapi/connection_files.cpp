@@ -58,11 +58,14 @@ cable::ReadFileAnswer ConnectionFiles::Read(const cable::ReadFileRequest& reques
             return;
         }
         // The count was checked against the cable's cap when it was decoded.
-        answer.data.resize(request.count);
+        if (readBuffer_.size() < request.count) {
+            readBuffer_.resize(request.count);
+        }
         uint32_t done = 0;
-        answer.lastError = entry->file.Read(answer.data.data(), request.count, &done);
-        answer.data.resize(answer.lastError == store_error::kSuccess ? done : 0);
-        answer.result = answer.lastError == store_error::kSuccess ? kTrue : kFalse;
+        answer.lastError = entry->file.Read(readBuffer_.data(), request.count, &done);
+        const bool ok = answer.lastError == store_error::kSuccess;
+        answer.data = std::span<const uint8_t>(readBuffer_.data(), ok ? done : 0);
+        answer.result = ok ? kTrue : kFalse;
     });
     return answer;
 }

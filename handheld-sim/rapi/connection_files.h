@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "handheld-sim/rapi/rapi_device.h"
 #include "platform/cable/protocol.h"
@@ -25,7 +26,10 @@ public:
     ConnectionFiles& operator=(const ConnectionFiles&) = delete;
 
     cable::CreateFileAnswer Create(const cable::CreateFileRequest& request);
+    // The data read lies in a buffer of the connection, valid until the next
+    // Read: it goes on the cable from there.
     cable::ReadFileAnswer Read(const cable::ReadFileRequest& request);
+    // Writes the request's data into the file as it lies in the frame.
     // `injectFailure`: the write fails with ERROR_WRITE_FAULT, nothing written.
     cable::WriteFileAnswer Write(const cable::WriteFileRequest& request, bool injectFailure);
     cable::SetFilePointerAnswer Seek(const cable::SetFilePointerRequest& request);
@@ -50,6 +54,9 @@ private:
     WrittenFileClosed onWrittenClosed_;
     std::map<uint32_t, Entry> open_;
     uint32_t nextHandle_ = 1;
+    // Only grows, so that reads of varying counts neither reallocate nor
+    // clear it again.
+    std::vector<uint8_t> readBuffer_;
 };
 
 }  // namespace nuva::sim

@@ -17,7 +17,7 @@ public:
     void SetLinkListener(std::function<void(bool)> listener) override {
         handheld_.SetLinkListener(std::move(listener));
     }
-    void WithFiles(const std::function<void(FileStore&)>& use) override {
+    void WithFiles(cable::CallbackRef<void(FileStore&)> use) override {
         Handheld::StoreAccess store = handheld_.Store();
         use(store.Files());
     }

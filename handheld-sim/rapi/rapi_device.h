@@ -14,6 +14,7 @@
 
 #include "handheld-sim/machine/handheld.h"
 #include "handheld-sim/store/object_store.h"
+#include "platform/cable/callback_ref.h"
 #include "platform/wince/wince.h"
 
 namespace nuva::sim {
@@ -31,7 +32,7 @@ public:
     virtual void SetLinkListener(std::function<void(bool available)> listener) = 0;
 
     // Runs `use` with the handheld's file store held against the machine.
-    virtual void WithFiles(const std::function<void(FileStore& files)>& use) = 0;
+    virtual void WithFiles(cable::CallbackRef<void(FileStore& files)> use) = 0;
 
     // Loads the library from the handheld's file store and calls its export
     // in block mode: the export's HRESULT, or one of the kInvoke* results of

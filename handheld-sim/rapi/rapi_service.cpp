@@ -30,9 +30,11 @@ struct RapiService::Impl {
 
     void AcceptLoop();
     void Serve(cable::UniqueFd fd);
-    // Answers one request; nullopt when the connection must end instead.
-    std::optional<std::vector<uint8_t>> Answer(const cable::Frame& frame, ConnectionFiles& files,
-                                               uint64_t generation);
+    // Answers one request; nullopt when the connection must end instead. An
+    // answer's data block lies in `files` (a read) or in `invokeOutput` (an
+    // export's block) until the next request.
+    std::optional<cable::Encoded> Answer(const cable::Frame& frame, ConnectionFiles& files,
+                                         std::vector<uint8_t>& invokeOutput, uint64_t generation);
     void CorruptAfterClose(FileStore& files, const std::u16string& path);
     void Log(const std::string& line) const {
         if (log) {
@@ -97,12 +99,14 @@ void RapiService::Impl::Serve(cable::UniqueFd fd) {
         CorruptAfterClose(store, path);
     });
 
+    std::vector<uint8_t> invokeOutput;
+
     // The link listener shuts the channel when the link goes; a change that
     // came before `active` was set is caught here.
     bool greeted = false;
     uint32_t expected = 0;
+    cable::Frame frame;
     while (device.LinkAvailable() && device.LinkGeneration() == generation) {
-        cable::Frame frame;
         cable::ReceiveResult got = channel->Receive(frame);
         if (got == cable::ReceiveResult::kBroken) {
             Log("the desktop's connection broke in the middle of a frame");
@@ -122,7 +126,7 @@ void RapiService::Impl::Serve(cable::UniqueFd fd) {
                          : " before the greeting"));
             break;
         }
-        std::optional<std::vector<uint8_t>> answer = Answer(frame, files, generation);
+        std::optional<cable::Encoded> answer = Answer(frame, files, invokeOutput, generation);
         if (!answer) {
             break;
         }
@@ -148,11 +152,11 @@ void RapiService::Impl::Serve(cable::UniqueFd fd) {
     sessionRunning = false;
 }
 
-std::optional<std::vector<uint8_t>> RapiService::Impl::Answer(const cable::Frame& frame, ConnectionFiles& files,
-                                                              uint64_t generation) {
+std::optional<cable::Encoded> RapiService::Impl::Answer(const cable::Frame& frame, ConnectionFiles& files,
+                                                        std::vector<uint8_t>& invokeOutput, uint64_t generation) {
     using cable::MessageType;
     const auto type = static_cast<MessageType>(frame.header.type);
-    auto malformed = [&]() -> std::optional<std::vector<uint8_t>> {
+    auto malformed = [&]() -> std::optional<cable::Encoded> {
         Log("refused a malformed " + cable::DescribeType(frame.header.type) + " (" +
             std::to_string(frame.payload.size()) + " payload bytes)");
         return std::nullopt;
@@ -177,7 +181,8 @@ std::optional<std::vector<uint8_t>> RapiService::Impl::Answer(const cable::Frame
                     return cable::Encode(cable::InvokeAnswer{kEFail, 0, false, {}});
                 }
             }
-            std::vector<uint8_t> output;
+            std::vector<uint8_t>& output = invokeOutput;
+            output.clear();
             std::string detail;
             HRESULT hr = device.InvokeExport(request.dll, request.function, request.input, output, &detail);
             if (hr == kInvokeLinkDropped || device.LinkGeneration() != generation) {
@@ -192,7 +197,7 @@ std::optional<std::vector<uint8_t>> RapiService::Impl::Answer(const cable::Frame
                     " bytes, more than the cable carries");
                 answer = cable::InvokeAnswer{kNotEnoughMemory, 8, false, {}};
             } else {
-                answer.output = std::move(output);
+                answer.output = output;
             }
             return cable::Encode(answer);
         }

@@ -1,12 +1,57 @@
 #include "platform/cable/channel.h"
 
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 
 namespace nuva::cable {
+
+namespace {
+
+// How long a receive that finds nothing keeps looking before it sleeps. Long
+// enough to cover the peer's handling of a 16 KB write (decoding it and
+// copying it into the file store takes a few microseconds), short enough that
+// a peer with nothing to say costs at most this much processor time per frame.
+constexpr std::chrono::microseconds kSpinWindow{50};
+
+// What a fresh receive buffer holds: a 16 KB transfer chunk with its header
+// and fields, and the next frame's start.
+constexpr size_t kInitialReceiveBytes = 64 * 1024;
+constexpr size_t kMaxFrameBytes = kHeaderBytes + kMaxPayload;
+
+}  // namespace
+
+// The waiting of one Receive: non-blocking attempts, each followed by a
+// yield of the processor (so that a peer that waits for this very processor
+// runs at once), until the spin window has passed; then blocking ones.
+struct Channel::Wait {
+    bool spinning = true;
+    bool started = false;
+    std::chrono::steady_clock::time_point until;
+
+    int Flags() const { return spinning ? MSG_DONTWAIT : 0; }
+    // After a non-blocking attempt found nothing: whether to try again
+    // without sleeping.
+    void Turn() {
+        const auto now = std::chrono::steady_clock::now();
+        if (!started) {
+            started = true;
+            until = now + kSpinWindow;
+        }
+        if (now >= until) {
+            spinning = false;
+            return;
+        }
+        sched_yield();
+    }
+};
 
 LogSink StderrLog(std::string prefix) {
     return [prefix = std::move(prefix)](const std::string& line) {
@@ -15,6 +60,8 @@ LogSink StderrLog(std::string prefix) {
 }
 
 Channel::Channel(UniqueFd fd, LogSink log) : fd_(std::move(fd)), log_(std::move(log)) {}
+
+Channel::~Channel() = default;
 
 void Channel::Log(const std::string& line) const {
     if (log_) {
@@ -43,41 +90,45 @@ void Channel::DropAfter(int64_t bytes) {
     }
 }
 
-bool Channel::Send(uint16_t type, uint32_t sequence, std::span<const uint8_t> payload) {
-    uint8_t header[kHeaderBytes];
-    EncodeHeader(FrameHeader{type, sequence, static_cast<uint32_t>(payload.size())}, header);
-    std::span<const uint8_t> parts[2] = {std::span<const uint8_t>(header, kHeaderBytes), payload};
-    for (std::span<const uint8_t> part : parts) {
-        size_t done = 0;
-        while (done < part.size()) {
-            size_t allowed = Allowance(part.size() - done);
-            if (allowed == 0) {
-                Shutdown();
-                return false;
-            }
-            ssize_t n = send(fd_.Get(), part.data() + done, allowed, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            Spend(static_cast<size_t>(n));
-            done += static_cast<size_t>(n);
-        }
+bool Channel::Send(uint16_t type, uint32_t sequence, std::span<const uint8_t> fields, std::span<const uint8_t> data) {
+    const size_t length = fields.size() + data.size();
+    if (length > kMaxPayload) {
+        Log("refused to send a " + DescribeType(type) + " of " + std::to_string(length) +
+            " payload bytes: larger than the cable allows");
+        return false;
     }
-    return true;
-}
-
-bool Channel::ReadFully(uint8_t* data, size_t size, size_t& got) {
-    got = 0;
-    while (got < size) {
-        size_t allowed = Allowance(size - got);
+    uint8_t header[kHeaderBytes];
+    EncodeHeader(FrameHeader{type, sequence, static_cast<uint32_t>(length)}, header);
+    const std::span<const uint8_t> parts[3] = {std::span<const uint8_t>(header, kHeaderBytes), fields, data};
+    const size_t total = kHeaderBytes + length;
+    size_t done = 0;
+    while (done < total) {
+        size_t allowed = Allowance(total - done);
         if (allowed == 0) {
             Shutdown();
             return false;
         }
-        ssize_t n = recv(fd_.Get(), data + got, allowed, 0);
+        // The parts from `done` on, cut to what the cable still carries.
+        iovec vectors[3];
+        int count = 0;
+        size_t skip = done;
+        for (std::span<const uint8_t> part : parts) {
+            if (skip >= part.size()) {
+                skip -= part.size();
+                continue;
+            }
+            size_t take = std::min(part.size() - skip, allowed);
+            vectors[count++] = iovec{const_cast<uint8_t*>(part.data() + skip), take};
+            allowed -= take;
+            skip = 0;
+            if (allowed == 0) {
+                break;
+            }
+        }
+        msghdr message{};
+        message.msg_iov = vectors;
+        message.msg_iovlen = static_cast<size_t>(count);
+        ssize_t n = sendmsg(fd_.Get(), &message, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -85,19 +136,86 @@ bool Channel::ReadFully(uint8_t* data, size_t size, size_t& got) {
             return false;
         }
         Spend(static_cast<size_t>(n));
-        got += static_cast<size_t>(n);
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void Channel::MakeRoom(size_t wanted) {
+    const size_t unread = rxEnd_ - rxBegin_;
+    if (rxCapacity_ < wanted) {
+        size_t capacity = std::max({wanted, kInitialReceiveBytes, std::min(rxCapacity_ * 2, kMaxFrameBytes)});
+        auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+        if (unread > 0) {
+            std::memcpy(grown.get(), rx_.get() + rxBegin_, unread);
+        }
+        rx_ = std::move(grown);
+        rxCapacity_ = capacity;
+    } else if (unread > 0) {
+        std::memmove(rx_.get(), rx_.get() + rxBegin_, unread);
+    }
+    rxBegin_ = 0;
+    rxEnd_ = unread;
+}
+
+void Channel::DiscardReceived() {
+    rxBegin_ = 0;
+    rxEnd_ = 0;
+    handedOut_ = 0;
+}
+
+bool Channel::FillTo(size_t wanted, Wait& wait) {
+    if (rxEnd_ - rxBegin_ >= wanted) {
+        return true;
+    }
+    if (rxCapacity_ - rxBegin_ < wanted) {
+        MakeRoom(wanted);
+    }
+    while (rxEnd_ - rxBegin_ < wanted) {
+        // As much as has arrived, up to the buffer's room: a frame that came
+        // in one piece is taken in one call.
+        const size_t allowed = Allowance(rxCapacity_ - rxEnd_);
+        if (allowed == 0) {
+            Shutdown();
+            return false;
+        }
+        ssize_t n = recv(fd_.Get(), rx_.get() + rxEnd_, allowed, wait.Flags());
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                wait.Turn();
+                continue;
+            }
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (n == 0) {
+            return false;
+        }
+        Spend(static_cast<size_t>(n));
+        rxEnd_ += static_cast<size_t>(n);
     }
     return true;
 }
 
 ReceiveResult Channel::Receive(Frame& frame) {
-    uint8_t header[kHeaderBytes];
-    size_t got = 0;
-    if (!ReadFully(header, kHeaderBytes, got)) {
-        return got == 0 ? ReceiveResult::kClosed : ReceiveResult::kBroken;
+    rxBegin_ += handedOut_;
+    handedOut_ = 0;
+    if (rxBegin_ == rxEnd_) {
+        rxBegin_ = 0;
+        rxEnd_ = 0;
     }
-    FrameError error = DecodeHeader(header, frame.header);
+    frame.payload = {};
+    Wait wait;
+    if (!FillTo(kHeaderBytes, wait)) {
+        const bool between = rxBegin_ == rxEnd_;
+        DiscardReceived();
+        return between ? ReceiveResult::kClosed : ReceiveResult::kBroken;
+    }
+    FrameError error = DecodeHeader(rx_.get() + rxBegin_, frame.header);
     if (error != FrameError::kNone) {
+        handedOut_ = kHeaderBytes;
         char line[160];
         std::snprintf(line, sizeof line, "refused a frame: %s (type 0x%04X, sequence %u, %u payload bytes)",
                       Describe(error), frame.header.type, frame.header.sequence, frame.header.length);
@@ -106,14 +224,21 @@ ReceiveResult Channel::Receive(Frame& frame) {
                 : std::string(line));
         return ReceiveResult::kRefused;
     }
-    frame.payload.resize(frame.header.length);
-    if (!ReadFully(frame.payload.data(), frame.payload.size(), got)) {
+    // The length has been checked against the cap before any room is made.
+    const size_t frameBytes = kHeaderBytes + frame.header.length;
+    if (!FillTo(frameBytes, wait)) {
+        DiscardReceived();
         return ReceiveResult::kBroken;
     }
+    frame.payload = std::span<const uint8_t>(rx_.get() + rxBegin_ + kHeaderBytes, frame.header.length);
+    handedOut_ = frameBytes;
     return ReceiveResult::kFrame;
 }
 
 Channel::Stir Channel::PeerStirred() const {
+    if (rxEnd_ - rxBegin_ > handedOut_) {
+        return Stir::kSpoke;  // already received, not yet taken
+    }
     pollfd fd{fd_.Get(), POLLIN | POLLRDHUP, 0};
     if (poll(&fd, 1, 0) <= 0) {
         return Stir::kQuiet;

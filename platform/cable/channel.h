@@ -4,14 +4,23 @@
 // payload above the cap) is refused and reported through the log; the owner
 // then closes the connection. Shutdown() from any thread ends a blocked send
 // or receive, which is how a dropped link or a cancelled call unblocks.
+//
+// The cable carries one request and its answer at a time, so the cost of an
+// exchange is mostly the two ends waking each other. A frame leaves in one
+// system call (header, fields and data gathered from where they lie) and
+// arrives in as few as the socket allows, into a receive buffer the channel
+// keeps for the connection's life. A receive that finds nothing waits a short
+// while without sleeping before it sleeps in the kernel: a peer that answers
+// within that while is met without two scheduler wake-ups per exchange, and a
+// quiet connection costs nothing once the while is over.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "platform/cable/protocol.h"
 #include "platform/cable/socket.h"
@@ -25,7 +34,9 @@ LogSink StderrLog(std::string prefix);
 
 struct Frame {
     FrameHeader header;
-    std::vector<uint8_t> payload;
+    // The payload, in the channel's receive buffer: valid until the next
+    // Receive on the same channel.
+    std::span<const uint8_t> payload;
 };
 
 enum class ReceiveResult {
@@ -38,15 +49,23 @@ enum class ReceiveResult {
 class Channel {
 public:
     Channel(UniqueFd fd, LogSink log);
+    ~Channel();
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 
-    // Sends one frame; false when the connection is gone.
-    bool Send(uint16_t type, uint32_t sequence, std::span<const uint8_t> payload);
+    // Sends one frame whose payload is `fields` followed by `data`; false
+    // when the connection is gone (or the payload is above the cap, which is
+    // logged).
+    bool Send(uint16_t type, uint32_t sequence, std::span<const uint8_t> fields, std::span<const uint8_t> data = {});
+    bool Send(uint16_t type, uint32_t sequence, const Encoded& message) {
+        return Send(type, sequence, message.Fields(), message.Data());
+    }
+    // One thread at a time; `frame.payload` stays valid until the next call.
     ReceiveResult Receive(Frame& frame);
 
     // Whether the peer has closed or sent something, without waiting: with
-    // no request outstanding either means the connection is over.
+    // no request outstanding either means the connection is over. Not while
+    // another thread receives.
     enum class Stir { kQuiet, kClosed, kSpoke };
     Stir PeerStirred() const;
 
@@ -62,14 +81,30 @@ public:
     void Log(const std::string& line) const;
 
 private:
+    struct Wait;
     // How many of `wanted` bytes may cross before the cable dies.
     size_t Allowance(size_t wanted);
     void Spend(size_t bytes);
-    bool ReadFully(uint8_t* data, size_t size, size_t& got);
+    // Receives until `wanted` bytes stand in the buffer from rxBegin_; false
+    // when the connection ended or failed first.
+    bool FillTo(size_t wanted, Wait& wait);
+    // Room for `wanted` bytes from rxBegin_: unread bytes move to the front,
+    // the buffer grows when it is too small.
+    void MakeRoom(size_t wanted);
+    void DiscardReceived();
 
     UniqueFd fd_;
     LogSink log_;
     std::atomic<int64_t> budget_{-1};
+
+    // The receive buffer: bytes [rxBegin_, rxEnd_) have arrived and not been
+    // taken; the first handedOut_ of them belong to the frame handed out
+    // last and are dropped at the next Receive.
+    std::unique_ptr<uint8_t[]> rx_;
+    size_t rxCapacity_ = 0;
+    size_t rxBegin_ = 0;
+    size_t rxEnd_ = 0;
+    size_t handedOut_ = 0;
 };
 
 }  // namespace nuva::cable

@@ -1,44 +1,67 @@
 #include "platform/cable/protocol.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "formats/le.h"
 
 namespace nuva::cable {
 
-namespace {
-
-// Appends fields to a payload.
-class Writer {
+// Writes a message's fields into an Encoded; a data block ends the message
+// and stays with its owner. What does not fit the wire format (a text above
+// kMaxTextUnits, a block above kMaxDataBytes) is a bug of the caller, which
+// bounds what it sends: it stops the program rather than go out cut short.
+class FieldWriter {
 public:
-    void U32(uint32_t v) {
-        uint8_t b[4];
-        StoreLe32(b, v);
-        bytes_.insert(bytes_.end(), b, b + 4);
-    }
+    explicit FieldWriter(Encoded& out) : out_(out) { out_.used_ = 0; }
+
+    void U32(uint32_t v) { StoreLe32(Room(4), v); }
     void I32(int32_t v) { U32(static_cast<uint32_t>(v)); }
-    void U16(uint16_t v) {
-        uint8_t b[2];
-        StoreLe16(b, v);
-        bytes_.insert(bytes_.end(), b, b + 2);
-    }
+    void U16(uint16_t v) { StoreLe16(Room(2), v); }
     // A text: its length in code units (16 bits), then the units.
     void Text(const std::u16string& text) {
+        if (text.size() > kMaxTextUnits) {
+            Bug("a text of " + std::to_string(text.size()) + " units");
+        }
         U16(static_cast<uint16_t>(text.size()));
+        uint8_t* units = Room(text.size() * 2);
         for (char16_t c : text) {
-            U16(static_cast<uint16_t>(c));
+            StoreLe16(units, static_cast<uint16_t>(c));
+            units += 2;
         }
     }
-    // A block: its length (32 bits), then the bytes.
-    void Block(const std::vector<uint8_t>& data) {
+    // A block: its length (32 bits), then the bytes, which are not copied.
+    void Block(std::span<const uint8_t> data) {
+        if (data.size() > kMaxDataBytes) {
+            Bug("a block of " + std::to_string(data.size()) + " bytes");
+        }
         U32(static_cast<uint32_t>(data.size()));
-        bytes_.insert(bytes_.end(), data.begin(), data.end());
+        out_.data_ = data;
+        ended_ = true;
     }
-    std::vector<uint8_t> Take() { return std::move(bytes_); }
 
 private:
-    std::vector<uint8_t> bytes_;
+    uint8_t* Room(size_t n) {
+        if (ended_) {
+            Bug("a field after the data block");
+        }
+        if (out_.used_ + n > out_.fields_.size()) {
+            Bug(std::to_string(out_.used_ + n) + " bytes of fields");
+        }
+        uint8_t* at = out_.fields_.data() + out_.used_;
+        out_.used_ += n;
+        return at;
+    }
+    [[noreturn]] static void Bug(const std::string& what) {
+        std::fprintf(stderr, "cable: a message with %s cannot be encoded\n", what.c_str());
+        std::abort();
+    }
+
+    Encoded& out_;
+    bool ended_ = false;
 };
+
+namespace {
 
 // Takes fields from a payload; every take checks what is left, and a failed
 // take poisons the reader so that Done() is false.
@@ -95,13 +118,12 @@ public:
         }
         return true;
     }
-    bool Block(std::vector<uint8_t>& data, uint32_t maxBytes = kMaxDataBytes) {
+    bool Block(std::span<const uint8_t>& data, uint32_t maxBytes = kMaxDataBytes) {
         uint32_t length = 0;
         if (!U32(length) || length > maxBytes || !Need(length)) {
             return Fail();
         }
-        data.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(pos_),
-                    bytes_.begin() + static_cast<std::ptrdiff_t>(pos_ + length));
+        data = bytes_.subspan(pos_, length);
         pos_ += length;
         return true;
     }
@@ -189,128 +211,151 @@ FrameError DecodeHeader(const uint8_t in[kHeaderBytes], FrameHeader& header) {
 
 // ---- Encoding ----------------------------------------------------------------
 
-std::vector<uint8_t> Encode(const InitRequest&) { return {}; }
-
-std::vector<uint8_t> Encode(const InitAnswer& m) {
-    Writer w;
-    w.U32(m.result);
-    w.U32(m.lastError);
-    return w.Take();
+std::vector<uint8_t> Encoded::Bytes() const {
+    std::vector<uint8_t> bytes(Fields().begin(), Fields().end());
+    bytes.insert(bytes.end(), data_.begin(), data_.end());
+    return bytes;
 }
 
-std::vector<uint8_t> Encode(const InvokeRequest& m) {
-    Writer w;
+
+Encoded Encode(const InitRequest&) { return {}; }
+
+Encoded Encode(const InitAnswer& m) {
+    Encoded e;
+    FieldWriter w(e);
+    w.U32(m.result);
+    w.U32(m.lastError);
+    return e;
+}
+
+Encoded Encode(const InvokeRequest& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.Text(m.dll);
     w.Text(m.function);
     w.Block(m.input);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const InvokeAnswer& m) {
-    Writer w;
+Encoded Encode(const InvokeAnswer& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.U32(m.result);
     w.U32(m.lastError);
     w.U32(m.hasOutput ? 1 : 0);
     w.Block(m.output);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const CreateFileRequest& m) {
-    Writer w;
+Encoded Encode(const CreateFileRequest& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.U32(m.access);
     w.U32(m.share);
     w.U32(m.disposition);
     w.U32(m.flags);
     w.Text(m.name);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const CreateFileAnswer& m) {
-    Writer w;
+Encoded Encode(const CreateFileAnswer& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.U32(m.result);
     w.U32(m.lastError);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const ReadFileRequest& m) {
-    Writer w;
+Encoded Encode(const ReadFileRequest& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.U32(m.handle);
     w.U32(m.count);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const ReadFileAnswer& m) {
-    Writer w;
+Encoded Encode(const ReadFileAnswer& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.U32(m.result);
     w.U32(m.lastError);
     w.Block(m.data);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const WriteFileRequest& m) {
-    Writer w;
+Encoded Encode(const WriteFileRequest& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.U32(m.handle);
     w.Block(m.data);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const WriteFileAnswer& m) {
-    Writer w;
+Encoded Encode(const WriteFileAnswer& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.U32(m.result);
     w.U32(m.lastError);
     w.U32(m.written);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const SetFilePointerRequest& m) {
-    Writer w;
+Encoded Encode(const SetFilePointerRequest& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.U32(m.handle);
     w.I32(m.distance);
     w.U32(m.hasHigh ? 1 : 0);
     w.I32(m.high);
     w.U32(m.method);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const SetFilePointerAnswer& m) {
-    Writer w;
+Encoded Encode(const SetFilePointerAnswer& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.U32(m.result);
     w.U32(m.lastError);
     w.I32(m.high);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const HandleRequest& m) {
-    Writer w;
+Encoded Encode(const HandleRequest& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.U32(m.handle);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const BoolAnswer& m) {
-    Writer w;
+Encoded Encode(const BoolAnswer& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.U32(m.result);
     w.U32(m.lastError);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const DeleteFileRequest& m) {
-    Writer w;
+Encoded Encode(const DeleteFileRequest& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.Text(m.name);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const GetFileSizeAnswer& m) {
-    Writer w;
+Encoded Encode(const GetFileSizeAnswer& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.U32(m.result);
     w.U32(m.lastError);
     w.U32(m.high);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const GetVersionRequest&) { return {}; }
+Encoded Encode(const GetVersionRequest&) { return {}; }
 
-std::vector<uint8_t> Encode(const GetVersionAnswer& m) {
-    Writer w;
+Encoded Encode(const GetVersionAnswer& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.U32(m.result);
     w.U32(m.lastError);
     w.U32(m.major);
@@ -318,21 +363,23 @@ std::vector<uint8_t> Encode(const GetVersionAnswer& m) {
     w.U32(m.build);
     w.U32(m.platform);
     w.Text(m.csd);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const SpecialFolderRequest& m) {
-    Writer w;
+Encoded Encode(const SpecialFolderRequest& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.I32(m.folder);
-    return w.Take();
+    return e;
 }
 
-std::vector<uint8_t> Encode(const SpecialFolderAnswer& m) {
-    Writer w;
+Encoded Encode(const SpecialFolderAnswer& m) {
+    Encoded e;
+    FieldWriter w(e);
     w.U32(m.result);
     w.U32(m.lastError);
     w.Text(m.path);
-    return w.Take();
+    return e;
 }
 
 // ---- Decoding ----------------------------------------------------------------

@@ -7,8 +7,15 @@
 // unknown type or a payload above kMaxPayload is refused, and a payload whose
 // fields do not fill it exactly (short, long, a length past its end, a text
 // with a NUL or above kMaxTextUnits) does not decode.
+//
+// The data blocks of file and call messages are never copied by the codec:
+// encoding refers to the caller's bytes and decoding to the payload's, so a
+// 16 KB write crosses from the caller's buffer to the handheld's file store
+// with no copy but the socket's own.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -24,10 +31,14 @@ inline constexpr size_t kHeaderBytes = 16;
 // library splits larger file transfers, and larger remote-call blocks are
 // refused.
 inline constexpr uint32_t kMaxDataBytes = 4u * 1024 * 1024;
-// Room for the data and the call's other fields.
-inline constexpr uint32_t kMaxPayload = kMaxDataBytes + 4096;
 // Paths, library and export names, version texts (UTF-16 code units, no NUL).
 inline constexpr uint32_t kMaxTextUnits = 1024;
+// The most bytes of fields any message has besides its data block: a few
+// numbers and at most two texts.
+inline constexpr size_t kMaxFieldBytes = 8 * 4 + 2 * (2 + 2 * size_t{kMaxTextUnits});
+// Room for the data and the call's other fields.
+inline constexpr uint32_t kMaxPayload = kMaxDataBytes + 8192;
+static_assert(kMaxFieldBytes <= kMaxPayload - kMaxDataBytes, "the largest message must fit a frame");
 
 inline constexpr uint16_t kAnswerBit = 0x8000;
 
@@ -66,10 +77,47 @@ const char* Describe(FrameError error);
 void EncodeHeader(const FrameHeader& header, uint8_t out[kHeaderBytes]);
 FrameError DecodeHeader(const uint8_t in[kHeaderBytes], FrameHeader& header);
 
+// A message as it goes on the cable: its fields, encoded here, then the data
+// block that file and call messages end with, left where its owner keeps it
+// (Channel::Send sends both parts in one call). The data must stay in place
+// until the message has been sent.
+class Encoded {
+public:
+    Encoded() = default;
+    // Copies carry only the fields written, not the whole room.
+    Encoded(const Encoded& other) : used_(other.used_), data_(other.data_) {
+        std::copy_n(other.fields_.begin(), used_, fields_.begin());
+    }
+    Encoded& operator=(const Encoded& other) {
+        if (this != &other) {
+            std::copy_n(other.fields_.begin(), other.used_, fields_.begin());
+            used_ = other.used_;
+            data_ = other.data_;
+        }
+        return *this;
+    }
+
+    std::span<const uint8_t> Fields() const { return {fields_.data(), used_}; }
+    std::span<const uint8_t> Data() const { return data_; }
+    size_t Size() const { return used_ + data_.size(); }
+    // The whole payload in one buffer, for building frames by hand.
+    std::vector<uint8_t> Bytes() const;
+
+private:
+    friend class FieldWriter;
+    std::array<uint8_t, kMaxFieldBytes> fields_;  // only the first used_ bytes are written
+    size_t used_ = 0;
+    std::span<const uint8_t> data_;
+};
+
 // ---- Messages ----------------------------------------------------------------
 // Every answer starts with the call's own return value (a BOOL, a DWORD, a
 // handle number or an HRESULT, as the call defines it) and the handheld's last
 // error after the call.
+//
+// Data blocks are views: an encoded message's block is the caller's bytes, a
+// decoded one's lies in the payload it was decoded from and is valid as long
+// as that payload is.
 
 struct InitRequest {};
 struct InitAnswer {
@@ -80,13 +128,13 @@ struct InitAnswer {
 struct InvokeRequest {
     std::u16string dll;
     std::u16string function;
-    std::vector<uint8_t> input;
+    std::span<const uint8_t> input;
 };
 struct InvokeAnswer {
     uint32_t result = 0;  // the export's HRESULT, or the failure to load or find it
     uint32_t lastError = 0;
     bool hasOutput = false;  // false: the export returned no block
-    std::vector<uint8_t> output;
+    std::span<const uint8_t> output;
 };
 
 struct CreateFileRequest {
@@ -109,12 +157,12 @@ struct ReadFileRequest {
 struct ReadFileAnswer {
     uint32_t result = 0;  // BOOL
     uint32_t lastError = 0;
-    std::vector<uint8_t> data;  // never more than the count asked for
+    std::span<const uint8_t> data;  // never more than the count asked for
 };
 
 struct WriteFileRequest {
     uint32_t handle = 0;
-    std::vector<uint8_t> data;
+    std::span<const uint8_t> data;
 };
 struct WriteFileAnswer {
     uint32_t result = 0;  // BOOL
@@ -174,26 +222,26 @@ struct SpecialFolderAnswer {
     std::u16string path;
 };
 
-std::vector<uint8_t> Encode(const InitRequest& m);
-std::vector<uint8_t> Encode(const InitAnswer& m);
-std::vector<uint8_t> Encode(const InvokeRequest& m);
-std::vector<uint8_t> Encode(const InvokeAnswer& m);
-std::vector<uint8_t> Encode(const CreateFileRequest& m);
-std::vector<uint8_t> Encode(const CreateFileAnswer& m);
-std::vector<uint8_t> Encode(const ReadFileRequest& m);
-std::vector<uint8_t> Encode(const ReadFileAnswer& m);
-std::vector<uint8_t> Encode(const WriteFileRequest& m);
-std::vector<uint8_t> Encode(const WriteFileAnswer& m);
-std::vector<uint8_t> Encode(const SetFilePointerRequest& m);
-std::vector<uint8_t> Encode(const SetFilePointerAnswer& m);
-std::vector<uint8_t> Encode(const HandleRequest& m);
-std::vector<uint8_t> Encode(const BoolAnswer& m);
-std::vector<uint8_t> Encode(const DeleteFileRequest& m);
-std::vector<uint8_t> Encode(const GetFileSizeAnswer& m);
-std::vector<uint8_t> Encode(const GetVersionRequest& m);
-std::vector<uint8_t> Encode(const GetVersionAnswer& m);
-std::vector<uint8_t> Encode(const SpecialFolderRequest& m);
-std::vector<uint8_t> Encode(const SpecialFolderAnswer& m);
+Encoded Encode(const InitRequest& m);
+Encoded Encode(const InitAnswer& m);
+Encoded Encode(const InvokeRequest& m);
+Encoded Encode(const InvokeAnswer& m);
+Encoded Encode(const CreateFileRequest& m);
+Encoded Encode(const CreateFileAnswer& m);
+Encoded Encode(const ReadFileRequest& m);
+Encoded Encode(const ReadFileAnswer& m);
+Encoded Encode(const WriteFileRequest& m);
+Encoded Encode(const WriteFileAnswer& m);
+Encoded Encode(const SetFilePointerRequest& m);
+Encoded Encode(const SetFilePointerAnswer& m);
+Encoded Encode(const HandleRequest& m);
+Encoded Encode(const BoolAnswer& m);
+Encoded Encode(const DeleteFileRequest& m);
+Encoded Encode(const GetFileSizeAnswer& m);
+Encoded Encode(const GetVersionRequest& m);
+Encoded Encode(const GetVersionAnswer& m);
+Encoded Encode(const SpecialFolderRequest& m);
+Encoded Encode(const SpecialFolderAnswer& m);
 
 // True when `payload` is exactly one well-formed message of that kind.
 bool Decode(std::span<const uint8_t> payload, InitRequest& m);

@@ -100,10 +100,10 @@ HRESULT Link::Init() {
             pending_ = connection;
             lock.unlock();
             // The greeting: the handheld takes this desktop or closes.
-            std::vector<uint8_t> payload = cable::Encode(cable::InitRequest{});
             uint32_t sequence = connection->nextSequence++;
             bool greeted = false;
-            if (connection->channel.Send(cable::RequestCode(cable::MessageType::kInit), sequence, payload)) {
+            if (connection->channel.Send(cable::RequestCode(cable::MessageType::kInit), sequence,
+                                         cable::Encode(cable::InitRequest{}))) {
                 cable::Frame frame;
                 cable::ReceiveResult got = connection->channel.Receive(frame);
                 cable::InitAnswer answer;
@@ -173,8 +173,8 @@ uint64_t Link::CurrentConnection(HRESULT& whyNone) {
     return current_->id;
 }
 
-HRESULT Link::Exchange(uint16_t requestCode, std::span<const uint8_t> request,
-                       const std::function<bool(std::span<const uint8_t>)>& accept, uint64_t connectionId) {
+HRESULT Link::Exchange(uint16_t requestCode, const cable::Encoded& request,
+                       cable::CallbackRef<bool(std::span<const uint8_t>)> accept, uint64_t connectionId) {
     std::shared_ptr<Connection> connection;
     {
         std::lock_guard lock(mutex_);

@@ -10,12 +10,12 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
 #include <vector>
 
+#include "platform/cable/callback_ref.h"
 #include "platform/cable/channel.h"
 #include "platform/rapi/rapi.h"
 
@@ -38,12 +38,14 @@ public:
     uint64_t CurrentConnection(HRESULT& whyNone);
 
     // Sends one request and hands its answer's payload to `accept`, which
-    // decodes it and checks that it fits the request; an answer it refuses
-    // breaks the connection. `connection`, when not 0, is the connection the
-    // call must go to (kStaleConnection when another one is current).
+    // decodes it, checks that it fits the request and takes what it needs
+    // (the payload lies in the connection's receive buffer and is gone when
+    // `accept` returns); an answer it refuses breaks the connection.
+    // `connection`, when not 0, is the connection the call must go to
+    // (kStaleConnection when another one is current).
     // S_OK, RAPI_E_NOT_INITIALIZED, RAPI_E_LINK_DOWN or kStaleConnection.
-    HRESULT Exchange(uint16_t requestCode, std::span<const uint8_t> request,
-                     const std::function<bool(std::span<const uint8_t>)>& accept, uint64_t connection = 0);
+    HRESULT Exchange(uint16_t requestCode, const cable::Encoded& request,
+                     cable::CallbackRef<bool(std::span<const uint8_t>)> accept, uint64_t connection = 0);
 
 private:
     struct Connection;

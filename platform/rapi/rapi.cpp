@@ -104,13 +104,14 @@ bool TakeText(LPCWSTR text, std::u16string& out) {
 
 // One request and its answer. On a link failure the thread's errors are set
 // and false returned; otherwise the answer is decoded into `answer` and
-// `check` (when given) has accepted it.
-template <class Request, class Answer, class Check>
-bool Call(cable::MessageType type, const Request& request, Answer& answer, uint64_t connection, Check check) {
-    std::vector<uint8_t> payload = cable::Encode(request);
+// `take` (when given) has accepted it. An answer's data block lies in the
+// link's receive buffer: `take` copies what the caller keeps of it, and the
+// block must not be touched once Call has returned.
+template <class Request, class Answer, class Take>
+bool Call(cable::MessageType type, const Request& request, Answer& answer, uint64_t connection, Take take) {
     HRESULT hr = TheLink().Exchange(
-        cable::RequestCode(type), payload,
-        [&](std::span<const uint8_t> bytes) { return cable::Decode(bytes, answer) && check(answer); }, connection);
+        cable::RequestCode(type), cable::Encode(request),
+        [&](std::span<const uint8_t> bytes) { return cable::Decode(bytes, answer) && take(answer); }, connection);
     if (hr == kStaleConnection) {
         SetDeviceError(kErrorInvalidHandle);
         return false;
@@ -161,21 +162,27 @@ HRESULT CeRapiInvoke(LPCWSTR pDllPath, LPCWSTR pFunctionName, DWORD cbInput, BYT
     if (ppOutput != nullptr) {
         *ppOutput = nullptr;
     }
-    // The input block is RAPI's from here on, whatever happens.
+    // The input block is RAPI's from here on, whatever happens: it goes on
+    // the cable from where it lies and is freed on the way out.
+    struct InputBlock {
+        BYTE* block = nullptr;
+        ~InputBlock() {
+            if (block != nullptr) {
+                LocalFree(block);
+            }
+        }
+    } owned;
     cable::InvokeRequest request;
     if (pInput != nullptr) {
         size_t blockSize = 0;
         if (!LocalBlockSize(pInput, blockSize)) {
             return E_INVALIDARG;  // not a local block: neither readable nor ours to free
         }
-        bool fits = cbInput <= blockSize && cbInput <= cable::kMaxDataBytes;
-        if (fits) {
-            request.input.assign(pInput, pInput + cbInput);
-        }
-        LocalFree(pInput);
-        if (!fits) {
+        owned.block = pInput;
+        if (cbInput > blockSize || cbInput > cable::kMaxDataBytes) {
             return E_INVALIDARG;
         }
+        request.input = std::span<const uint8_t>(pInput, cbInput);
     } else if (cbInput != 0) {
         return E_INVALIDARG;
     }
@@ -186,24 +193,28 @@ HRESULT CeRapiInvoke(LPCWSTR pDllPath, LPCWSTR pFunctionName, DWORD cbInput, BYT
         return E_INVALIDARG;
     }
     cable::InvokeAnswer answer;
-    if (!Call(cable::MessageType::kInvoke, request, answer)) {
+    bool outOfMemory = false;
+    const bool answered = Call(cable::MessageType::kInvoke, request, answer, 0, [&](const cable::InvokeAnswer& a) {
+        // A failed call gives no block: callers read nothing after a
+        // failure, so a block handed out then would never be freed.
+        if (SUCCEEDED(static_cast<HRESULT>(a.result)) && a.hasOutput && ppOutput != nullptr) {
+            HLOCAL block = LocalAlloc(LMEM_FIXED, a.output.size());
+            if (block == nullptr) {
+                outOfMemory = true;
+                return true;
+            }
+            std::memcpy(block, a.output.data(), a.output.size());
+            *ppOutput = static_cast<BYTE*>(block);
+            if (pcbOutput != nullptr) {
+                *pcbOutput = static_cast<DWORD>(a.output.size());
+            }
+        }
+        return true;
+    });
+    if (!answered) {
         return t_linkError;
     }
-    const HRESULT result = static_cast<HRESULT>(answer.result);
-    // A failed call gives no block: callers read nothing after a failure, so
-    // a block handed out then would never be freed.
-    if (SUCCEEDED(result) && answer.hasOutput && ppOutput != nullptr) {
-        HLOCAL block = LocalAlloc(LMEM_FIXED, answer.output.size());
-        if (block == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        std::memcpy(block, answer.output.data(), answer.output.size());
-        *ppOutput = static_cast<BYTE*>(block);
-        if (pcbOutput != nullptr) {
-            *pcbOutput = static_cast<DWORD>(answer.output.size());
-        }
-    }
-    return result;
+    return outOfMemory ? E_OUTOFMEMORY : static_cast<HRESULT>(answer.result);
 }
 
 HANDLE CeCreateFile(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
@@ -259,19 +270,26 @@ BOOL CeReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWO
     do {
         cable::ReadFileRequest request{handle.remote, std::min<DWORD>(nNumberOfBytesToRead - done, cable::kMaxDataBytes)};
         cable::ReadFileAnswer answer;
+        DWORD got = 0;
         if (!Call(cable::MessageType::kReadFile, request, answer, handle.connection,
-                  [&](const cable::ReadFileAnswer& a) { return a.data.size() <= request.count; })) {
+                  [&](const cable::ReadFileAnswer& a) {
+                      if (a.data.size() > request.count) {
+                          return false;
+                      }
+                      if (a.result != FALSE && !a.data.empty()) {
+                          std::memcpy(out + done, a.data.data(), a.data.size());
+                          got = static_cast<DWORD>(a.data.size());
+                      }
+                      return true;
+                  })) {
             return FALSE;
         }
         if (answer.result == FALSE) {
             return FALSE;
         }
-        if (!answer.data.empty()) {
-            std::memcpy(out + done, answer.data.data(), answer.data.size());
-        }
-        done += static_cast<DWORD>(answer.data.size());
+        done += got;
         *lpNumberOfBytesRead = done;
-        if (answer.data.size() < request.count) {
+        if (got < request.count) {
             break;  // the end of the file
         }
     } while (done < nNumberOfBytesToRead);
@@ -296,7 +314,8 @@ BOOL CeWriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LP
     DWORD done = 0;
     do {
         DWORD chunk = std::min<DWORD>(nNumberOfBytesToWrite - done, cable::kMaxDataBytes);
-        cable::WriteFileRequest request{handle.remote, std::vector<uint8_t>(in + done, in + done + chunk)};
+        // The chunk goes on the cable straight from the caller's buffer.
+        cable::WriteFileRequest request{handle.remote, std::span<const uint8_t>(in + done, chunk)};
         cable::WriteFileAnswer answer;
         if (!Call(cable::MessageType::kWriteFile, request, answer, handle.connection,
                   [&](const cable::WriteFileAnswer& a) { return a.written <= chunk; })) {

@@ -97,7 +97,7 @@ protected:
 
 TEST_F(CableGarbage, TheServiceClosesOnAnythingUntrustedAndServesTheNextDesktop) {
     const std::vector<uint8_t> init = FrameBytes(cable::RequestCode(MessageType::kInit), 1, {});
-    const std::vector<uint8_t> version = cable::Encode(cable::GetVersionRequest{});
+    const std::vector<uint8_t> version = cable::Encode(cable::GetVersionRequest{}).Bytes();
     struct Case {
         const char* name;
         std::vector<uint8_t> bytes;
@@ -106,9 +106,9 @@ TEST_F(CableGarbage, TheServiceClosesOnAnythingUntrustedAndServesTheNextDesktop)
     std::vector<uint8_t> oversized(cable::kHeaderBytes);
     cable::EncodeHeader(cable::FrameHeader{cable::RequestCode(MessageType::kWriteFile), 1, 0x7FFFFFFF},
                         oversized.data());
-    std::vector<uint8_t> shortCreate = cable::Encode(cable::CreateFileRequest{u"\\TEMP\\x", GENERIC_WRITE, 0, 2, 0});
+    std::vector<uint8_t> shortCreate = cable::Encode(cable::CreateFileRequest{u"\\TEMP\\x", GENERIC_WRITE, 0, 2, 0}).Bytes();
     shortCreate.pop_back();
-    std::vector<uint8_t> hugeRead = cable::Encode(cable::ReadFileRequest{1, 0});
+    std::vector<uint8_t> hugeRead = cable::Encode(cable::ReadFileRequest{1, 0}).Bytes();
     StoreLe32(hugeRead.data() + 4, 0xFFFFFFF0u);
     const Case cases[] = {
         {"text instead of frames", std::vector<uint8_t>(40, 'G'), "wrong magic"},
@@ -209,7 +209,7 @@ private:
 
 TEST_F(CableGarbage, TheDesktopDropsAHandheldThatAnswersNonsenseAndConnectsAgain) {
     const uint16_t versionAnswer = cable::AnswerCode(MessageType::kGetVersionEx);
-    const std::vector<uint8_t> goodVersion = cable::Encode(cable::GetVersionAnswer{1, 0, 4, 20, 1, 3, u"x"});
+    const std::vector<uint8_t> goodVersion = cable::Encode(cable::GetVersionAnswer{1, 0, 4, 20, 1, 3, u"x"}).Bytes();
     std::vector<uint8_t> oversized(cable::kHeaderBytes);
     cable::EncodeHeader(cable::FrameHeader{versionAnswer, 2, cable::kMaxPayload + 1}, oversized.data());
     struct Case {

@@ -15,7 +15,7 @@ struct ScriptedHandheld::Impl final : RapiDevice {
         std::lock_guard lock(mutex);
         listener = std::move(l);
     }
-    void WithFiles(const std::function<void(FileStore&)>& use) override {
+    void WithFiles(cable::CallbackRef<void(FileStore&)> use) override {
         std::lock_guard lock(filesMutex);
         use(files);
     }
