@@ -92,7 +92,8 @@ std::string StoreError(uint32_t code) {
 ControlReply FlashFaultCommand(ControlContext& context, const std::vector<std::string>& args) {
     // args: flash KIND [options]
     if (args.size() < 2) {
-        return Usage("fault flash needs a kind: busy, erase-error, program-error, locked, stuck or clear");
+        return Usage("fault flash needs a kind: busy, erase-error, program-error, locked, stuck, slow-erase, "
+                     "slow-program or clear");
     }
     if (args[1] == "clear") {
         context.handheld.WithFlash([](FlashBank& flash) { flash.ClearFaults(); });
@@ -101,7 +102,8 @@ ControlReply FlashFaultCommand(ControlContext& context, const std::vector<std::s
     static const std::map<std::string, FlashFault::Kind> kKinds = {
         {"busy", FlashFault::Kind::kBusyForever},   {"erase-error", FlashFault::Kind::kEraseError},
         {"program-error", FlashFault::Kind::kProgramError}, {"locked", FlashFault::Kind::kLocked},
-        {"stuck", FlashFault::Kind::kStuckBits}};
+        {"stuck", FlashFault::Kind::kStuckBits}, {"slow-erase", FlashFault::Kind::kSlowErase},
+        {"slow-program", FlashFault::Kind::kSlowProgram}};
     auto kind = kKinds.find(args[1]);
     if (kind == kKinds.end()) {
         return Usage("unknown flash fault '" + args[1] + "'");
@@ -161,6 +163,13 @@ ControlReply FlashFaultCommand(ControlContext& context, const std::vector<std::s
             }
             fault.stuckMask = static_cast<uint32_t>(*mask);
             maskGiven = true;
+        } else if (option == "--reads" || option == "--micros") {
+            auto count = ParseNumber(value, 0xFFFFFFFFu);
+            if (!count) {
+                return Usage(option + " takes a count up to 4294967295");
+            }
+            uint32_t& field = option == "--reads" ? fault.busyReads : fault.busyMicros;
+            field = static_cast<uint32_t>(*count);
         } else {
             return Usage("unknown flash fault option '" + option + "'");
         }
@@ -168,8 +177,16 @@ ControlReply FlashFaultCommand(ControlContext& context, const std::vector<std::s
     if (fault.kind == FlashFault::Kind::kStuckBits && !(offsetGiven && maskGiven)) {
         return Usage("fault flash stuck needs --offset and --mask");
     }
-    context.handheld.WithFlash([&](FlashBank& flash) { flash.InjectFault(fault); });
-    return Ok();
+    // The bank refuses what does not fit it (a slow fault without a time, a
+    // stuck mask outside the chosen chip) with its own words.
+    std::string problem;
+    context.handheld.WithFlash([&](FlashBank& flash) {
+        problem = flash.CheckFault(fault);
+        if (problem.empty()) {
+            flash.InjectFault(fault);
+        }
+    });
+    return problem.empty() ? Ok() : Usage("fault flash: " + problem);
 }
 
 ControlReply FaultCommand(ControlContext& context, const std::vector<std::string>& args) {

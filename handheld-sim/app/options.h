@@ -50,8 +50,9 @@ inline constexpr const char* kUsage =
     "subcommands: status [--json] | plug | unplug | ac on|off | battery N|none | reset warm|cold\n"
     "             screenshot FILE.png | dump-flash FILE [--offset N] [--length N]\n"
     "             pull DEVICEPATH FILE | push FILE DEVICEPATH | ls DEVICEPATH | press-ok | quit\n"
-    "             fault flash busy|erase-error|program-error|locked|stuck [--chip 0|1|both]\n"
-    "                   [--block N | --blocks N-M] [--ops N] [--offset N --mask N]\n"
+    "             fault flash busy|erase-error|program-error|locked|stuck|slow-erase|slow-program\n"
+    "                   [--chip 0|1|both] [--block N | --blocks N-M] [--ops N] [--offset N --mask N]\n"
+    "                   [--reads N] [--micros N]\n"
     "             fault flash clear | fault cable-drop BYTES | fault write-fail\n"
     "             fault corrupt DEVICEPATH OFFSET [MASK] | fault agent-fail N | fault clear\n";
 
