@@ -7,6 +7,7 @@
 #include "setup/device/image_catalogue.h"
 #include "setup/device/info_texts.h"
 #include "setup/frame/dialog_kit.h"
+#include "setup/frame/link_monitor.h"
 #include "setup/frame/settings.h"
 #include "setup/link/device_access.h"
 #include "setup/resources/string_ids.h"
@@ -382,17 +383,25 @@ int TerminalWizardPages::ShowEraseCaution(int mode) {
         return kCancel;
     }
     RunDialogDevice device(runDevice_);
-    bool refused = false;
+    CautionEnd end = CautionEnd::kContinued;
     int result = nuva::ShowEraseCaution(loop_, terminal_, answers_, device,
                                         mode == kWizardModeRestore ? EraseCautionController::Mode::kRestore
                                                                    : EraseCautionController::Mode::kUpdateOrBackup,
-                                        refused);
-    // A caution that ended because the link dropped leaves the news to the
-    // page shown next; any other Cancel is the user's or a reason's.
-    if (result == kCancel && refused) {
+                                        end);
+    if (end == CautionEnd::kRefused) {
         Decline();
-    } else if (result == kCancel && runDevice_.IsConnected()) {
+    } else if (end == CautionEnd::kCancelled) {
         Cancelled();
+    } else if (end == CautionEnd::kByItsTick) {
+        // The handheld stopped answering. The caution leaves the news to the
+        // page shown next; give the connection monitor its probe and retry
+        // first, so that the page reports a lost link as such rather than
+        // as a copy that failed.
+        constexpr uint32_t kPollMs = 100;
+        for (uint32_t waited = 0; runDevice_.IsConnected() && waited < kProbePeriodMs + 2 * kProbeRetryMs;
+             waited += kPollMs) {
+            ScaledSleepMs(kPollMs);
+        }
     }
     return result;
 }

@@ -80,7 +80,7 @@ int AskYesNo(ConsoleLoop& loop, Terminal& terminal, Answers& answers, const std:
 }
 
 int ShowEraseCaution(ConsoleLoop& loop, Terminal& terminal, Answers& answers, DialogDevice& device,
-                     EraseCautionController::Mode mode, bool& refused) {
+                     EraseCautionController::Mode mode, CautionEnd& end) {
     using Outcome = EraseCautionController::ContinueOutcome;
     CallbackHandler handler;
     ConsoleWindow window(loop, handler);
@@ -93,6 +93,11 @@ int ShowEraseCaution(ConsoleLoop& loop, Terminal& terminal, Answers& answers, Di
     bool saidWaiting = false;
     uint32_t userTicks = 0;
     int unanswered = 0;
+    bool userCancelled = false;
+    auto cancel = [&] {
+        userCancelled = true;
+        caution.OnCancel();
+    };
     const std::string question(kEraseCautionQuestion);
 
     auto ask = [&] {
@@ -106,7 +111,7 @@ int ShowEraseCaution(ConsoleLoop& loop, Terminal& terminal, Answers& answers, Di
         }
         if (caution.LastContinue() == Outcome::kQueryFailed && ++unanswered >= kUnansweredQueriesLimit) {
             terminal.Line("The handheld does not answer; the caution is cancelled.");
-            caution.OnCancel();
+            cancel();
             return;
         }
         if (caution.LastContinue() == Outcome::kNoAcPower && !answers.AutoYes()) {
@@ -149,7 +154,7 @@ int ShowEraseCaution(ConsoleLoop& loop, Terminal& terminal, Answers& answers, Di
             case User::kAsking:
                 if (std::optional<bool> answer = answers.Poll()) {
                     if (!*answer) {
-                        caution.OnCancel();
+                        cancel();
                     } else if (caution.ContinueEnabled()) {
                         press();
                     } else {
@@ -164,14 +169,14 @@ int ShowEraseCaution(ConsoleLoop& loop, Terminal& terminal, Answers& answers, Di
                     break;
                 }
                 if (!device.IsConnected()) {
-                    caution.OnCancel();  // the page shown next reports the lost link
+                    caution.OnCancel();  // as its tick would: the page shown next reports the lost link
                     break;
                 }
                 DeviceInfo info;
                 if (device.QueryDeviceInfo(&info) != 0) {
                     if (++unanswered >= kUnansweredQueriesLimit) {
                         terminal.Line("The handheld does not answer; the caution is cancelled.");
-                        caution.OnCancel();
+                        cancel();
                     }
                 } else if (info.AcOnline != 0) {
                     Ask(terminal, answers, question);
@@ -189,7 +194,13 @@ int ShowEraseCaution(ConsoleLoop& loop, Terminal& terminal, Answers& answers, Di
     window.ArmTimer(kUserTimer, kUserTimerMs);
     int result = loop.RunModal(window);
     caution.Destroy();
-    refused = caution.LastContinue() == Outcome::kLowBattery;
+    if (result == 1) {
+        end = CautionEnd::kContinued;
+    } else if (caution.LastContinue() == Outcome::kLowBattery) {
+        end = CautionEnd::kRefused;
+    } else {
+        end = userCancelled ? CautionEnd::kCancelled : CautionEnd::kByItsTick;
+    }
     return result;
 }
 

@@ -24,14 +24,22 @@ void PrintReason(Terminal& terminal, int reasonMode, const ReasonFlags& reasons,
 int AskYesNo(ConsoleLoop& loop, Terminal& terminal, Answers& answers, const std::string& question,
              DialogDevice* watched = nullptr, int lostMode = 0);
 
+// How the erase caution ended.
+enum class CautionEnd {
+    kContinued,  // Continue accepted (result 1)
+    kRefused,    // the battery reason ended it (result 2)
+    kCancelled,  // the user said no, or gave up on a handheld that does not answer (result 2)
+    kByItsTick,  // its timer found no link or no answer (result 2, nothing shown)
+};
+
 // EraseCautionDialog. It says that it waits while the handheld runs on
 // battery, and asks once Continue is enabled. When the adapter has been
 // pulled between the last tick and Continue, the dialog shows the AC reason
 // and stays: with --yes the user then waits for the adapter (asking the
 // handheld every 500 ms) and presses Continue again; without, the question
-// is asked again. Returns 1 or 2; `refused` tells whether a reason ended it.
+// is asked again. Returns 1 or 2, and how it ended.
 int ShowEraseCaution(ConsoleLoop& loop, Terminal& terminal, Answers& answers, DialogDevice& device,
-                     EraseCautionController::Mode mode, bool& refused);
+                     EraseCautionController::Mode mode, CautionEnd& end);
 
 // OsChangeNoticeDialog: 1 (Continue), 2 (Cancel) or 4 (link lost).
 int ShowOsChangeNotice(ConsoleLoop& loop, Terminal& terminal, Answers& answers, DialogDevice& device);

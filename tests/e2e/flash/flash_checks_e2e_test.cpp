@@ -2,6 +2,7 @@
 // with its exact text and exit code, the battery and AC power rules, a
 // handheld that is not there, and the command line.
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "formats/device_info.h"
@@ -95,6 +96,21 @@ TEST_F(FlashE2E, EveryRefusalShowsItsTextAndLeavesTheHandheldAlone) {
     EXPECT_FALSE(Has(out, "Reflash in Progress")) << out;
     EXPECT_EQ(RomIdentity(), Identity(kA03));
 
+    // The language module setup.ini names for the language on the command
+    // line replaces the texts; one whose formats take other arguments is
+    // refused, and the built-in texts stay.
+    const std::string translated = MakeInstallation(
+        "translated", kA03, kA03, "[040c]\r\nRESMODULE=fr.rc\r\n[0407]\r\nRESMODULE=de.rc\r\n");
+    std::ofstream(translated + "/fr.rc") << "163 \"* La mise \xC3\xA0 jour est votre ROM actuelle.\\n\"\n"
+                                         << "159 \"Impossible de continuer :\"\n";
+    std::ofstream(translated + "/de.rc") << "141 \"%s %s %s\"\n";
+    EXPECT_EQ(RunFlash(translated, {"update", "--yes", "/language:fr"}, out), 2) << out;
+    EXPECT_TRUE(Has(out, "[Caution]\nImpossible de continuer :\n* La mise \xC3\xA0 jour est votre ROM actuelle.\n"))
+        << out;
+    EXPECT_EQ(RunFlash(translated, {"/LANGUAGE:GE", "update", "--yes"}, out), 2) << out;
+    EXPECT_TRUE(Has(out, "nuva-flash: language module")) << out;
+    EXPECT_TRUE(Has(out, kHeading + "* The update is the same as your current ROM image.")) << out;
+
     // Forced, the older image is written.
     EXPECT_EQ(RunFlash(older, {"update", "--yes", "/force"}, out), 0) << out;
     EXPECT_EQ(RomIdentity(), Identity(kA02));
@@ -139,6 +155,20 @@ TEST_F(FlashE2E, TheEraseCautionWaitsForTheAcAdapterAndGoesOnOnceItIsPluggedIn) 
     EXPECT_EQ(run->Finish(), 0) << run->Output();
     EXPECT_TRUE(Has(run->Output(), "Do you want to continue? [y/N] y  (--yes)")) << run->Output();
     EXPECT_EQ(RomIdentity(), Identity(kA03));
+}
+
+TEST_F(FlashE2E, ACablePulledWhileTheCautionWaitsEndsWithTheConnectionLost) {
+    ASSERT_NO_FATAL_FAILURE(StartHandheld(FactoryRom("factory.nb0", kA02)));
+    Ctl({"ac", "off"});
+    std::unique_ptr<FlashRun> run = Flash(DemoInstallation(), {"update", "--yes"});
+    ASSERT_TRUE(run->WaitFor("Waiting for the AC adapter to be connected")) << run->Output();
+    Ctl({"unplug"});
+    EXPECT_EQ(run->Finish(), 4) << run->Output();
+    EXPECT_TRUE(Has(run->Output(), "* The connection between the computer and the device cannot be detected\n"
+                                   "\nEnsure that the USB/serial cable/cradle \nis connected correctly and try again."))
+        << run->Output();
+    Ctl({"plug"});
+    EXPECT_EQ(RomIdentity(), Identity(kA02));
 }
 
 TEST_F(FlashE2E, WithoutAHandheldOrWithAWrongCommandLineItSaysSo) {

@@ -100,11 +100,11 @@ protected:
 TEST_F(TerminalDialogs, CautionWithYesWaitsForTheAdapterThenContinues) {
     device.script = {{true, 0, 80}, {true, 0, 80}, {true, 0, 80}, {true, 1, 80}};
     Answers yes(true, -1);
-    bool refused = true;
+    CautionEnd end = CautionEnd::kRefused;
     int result = ShowEraseCaution(loop, out.terminal(), yes, device, EraseCautionController::Mode::kUpdateOrBackup,
-                                  refused);
+                                  end);
     EXPECT_EQ(result, 1);
-    EXPECT_FALSE(refused);
+    EXPECT_EQ(end, CautionEnd::kContinued);
     std::string text = out.Text();
     EXPECT_TRUE(Says(text, "The reflash procedure clears all data in your Pocket PC.")) << text;
     EXPECT_TRUE(Says(text, "Waiting for the AC adapter to be connected")) << text;
@@ -118,10 +118,10 @@ TEST_F(TerminalDialogs, AdapterPulledBeforeContinueShowsTheReasonAndWaitsForItTo
     // The tick sees AC power; Continue's query does not; then it returns.
     device.script = {{true, 1, 80}, {true, 0, 80}, {true, 0, 80}, {true, 1, 80}};
     Answers yes(true, -1);
-    bool refused = true;
-    int result = ShowEraseCaution(loop, out.terminal(), yes, device, EraseCautionController::Mode::kRestore, refused);
+    CautionEnd end = CautionEnd::kRefused;
+    int result = ShowEraseCaution(loop, out.terminal(), yes, device, EraseCautionController::Mode::kRestore, end);
     EXPECT_EQ(result, 1);
-    EXPECT_FALSE(refused);
+    EXPECT_EQ(end, CautionEnd::kContinued);
     std::string text = out.Text();
     EXPECT_TRUE(Says(text, "The procedure CANNOT proceed due to the following reason:\n"
                            "* The AC adapter is not connected.\n"))
@@ -135,23 +135,22 @@ TEST_F(TerminalDialogs, BatteryBelowFortyRefusesAndFortyPasses) {
         CapturedTerminal terminal;
         device.script = {{true, 1, battery}};
         Answers yes(true, -1);
-        bool refused = false;
+        CautionEnd end = CautionEnd::kCancelled;
         int result = ShowEraseCaution(loop, terminal.terminal(), yes, device,
-                                      EraseCautionController::Mode::kUpdateOrBackup, refused);
+                                      EraseCautionController::Mode::kUpdateOrBackup, end);
         std::string text = terminal.Text();
         EXPECT_EQ(result, battery < 40 ? 2 : 1);
-        EXPECT_EQ(refused, battery < 40);
+        EXPECT_EQ(end, battery < 40 ? CautionEnd::kRefused : CautionEnd::kContinued);
         EXPECT_EQ(Says(text, "* Battery power is less than 40%."), battery < 40) << text;
     }
 }
 
 TEST_F(TerminalDialogs, TypedAnswersDecideAndNoAnswerIsNo) {
     Answers no(false, Input("n\n"));
-    bool refused = true;
-    EXPECT_EQ(ShowEraseCaution(loop, out.terminal(), no, device, EraseCautionController::Mode::kUpdateOrBackup,
-                               refused),
+    CautionEnd end = CautionEnd::kContinued;
+    EXPECT_EQ(ShowEraseCaution(loop, out.terminal(), no, device, EraseCautionController::Mode::kUpdateOrBackup, end),
               2);
-    EXPECT_FALSE(refused);
+    EXPECT_EQ(end, CautionEnd::kCancelled);
 
     TearDown();
     Answers typedYes(false, Input("yes\n"));
@@ -170,11 +169,19 @@ TEST_F(TerminalDialogs, ALostLinkEndsTheQuestionsWithFour) {
     EXPECT_EQ(AskYesNo(loop, out.terminal(), waiting, "Save the current ROM?", &device, 2), 4);
     EXPECT_TRUE(Says(out.Text(), "* The connection between the computer and the device cannot be detected"));
     EXPECT_EQ(ShowOsChangeNotice(loop, out.terminal(), waiting, device), 4);
-    // The caution ends with 2 and leaves the news to the next page.
-    bool refused = true;
-    EXPECT_EQ(ShowEraseCaution(loop, out.terminal(), waiting, device, EraseCautionController::Mode::kRestore, refused),
+    // The caution ends with 2 and leaves the news to the next page, as it
+    // does when the handheld stops answering while the link flag still
+    // says connected.
+    CautionEnd end = CautionEnd::kContinued;
+    EXPECT_EQ(ShowEraseCaution(loop, out.terminal(), waiting, device, EraseCautionController::Mode::kRestore, end),
               2);
-    EXPECT_FALSE(refused);
+    EXPECT_EQ(end, CautionEnd::kByItsTick);
+    device.connected = true;
+    device.script = {{false}};
+    end = CautionEnd::kContinued;
+    EXPECT_EQ(ShowEraseCaution(loop, out.terminal(), waiting, device, EraseCautionController::Mode::kRestore, end),
+              2);
+    EXPECT_EQ(end, CautionEnd::kByItsTick);
 }
 
 }  // namespace
