@@ -37,7 +37,8 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kChunk = 16384;
 
 std::string BuildTreePath(const char* variable, const std::string& relative) {
-    if (const char* named = std::getenv(variable)) return named;
+    if (const char* named = std::getenv(variable))
+        return named;
     return (fs::canonical("/proc/self/exe").parent_path().parent_path() / relative).string();
 }
 
@@ -57,15 +58,17 @@ uint64_t RawCopy(const std::string& from, const std::string& to) {
         ok = ::write(out, buffer, static_cast<size_t>(got)) == got;
         copied += static_cast<uint64_t>(got);
     }
-    if (in >= 0) ::close(in);
-    if (out >= 0 && ::close(out) != 0) ok = false;
+    if (in >= 0)
+        ::close(in);
+    if (out >= 0 && ::close(out) != 0)
+        ok = false;
     return ok ? copied : 0;
 }
 
 struct Setting {
     std::string folder;
-    std::string demo;           // the build's installation: A03
-    std::string older;          // a copy with A02 images
+    std::string demo;   // the build's installation: A03
+    std::string older;  // a copy with A02 images
     std::unique_ptr<link_test::HandheldProcess> handheld;
     std::string error;
 
@@ -101,7 +104,8 @@ struct Setting {
         ::setenv("NUVA_TIME_SCALE", "0", 1);
         handheld = std::make_unique<link_test::HandheldProcess>(
             BuildTreePath("NUVA_HANDHELD", "handheld-sim/app/nuva-handheld"), folder + "/hh");
-        if (!handheld->Start(older + "/images/a02.nb0", {"--boot-time", "0"}, {{"NUVA_TIME_SCALE", "0"}}, error)) {
+        if (!handheld->Start(older + "/images/a02.nb0", {"--boot-time", "0"}, {{"NUVA_TIME_SCALE", "0"}},
+                             error)) {
             return;
         }
         ::setenv("NUVA_LINK", handheld->CableEndpoint().c_str(), 1);
@@ -109,7 +113,8 @@ struct Setting {
     ~Setting() {
         handheld.reset();
         std::error_code ignored;
-        if (!folder.empty()) fs::remove_all(folder, ignored);
+        if (!folder.empty())
+            fs::remove_all(folder, ignored);
     }
 };
 
@@ -165,9 +170,12 @@ void BM_Backup26MB(benchmark::State& state) {
         return;
     }
     RunBesideRawCopy(state, file, [&]() -> std::string {
-        link_test::CtlResult run = link_test::RunProgram(setting.demo + "/nuva-flash", {"backup", file, "--yes"});
-        if (run.exitCode != 0) return "nuva-flash backup ended with " + std::to_string(run.exitCode);
-        if (fs::file_size(file) != 26739200u) return "the backup file has the wrong size";
+        link_test::CtlResult run =
+            link_test::RunProgram(setting.demo + "/nuva-flash", {"backup", file, "--yes"});
+        if (run.exitCode != 0)
+            return "nuva-flash backup ended with " + std::to_string(run.exitCode);
+        if (fs::file_size(file) != 26739200u)
+            return "the backup file has the wrong size";
         return "";
     });
 }

@@ -21,13 +21,20 @@ uint32_t ReasonHeadingId(int reasonMode) {
 std::string ReasonListText(const ReasonFlags& flags, std::string_view downgradeLine) {
     namespace s = string_id;
     std::string text;
-    if (flags.noAcPower) text += LoadString(s::kReasonNoAcPower);
-    if (flags.lowBattery) text += LoadString(s::kReasonLowBattery);
-    if (flags.language) text += LoadString(s::kReasonLanguage);
-    if (flags.sameRom) text += LoadString(s::kReasonSameRom);
-    if (flags.downgrade) text += downgradeLine;
-    if (flags.otherDevice) text += LoadString(s::kReasonOtherDevice);
-    if (flags.diskSpace) text += LoadString(s::kReasonDiskSpace);
+    if (flags.noAcPower)
+        text += LoadString(s::kReasonNoAcPower);
+    if (flags.lowBattery)
+        text += LoadString(s::kReasonLowBattery);
+    if (flags.language)
+        text += LoadString(s::kReasonLanguage);
+    if (flags.sameRom)
+        text += LoadString(s::kReasonSameRom);
+    if (flags.downgrade)
+        text += downgradeLine;
+    if (flags.otherDevice)
+        text += LoadString(s::kReasonOtherDevice);
+    if (flags.diskSpace)
+        text += LoadString(s::kReasonDiskSpace);
     return text;
 }
 
@@ -155,7 +162,9 @@ void OsChangeNoticeController::OnCancel() {
     view_.EndDialog(2);
 }
 
-void OsChangeNoticeController::Destroy() { StopTimer(); }
+void OsChangeNoticeController::Destroy() {
+    StopTimer();
+}
 
 std::string OsChangeNoticeText() {
     return LoadString(string_id::kOsChangeNotice1) + LoadString(string_id::kOsChangeNotice2);
@@ -163,7 +172,7 @@ std::string OsChangeNoticeText() {
 
 CompletionNotice CompletionNoticeFor(int mode, bool toPocketPc2002) {
     namespace s = string_id;
-    constexpr uint32_t kPicture2002 = 1073;  // bitmap 152
+    constexpr uint32_t kPicture2002 = 1073;   // bitmap 152
     constexpr uint32_t kPictureOther = 1071;  // bitmap 151
     CompletionNotice notice;
     notice.captionId = mode == 1 ? s::kUpdateCompleteCaption : s::kRestoreCompleteCaption;
@@ -176,7 +185,9 @@ CompletionNotice CompletionNoticeFor(int mode, bool toPocketPc2002) {
 
 MessageBoxTexts MessageBoxFor(MessageBoxKind kind) {
     namespace s = string_id;
-    auto fromTable = [](uint32_t id) { return MessageBoxTexts{LoadString(id), LoadString(s::kCaution), true}; };
+    auto fromTable = [](uint32_t id) {
+        return MessageBoxTexts{LoadString(id), LoadString(s::kCaution), true};
+    };
     switch (kind) {
         case MessageBoxKind::kConnectHint:
             return fromTable(s::kConnectHint);

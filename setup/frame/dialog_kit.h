@@ -47,7 +47,7 @@ std::string ReasonListText(const ReasonFlags& flags, std::string_view downgradeL
 
 // What a dialog does outside itself.
 class DialogView {
-public:
+  public:
     virtual ~DialogView() = default;
     virtual void ArmTimer(uint32_t id, uint32_t periodMs) = 0;
     virtual void KillTimer(uint32_t id) = 0;
@@ -62,7 +62,7 @@ public:
 // The handheld as the dialogs ask it: the connection flag and the agent's
 // information call.
 class DialogDevice {
-public:
+  public:
     virtual ~DialogDevice() = default;
     virtual bool IsConnected() const = 0;
     // 0 on success, else the call's failure code.
@@ -72,14 +72,16 @@ public:
 // The battery rule: at least 40 %, compared unsigned, so a handheld that
 // reports no level (0xFFFFFFFF) passes.
 inline constexpr uint32_t kMinimumBatteryPercent = 40;
-inline bool BatteryEnough(uint32_t batteryPercent) { return batteryPercent >= kMinimumBatteryPercent; }
+inline bool BatteryEnough(uint32_t batteryPercent) {
+    return batteryPercent >= kMinimumBatteryPercent;
+}
 
 // EraseCautionDialog: asks before anything erases the handheld and lets the
 // user go on only with the AC adapter connected. Its timer enables Continue
 // exactly while the handheld reports AC power; Continue asks the handheld
 // again, so an adapter pulled since the last tick is still caught.
 class EraseCautionController {
-public:
+  public:
     static constexpr uint32_t kContinueButton = 1;
     static constexpr uint32_t kCancelButton = 2;
 
@@ -106,7 +108,7 @@ public:
     bool ContinueEnabled() const { return continueEnabled_; }
     ContinueOutcome LastContinue() const { return lastContinue_; }
 
-private:
+  private:
     void StartTimer();
     void StopTimer();
     void SetContinue(bool enabled);
@@ -125,7 +127,7 @@ private:
 // the close box) with 2; a lost connection ends it with 4 without a message
 // (the page shown next tells the user).
 class OsChangeNoticeController {
-public:
+  public:
     static constexpr uint32_t kContinueButton = 1036;
     static constexpr uint32_t kCancelButton = 1035;
 
@@ -136,7 +138,7 @@ public:
     void OnCancel();
     void Destroy();
 
-private:
+  private:
     void StopTimer();
 
     DialogView& view_;
@@ -149,9 +151,11 @@ std::string OsChangeNoticeText();
 inline constexpr std::string_view kOsChangeNoticeClickText = "Click [Continue] to begin the update process.";
 
 // EraseCautionDialog's fixed texts.
-inline constexpr std::string_view kEraseCautionText = "The reflash procedure clears all data in your Pocket PC.";
+inline constexpr std::string_view kEraseCautionText =
+    "The reflash procedure clears all data in your Pocket PC.";
 inline constexpr std::string_view kEraseCautionQuestion = "Do you want to continue?";
-inline constexpr std::string_view kEraseCautionAcHint = "Ensure that the AC adapter is connected before proceeding.";
+inline constexpr std::string_view kEraseCautionAcHint =
+    "Ensure that the AC adapter is connected before proceeding.";
 
 // WrongModelDialog's text.
 inline constexpr std::string_view kWrongModelText =
@@ -160,9 +164,9 @@ inline constexpr std::string_view kWrongModelText =
 // CompletionNoticeDialog: its caption, text and which of its two pictures
 // shows.
 struct CompletionNotice {
-    uint32_t captionId = 0;  // string 127 (update) or 129 (restore)
-    uint32_t textId = 0;     // string 112 (update) or 113 (restore)
-    int picture = 4;         // 3: the target is Pocket PC 2002; 4 otherwise
+    uint32_t captionId = 0;      // string 127 (update) or 129 (restore)
+    uint32_t textId = 0;         // string 112 (update) or 113 (restore)
+    int picture = 4;             // 3: the target is Pocket PC 2002; 4 otherwise
     uint32_t shownPicture = 0;   // control 1073 (bitmap 152) for picture 3, else 1071 (bitmap 151)
     uint32_t hiddenPicture = 0;  // the other one
 };
@@ -171,13 +175,13 @@ CompletionNotice CompletionNoticeFor(int mode, bool toPocketPc2002);
 
 // The message boxes of the dialog kit.
 enum class MessageBoxKind {
-    kConnectHint,      // string 128
-    kImageMissing,     // string 134
-    kImageCorrupt,     // string 135
-    kCopyIncomplete,   // string 130
-    kReflashCorrupt,   // string 133
-    kOutOfMemory,      // "Memory Allocate Faile", captioned "Error"
-    kThreadFailed,     // "Thread Create Failed..", captioned "Error"
+    kConnectHint,     // string 128
+    kImageMissing,    // string 134
+    kImageCorrupt,    // string 135
+    kCopyIncomplete,  // string 130
+    kReflashCorrupt,  // string 133
+    kOutOfMemory,     // "Memory Allocate Faile", captioned "Error"
+    kThreadFailed,    // "Thread Create Failed..", captioned "Error"
 };
 struct MessageBoxTexts {
     std::string text;

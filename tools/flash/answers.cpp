@@ -24,7 +24,9 @@ std::optional<bool> Answers::Poll() {
         return true;
     }
     while (pending_.find('\n') == std::string::npos && !ended_) {
-        struct pollfd p {fd_, POLLIN, 0};
+        struct pollfd p {
+            fd_, POLLIN, 0
+        };
         int ready = ::poll(&p, 1, 0);
         if (ready < 0 && errno == EINTR) {
             continue;

@@ -10,7 +10,7 @@
 namespace nuva {
 
 class Answers {
-public:
+  public:
     // `fd`: where typed answers come from (standard input).
     Answers(bool yes, int fd);
 
@@ -25,7 +25,7 @@ public:
     // The answer to a line, as Poll judges it.
     static bool IsYes(const std::string& line);
 
-private:
+  private:
     bool yes_;
     int fd_;
     std::string pending_;

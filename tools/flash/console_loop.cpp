@@ -75,7 +75,9 @@ ConsoleWindow::ConsoleWindow(ConsoleLoop& loop, WindowHandler& handler) : loop_(
     loop_.Attach(this);
 }
 
-ConsoleWindow::~ConsoleWindow() { loop_.Detach(this); }
+ConsoleWindow::~ConsoleWindow() {
+    loop_.Detach(this);
+}
 
 void ConsoleWindow::ArmTimer(uint32_t id, uint32_t periodMs) {
     std::lock_guard lock(loop_.mutex_);
@@ -113,6 +115,8 @@ void ConsoleWindow::Post(uint32_t message, uint32_t wParam, uint32_t lParam) {
     loop_.wake_.notify_all();
 }
 
-bool ConsoleWindow::IsAlive() const { return !Ended(); }
+bool ConsoleWindow::IsAlive() const {
+    return !Ended();
+}
 
 }  // namespace nuva

@@ -21,7 +21,7 @@ namespace nuva {
 class ConsoleWindow;
 
 class WindowHandler {
-public:
+  public:
     virtual ~WindowHandler() = default;
     virtual void OnTimer(uint32_t id) = 0;
     virtual void OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam) = 0;
@@ -31,7 +31,7 @@ public:
 // controller). Posted WM_COMMAND messages (a button pressed by the user the
 // front end stands for) go to `command` with the button in wParam.
 class CallbackHandler : public WindowHandler {
-public:
+  public:
     static constexpr uint32_t kCommandMessage = 0x0111;  // WM_COMMAND
 
     std::function<void(uint32_t)> timer = [](uint32_t) {};
@@ -49,11 +49,11 @@ public:
 };
 
 class ConsoleLoop {
-public:
+  public:
     // Dispatches until `window` has ended; returns its result.
     int RunModal(ConsoleWindow& window);
 
-private:
+  private:
     friend class ConsoleWindow;
     using Clock = std::chrono::steady_clock;
 
@@ -69,7 +69,7 @@ private:
 };
 
 class ConsoleWindow : public MessageSink {
-public:
+  public:
     ConsoleWindow(ConsoleLoop& loop, WindowHandler& handler);
     ~ConsoleWindow() override;
     ConsoleWindow(const ConsoleWindow&) = delete;
@@ -84,7 +84,7 @@ public:
     void Post(uint32_t message, uint32_t wParam, uint32_t lParam) override;
     bool IsAlive() const override;
 
-private:
+  private:
     friend class ConsoleLoop;
     struct Timer {
         std::chrono::nanoseconds period;

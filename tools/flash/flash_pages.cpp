@@ -90,8 +90,9 @@ void ReportStartCheck(Terminal& terminal, const StartCheckResult& result) {
             PrintBox(terminal, MessageBoxKind::kOutOfMemory);
             break;
         case ShowWhat::kReason:
-            PrintReason(terminal, result.mode, result.reasons,
-                        result.reasons.downgrade ? DowngradeReasonLine(result.deviceInfo, result.header) : "");
+            PrintReason(
+                terminal, result.mode, result.reasons,
+                result.reasons.downgrade ? DowngradeReasonLine(result.deviceInfo, result.header) : "");
             break;
         case ShowWhat::kQuestionBeep:
             terminal.Line("(beep: the handheld did not answer)");
@@ -141,10 +142,12 @@ int TerminalWizardPages::ShowBackupNoticePage() {
     terminal_.Line("with the upgrade. All existing data will be lost.");
     terminal_.Line("Before you begin :");
     terminal_.Line("*Use ActiveSync to back up your Pocket PC data.");
-    terminal_.Line("*If you have data stored in your built-in storage, copy the contents to a folder in My "
-                   "Device\\My Documents. ");
-    terminal_.Line("*Connect the AC adapter. Disable any power management modes and close all programs on the "
-                   "host computer.");
+    terminal_.Line(
+        "*If you have data stored in your built-in storage, copy the contents to a folder in My "
+        "Device\\My Documents. ");
+    terminal_.Line(
+        "*Connect the AC adapter. Disable any power management modes and close all programs on the "
+        "host computer.");
     StartCheckResult check = BackupNoticeStartCheck(checkDevice_);
     if (check.endWith) {
         ReportStartCheck(terminal_, check);
@@ -221,7 +224,8 @@ int TerminalWizardPages::PressCommitButton(int proceedResult, int cancelResult, 
 
 int TerminalWizardPages::ChooseBackupFile(const std::string& file, int lostMode, std::string& path) {
     RunDialogDevice device(runDevice_);
-    int save = AskYesNo(loop_, terminal_, answers_, "Save the current ROM to " + file + "?", &device, lostMode);
+    int save =
+        AskYesNo(loop_, terminal_, answers_, "Save the current ROM to " + file + "?", &device, lostMode);
     if (save == 4) {
         return 4;
     }
@@ -244,8 +248,8 @@ int TerminalWizardPages::ChooseBackupFile(const std::string& file, int lostMode,
         return kCancel;
     }
     if (std::filesystem::exists(chosen, error)) {
-        int replace = AskYesNo(loop_, terminal_, answers_, chosen.string() + " already exists. Replace it?", &device,
-                               lostMode);
+        int replace = AskYesNo(loop_, terminal_, answers_, chosen.string() + " already exists. Replace it?",
+                               &device, lostMode);
         if (replace == 4) {
             return 4;
         }
@@ -270,9 +274,10 @@ int TerminalWizardPages::ShowBackupRequired(const DeviceInfo&, std::string& path
         return kCancel;
     }
     terminal_.Line("== " + LoadString(string_id::kBackupTitleBeforeUpdate) + " ==");
-    terminal_.Line("Before you can begin the update process, you must back up your current ROM. Saving your ROM "
-                   "image enables you to restore the current ROM on your Pocket PC if you ever have any issues "
-                   "with the update.");
+    terminal_.Line(
+        "Before you can begin the update process, you must back up your current ROM. Saving your ROM "
+        "image enables you to restore the current ROM on your Pocket PC if you ever have any issues "
+        "with the update.");
     if (!runDevice_.IsConnected()) {
         PrintConnectionLost(terminal_, 0);
         return kConnectionLost;
@@ -280,7 +285,9 @@ int TerminalWizardPages::ShowBackupRequired(const DeviceInfo&, std::string& path
     return ChooseBackupFile(options_.backupFile, 0, path);
 }
 
-uint32_t TerminalWizardPages::QueryDeviceInfo(DeviceInfo* out) { return runDevice_.QueryDeviceInfo(out); }
+uint32_t TerminalWizardPages::QueryDeviceInfo(DeviceInfo* out) {
+    return runDevice_.QueryDeviceInfo(out);
+}
 
 int TerminalWizardPages::ShowBackupRestoreChoice(std::string& restorePath) {
     // Shown again after a plain backup: the command is done.
@@ -384,10 +391,11 @@ int TerminalWizardPages::ShowEraseCaution(int mode) {
     }
     RunDialogDevice device(runDevice_);
     CautionEnd end = CautionEnd::kContinued;
-    int result = nuva::ShowEraseCaution(loop_, terminal_, answers_, device,
-                                        mode == kWizardModeRestore ? EraseCautionController::Mode::kRestore
-                                                                   : EraseCautionController::Mode::kUpdateOrBackup,
-                                        end);
+    int result =
+        nuva::ShowEraseCaution(loop_, terminal_, answers_, device,
+                               mode == kWizardModeRestore ? EraseCautionController::Mode::kRestore
+                                                          : EraseCautionController::Mode::kUpdateOrBackup,
+                               end);
     if (end == CautionEnd::kRefused) {
         Decline();
     } else if (end == CautionEnd::kCancelled) {
@@ -424,8 +432,9 @@ int TerminalWizardPages::ShowBackupProgress(int origin, const std::string& path,
 }
 
 int TerminalWizardPages::ShowUpdateProgress(int mode, const std::string& path, const DeviceInfo& info) {
-    int result = RunUpdateProgressPage(loop_, terminal_, runDevice_,
-                                       mode == kWizardModeRestore ? RunMode::kRestore : RunMode::kUpdate, path, info);
+    int result =
+        RunUpdateProgressPage(loop_, terminal_, runDevice_,
+                              mode == kWizardModeRestore ? RunMode::kRestore : RunMode::kUpdate, path, info);
     if (result == kOk) {
         runCompleted_ = nuva::CheckImageFile(path, writtenHeader_) != 0;
         if (!runCompleted_) {

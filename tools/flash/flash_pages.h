@@ -42,17 +42,17 @@ int ExitCodeForStartCheck(const StartCheckResult& result);
 
 // The adapter that lets the dialog kit ask the handheld through a RunDevice.
 class RunDialogDevice : public DialogDevice {
-public:
+  public:
     explicit RunDialogDevice(RunDevice& device) : device_(device) {}
     bool IsConnected() const override { return device_.IsConnected(); }
     uint32_t QueryDeviceInfo(DeviceInfo* out) override { return device_.QueryDeviceInfo(out); }
 
-private:
+  private:
     RunDevice& device_;
 };
 
 class TerminalWizardPages : public WizardPages {
-public:
+  public:
     TerminalWizardPages(ConsoleLoop& loop, Terminal& terminal, Answers& answers, const FlashOptions& options,
                         RunDevice& runDevice, StartCheckDevice& checkDevice);
 
@@ -81,7 +81,7 @@ public:
     // The handheld did not answer again after the restart that ends a backup.
     bool BackupRestartLost() const { return backupRestartLost_; }
 
-private:
+  private:
     void Record(int exitCode);
     // The user declined, or a reason refused the operation.
     void Decline();

@@ -16,7 +16,7 @@
 namespace nuva {
 
 class FollowDevice {
-public:
+  public:
     virtual ~FollowDevice() = default;
     // g_connected is 1.
     virtual bool IsConnected() = 0;

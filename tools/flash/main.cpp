@@ -57,7 +57,7 @@ void PrintBox(Terminal& terminal, MessageBoxKind kind) {
 }
 
 class LinkFollowDevice : public FollowDevice {
-public:
+  public:
     bool IsConnected() override { return g_connected.load() == 1; }
     uint32_t ReadHandheld(DeviceInfo* out) override {
         if (InstallAgent() != 0) {
@@ -98,7 +98,8 @@ int FollowTheHandheld(Terminal& terminal, const FlashOptions& options, const Ima
     if (report.result == FollowResult::kTimedOut) {
         terminal.Line(std::string(report.linkDropped ? "The handheld has not answered again"
                                                      : "The handheld has not restarted") +
-                      " within " + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) +
+                      " within " +
+                      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) +
                       " s.");
         return flash_exit::kNoReturn;
     }
@@ -111,7 +112,8 @@ int FollowTheHandheld(Terminal& terminal, const FlashOptions& options, const Ima
     }
     terminal.Line("The handheld answers again with its new ROM:");
     terminal.Line("  date code   " + RomDateCode(report.info.PlatformInfo));
-    terminal.Line("  version     " + Utf8FromUtf16(FieldText(report.info.RomVersion)) + "  (" + now.romVersion + ")");
+    terminal.Line("  version     " + Utf8FromUtf16(FieldText(report.info.RomVersion)) + "  (" +
+                  now.romVersion + ")");
     terminal.Line("  OS          " + now.osVersion);
     return flash_exit::kDone;
 }
@@ -136,7 +138,8 @@ int RunCommand(const FlashOptions& options, Terminal& terminal, ConsoleLoop& loo
     }
     LinkRunDevice runDevice;
     TerminalWizardPages pages(loop, terminal, answers, options, runDevice, checks);
-    int wizard = options.command == FlashCommand::kUpdate ? RunUpdateWizard(pages) : RunBackupRestoreWizard(pages);
+    int wizard =
+        options.command == FlashCommand::kUpdate ? RunUpdateWizard(pages) : RunBackupRestoreWizard(pages);
     if (pages.RunCompleted()) {
         return FollowTheHandheld(terminal, options, pages.WrittenHeader());
     }
@@ -206,4 +209,6 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace nuva
 
-int main(int argc, char** argv) { return nuva::Main(argc, argv); }
+int main(int argc, char** argv) {
+    return nuva::Main(argc, argv);
+}

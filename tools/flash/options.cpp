@@ -122,7 +122,8 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
                 double seconds = std::strtod(value.c_str(), &end);
                 if (end == value.c_str() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
                     seconds > 1e6) {
-                    error = "--restart-timeout takes a number of seconds (above 0, up to 1000000), not '" + value + "'";
+                    error = "--restart-timeout takes a number of seconds (above 0, up to 1000000), not '" +
+                            value + "'";
                     return std::nullopt;
                 }
                 options.restartTimeoutSeconds = seconds;

@@ -13,10 +13,14 @@ using Handler = CallbackHandler;
 constexpr uint32_t WM_COMMAND = CallbackHandler::kCommandMessage;
 
 class TerminalRunView : public RunView {
-public:
+  public:
     TerminalRunView(ConsoleLoop& loop, ConsoleWindow& window, Terminal& terminal, RunDevice& device,
                     std::chrono::nanoseconds restartTimeout = std::chrono::hours(24))
-        : loop_(loop), window_(window), terminal_(terminal), device_(device), restartTimeout_(restartTimeout) {}
+        : loop_(loop),
+          window_(window),
+          terminal_(terminal),
+          device_(device),
+          restartTimeout_(restartTimeout) {}
 
     // Whether the handheld answered again after the backup's restart.
     bool HandheldBack() const { return handheldBack_; }
@@ -74,7 +78,7 @@ public:
     }
     MessageSink& Sink() override { return window_; }
 
-private:
+  private:
     bool Shown(uint32_t control) const {
         auto it = shown_.find(control);
         return it != shown_.end() && it->second;
@@ -140,8 +144,9 @@ void PrintMessageBox(Terminal& terminal, const std::string& caption, const std::
 
 void PrintConnectionLost(Terminal& terminal, int mode) {
     namespace s = string_id;
-    uint32_t heading = mode == 1 ? s::kConnectionLostHeading1 : mode == 2 ? s::kConnectionLostHeading2
-                                                                           : s::kConnectionLostHeading0;
+    uint32_t heading = mode == 1   ? s::kConnectionLostHeading1
+                       : mode == 2 ? s::kConnectionLostHeading2
+                                   : s::kConnectionLostHeading0;
     terminal.Line("[Caution]");
     terminal.Line(LoadString(heading));
     terminal.Line("* The connection between the computer and the device cannot be detected");

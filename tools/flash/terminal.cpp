@@ -119,8 +119,8 @@ std::string Bar(uint32_t percent, int width) {
         percent = 100;
     }
     int filled = static_cast<int>(percent) * width / 100;
-    return "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(width - filled), '.') +
-           "]";
+    return "[" + std::string(static_cast<size_t>(filled), '#') +
+           std::string(static_cast<size_t>(width - filled), '.') + "]";
 }
 
 std::string WithoutMnemonic(const std::string& label) {

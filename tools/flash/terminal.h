@@ -14,7 +14,7 @@
 namespace nuva {
 
 class Terminal {
-public:
+  public:
     explicit Terminal(std::FILE* out);
     // With `interactive` given instead of asked of the stream (tests).
     Terminal(std::FILE* out, bool interactive);
@@ -31,7 +31,7 @@ public:
     void KeepStatus();
     bool Interactive() const { return interactive_; }
 
-private:
+  private:
     void ClearStatus();
     void FlushHeldBack();
 

@@ -17,13 +17,15 @@ constexpr uint32_t kUserTicksPerPowerPoll = 5;  // 500 ms
 constexpr int kUnansweredQueriesLimit = 20;
 
 class TerminalDialogView : public DialogView {
-public:
+  public:
     TerminalDialogView(ConsoleWindow& window, Terminal& terminal) : window_(window), terminal_(terminal) {}
 
     void ArmTimer(uint32_t id, uint32_t periodMs) override { window_.ArmTimer(id, periodMs); }
     void KillTimer(uint32_t id) override { window_.KillTimer(id); }
     void EnableControl(uint32_t, bool) override {}
-    void Beep(uint32_t) override { terminal_.Line("(beep: the handheld did not answer; press Continue again)"); }
+    void Beep(uint32_t) override {
+        terminal_.Line("(beep: the handheld did not answer; press Continue again)");
+    }
     void ShowReason(int reasonMode, const ReasonFlags& reasons) override {
         PrintReason(terminal_, reasonMode, reasons);
     }
@@ -32,7 +34,7 @@ public:
         window_.EndModal(result);
     }
 
-private:
+  private:
     ConsoleWindow& window_;
     Terminal& terminal_;
 };
@@ -47,7 +49,8 @@ void Ask(Terminal& terminal, const Answers& answers, const std::string& question
 
 }  // namespace
 
-void PrintReason(Terminal& terminal, int reasonMode, const ReasonFlags& reasons, const std::string& downgradeLine) {
+void PrintReason(Terminal& terminal, int reasonMode, const ReasonFlags& reasons,
+                 const std::string& downgradeLine) {
     terminal.Line("[" + LoadString(string_id::kCaution) + "]");
     terminal.Line(LoadString(ReasonHeadingId(reasonMode)));
     terminal.Block(ReasonListText(reasons, downgradeLine));
@@ -148,7 +151,8 @@ int ShowEraseCaution(ConsoleLoop& loop, Terminal& terminal, Answers& answers, Di
                     }
                 } else if (controllerTicked && !saidWaiting) {
                     saidWaiting = true;
-                    terminal.Status("Waiting for the AC adapter to be connected (Continue is enabled once it is)...");
+                    terminal.Status(
+                        "Waiting for the AC adapter to be connected (Continue is enabled once it is)...");
                 }
                 break;
             case User::kAsking:

@@ -16,7 +16,9 @@ using nuva::imagegen::ModelClass;
 using nuva::imagegen::OsFamily;
 namespace fs = std::filesystem;
 
-bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+bool Has(const std::string& text, const std::string& what) {
+    return text.find(what) != std::string::npos;
+}
 
 const nuva::imagegen::ImageSpec kA02 = Rom(OsFamily::k2003, "03050300", "A02");
 const nuva::imagegen::ImageSpec kA03 = Rom(OsFamily::k2003, "04100300", "A03");
@@ -39,7 +41,8 @@ void WriteOtherHandheldsBackup(const std::string& path) {
     Bytes contents;
     ASSERT_EQ(nuva::imagegen::MakeContents(kA02, contents), nuva::imagegen::ImageGenError::kNone);
     uint32_t sum = 0;
-    for (uint8_t b : contents) sum += b;
+    for (uint8_t b : contents)
+        sum += b;
     const auto header = nuva::BuildRisHeader(other, static_cast<uint32_t>(contents.size()), sum);
     contents.insert(contents.begin(), header.begin(), header.end());
     ASSERT_TRUE(WriteFile(path, contents));
@@ -51,41 +54,47 @@ TEST_F(FlashE2E, EveryRefusalShowsItsTextAndLeavesTheHandheldAlone) {
 
     // What an update would meet, without trying it.
     EXPECT_EQ(RunFlash(DemoInstallation(), {"info"}, out), 0) << out;
-    EXPECT_TRUE(Has(out, "                Current System Information    Update Information\n"
-                         "Model :         Brel Nuva Q7 Advanced         Brel Nuva Q7 Advanced\n"
-                         "ROM version :   A03(04100300EN)               A03(04100300EN)\n"
-                         "OS Version:     Microsoft POCKET PC 2003      Microsoft POCKET PC 2003\n"
-                         "Language :      English                       English\n"
-                         "An update would be refused:\n"))
+    EXPECT_TRUE(Has(out,
+                    "                Current System Information    Update Information\n"
+                    "Model :         Brel Nuva Q7 Advanced         Brel Nuva Q7 Advanced\n"
+                    "ROM version :   A03(04100300EN)               A03(04100300EN)\n"
+                    "OS Version:     Microsoft POCKET PC 2003      Microsoft POCKET PC 2003\n"
+                    "Language :      English                       English\n"
+                    "An update would be refused:\n"))
         << out;
 
     EXPECT_EQ(RunFlash(DemoInstallation(), {"update", "--yes"}, out), 2) << out;
-    EXPECT_TRUE(Has(out, kHeading + "* The update is the same as your current ROM image. You do not need to update "
-                                    "your Pocket PC.\n"))
+    EXPECT_TRUE(Has(out, kHeading +
+                             "* The update is the same as your current ROM image. You do not need to update "
+                             "your Pocket PC.\n"))
         << out;
 
-    const std::string french = MakeInstallation("french", Rom(OsFamily::k2003, "06010300", "A04", "FR"), kA04);
+    const std::string french =
+        MakeInstallation("french", Rom(OsFamily::k2003, "06010300", "A04", "FR"), kA04);
     EXPECT_EQ(RunFlash(french, {"update", "--yes"}, out), 2) << out;
     EXPECT_TRUE(Has(out, kHeading + "* The update does not support this language version.\n")) << out;
 
     const std::string older = MakeInstallation("older", kA02, kA02);
     EXPECT_EQ(RunFlash(older, {"update", "--yes"}, out), 2) << out;
-    EXPECT_TRUE(Has(out, kHeading + "* You cannot downgrade Microsoft Pocket PC 2003(A03) to Pocket PC 2003(A02).\n"))
+    EXPECT_TRUE(
+        Has(out, kHeading + "* You cannot downgrade Microsoft Pocket PC 2003(A03) to Pocket PC 2003(A02).\n"))
         << out;
 
     // A "Basic" image named for the "Advanced" class.
-    const std::string basic = MakeInstallation(
-        "basic", Rom(OsFamily::k2003, "06010300", "A04", "EN", ModelClass::kBasic), kA04);
+    const std::string basic =
+        MakeInstallation("basic", Rom(OsFamily::k2003, "06010300", "A04", "EN", ModelClass::kBasic), kA04);
     EXPECT_EQ(RunFlash(basic, {"update", "--yes"}, out), 3) << out;
-    EXPECT_TRUE(Has(out, "[Caution]\nThe integrity check on the system image file failed. \n"
-                         "Reinstall the Reflash program.\n"))
+    EXPECT_TRUE(Has(out,
+                    "[Caution]\nThe integrity check on the system image file failed. \n"
+                    "Reinstall the Reflash program.\n"))
         << out;
 
     const std::string foreign = Path("other.ris");
     ASSERT_NO_FATAL_FAILURE(WriteOtherHandheldsBackup(foreign));
     EXPECT_EQ(RunFlash(DemoInstallation(), {"restore", foreign, "--yes"}, out), 2) << out;
-    EXPECT_TRUE(Has(out, "* You can only restore the ROM image to the same device from which it was originally "
-                         "saved.\n"))
+    EXPECT_TRUE(Has(out,
+                    "* You can only restore the ROM image to the same device from which it was originally "
+                    "saved.\n"))
         << out;
 
     // The user answers no at the erase caution: nothing happens.
@@ -105,7 +114,8 @@ TEST_F(FlashE2E, EveryRefusalShowsItsTextAndLeavesTheHandheldAlone) {
                                          << "159 \"Impossible de continuer :\"\n";
     std::ofstream(translated + "/de.rc") << "141 \"%s %s %s\"\n";
     EXPECT_EQ(RunFlash(translated, {"update", "--yes", "/language:fr"}, out), 2) << out;
-    EXPECT_TRUE(Has(out, "[Caution]\nImpossible de continuer :\n* La mise \xC3\xA0 jour est votre ROM actuelle.\n"))
+    EXPECT_TRUE(
+        Has(out, "[Caution]\nImpossible de continuer :\n* La mise \xC3\xA0 jour est votre ROM actuelle.\n"))
         << out;
     EXPECT_EQ(RunFlash(translated, {"/LANGUAGE:GE", "update", "--yes"}, out), 2) << out;
     EXPECT_TRUE(Has(out, "nuva-flash: language module")) << out;
@@ -164,8 +174,9 @@ TEST_F(FlashE2E, ACablePulledWhileTheCautionWaitsEndsWithTheConnectionLost) {
     ASSERT_TRUE(run->WaitFor("Waiting for the AC adapter to be connected")) << run->Output();
     Ctl({"unplug"});
     EXPECT_EQ(run->Finish(), 4) << run->Output();
-    EXPECT_TRUE(Has(run->Output(), "* The connection between the computer and the device cannot be detected\n"
-                                   "\nEnsure that the USB/serial cable/cradle \nis connected correctly and try again."))
+    EXPECT_TRUE(Has(run->Output(),
+                    "* The connection between the computer and the device cannot be detected\n"
+                    "\nEnsure that the USB/serial cable/cradle \nis connected correctly and try again."))
         << run->Output();
     Ctl({"plug"});
     EXPECT_EQ(RomIdentity(), Identity(kA02));
@@ -174,8 +185,10 @@ TEST_F(FlashE2E, ACablePulledWhileTheCautionWaitsEndsWithTheConnectionLost) {
 TEST_F(FlashE2E, WithoutAHandheldOrWithAWrongCommandLineItSaysSo) {
     std::string out;
     EXPECT_EQ(RunFlash(DemoInstallation(), {"info"}, out), 4) << out;
-    EXPECT_TRUE(Has(out, "[Caution]\nConnect your device to a computer using a sync cable or cradle before running "
-                         "the reflash."))
+    EXPECT_TRUE(
+        Has(out,
+            "[Caution]\nConnect your device to a computer using a sync cable or cradle before running "
+            "the reflash."))
         << out;
 
     EXPECT_EQ(RunFlash(DemoInstallation(), {"restore"}, out), 1) << out;

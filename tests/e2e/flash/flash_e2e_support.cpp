@@ -79,15 +79,18 @@ FlashRun::FlashRun(const std::string& program, const std::vector<std::string>& a
     std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
+    for (std::string& a : all)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, "NUVA_LINK=", 10) != 0) env.emplace_back(*e);
+        if (std::strncmp(*e, "NUVA_LINK=", 10) != 0)
+            env.emplace_back(*e);
     }
     env.push_back("NUVA_LINK=" + cableEndpoint);
     std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
+    for (std::string& e : env)
+        envp.push_back(e.data());
     envp.push_back(nullptr);
     int spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -113,7 +116,8 @@ void FlashRun::Collect(int fd) {
     char buffer[4096];
     for (;;) {
         ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno == EINTR)
+            continue;
         std::lock_guard lock(mutex_);
         if (got <= 0) {
             closed_ = true;
@@ -132,13 +136,15 @@ FlashRun::~FlashRun() {
         int status = 0;
         ::waitpid(pid_, &status, 0);
     }
-    if (reader_.joinable()) reader_.join();
+    if (reader_.joinable())
+        reader_.join();
 }
 
 bool FlashRun::WaitFor(const std::string& text, std::chrono::milliseconds limit) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] { return output_.find(text) != std::string::npos || closed_; }) &&
-           output_.find(text) != std::string::npos;
+    return changed_.wait_for(lock, limit, [&] {
+        return output_.find(text) != std::string::npos || closed_;
+    }) && output_.find(text) != std::string::npos;
 }
 
 int FlashRun::Finish(std::chrono::milliseconds limit) {
@@ -159,15 +165,18 @@ int FlashRun::Finish(std::chrono::milliseconds limit) {
         }
         pid_ = -1;
     }
-    if (reader_.joinable()) reader_.join();
+    if (reader_.joinable())
+        reader_.join();
     return exitCode_;
 }
 
 bool FlashRun::Running() const {
-    if (pid_ <= 0) return false;
+    if (pid_ <= 0)
+        return false;
     siginfo_t info{};
     // Looks without collecting: the exit code stays for Finish.
-    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
 }
 
 std::string FlashRun::Output() const {
@@ -189,17 +198,21 @@ void FlashE2E::TearDown() {
     fs::remove_all(folder_, ignored);
 }
 
-std::string FlashE2E::DemoInstallation() { return NUVA_DEMO_INSTALL_DIR; }
+std::string FlashE2E::DemoInstallation() {
+    return NUVA_DEMO_INSTALL_DIR;
+}
 
 std::string FlashE2E::MakeInstallation(const std::string& name, const imagegen::ImageSpec& high,
                                        const imagegen::ImageSpec& low, const std::string& extraIni) {
     const std::string dir = Path(name);
     fs::create_directories(dir + "/images");
     for (const char* file : {"nuva-flash", "NUVA7INVOKE.DLL", "Reflash.exe"}) {
-        fs::copy_file(DemoInstallation() + "/" + file, dir + "/" + file, fs::copy_options::overwrite_existing);
+        fs::copy_file(DemoInstallation() + "/" + file, dir + "/" + file,
+                      fs::copy_options::overwrite_existing);
     }
     std::string detail;
-    EXPECT_EQ(imagegen::WriteImageFile(high, dir + "/images/high.nb0", &detail), imagegen::ImageGenError::kNone)
+    EXPECT_EQ(imagegen::WriteImageFile(high, dir + "/images/high.nb0", &detail),
+              imagegen::ImageGenError::kNone)
         << detail;
     EXPECT_EQ(imagegen::WriteImageFile(low, dir + "/images/low.nb0", &detail), imagegen::ImageGenError::kNone)
         << detail;
@@ -236,15 +249,15 @@ void FlashE2E::StartHandheld(const std::string& rom, const std::vector<std::stri
         << error;
 }
 
-std::unique_ptr<FlashRun> FlashE2E::Flash(const std::string& installation, const std::vector<std::string>& args,
-                                          const std::string& typed) {
+std::unique_ptr<FlashRun> FlashE2E::Flash(const std::string& installation,
+                                          const std::vector<std::string>& args, const std::string& typed) {
     return std::make_unique<FlashRun>(installation + "/nuva-flash", args,
                                       handheld_ ? handheld_->CableEndpoint() : "unix:" + Path("no-handheld"),
                                       typed);
 }
 
-int FlashE2E::RunFlash(const std::string& installation, const std::vector<std::string>& args, std::string& output,
-                       const std::string& typed) {
+int FlashE2E::RunFlash(const std::string& installation, const std::vector<std::string>& args,
+                       std::string& output, const std::string& typed) {
     std::unique_ptr<FlashRun> run = Flash(installation, args, typed);
     int code = run->Finish();
     output = run->Output();
@@ -257,11 +270,14 @@ link_test::CtlResult FlashE2E::Ctl(const std::vector<std::string>& args) {
     return result;
 }
 
-std::string FlashE2E::Status() { return Ctl({"status", "--json"}).out; }
+std::string FlashE2E::Status() {
+    return Ctl({"status", "--json"}).out;
+}
 
 std::string FlashE2E::RomIdentity() {
     std::string json = Status();
-    return JsonField(json, "date_code") + " " + JsonField(json, "version") + " " + JsonField(json, "os_major");
+    return JsonField(json, "date_code") + " " + JsonField(json, "version") + " " +
+           JsonField(json, "os_major");
 }
 
 std::string FlashE2E::Identity(const imagegen::ImageSpec& spec) {
@@ -286,7 +302,8 @@ std::vector<StorageFile> FlashE2E::StorageFiles(uint32_t flashBytes, bool& reada
     std::vector<sim::PsmFile> files;
     readable = sim::ReadPsm(region, files) == sim::PsmError::kNone;
     std::vector<StorageFile> out;
-    for (sim::PsmFile& file : files) out.push_back({file.name, file.data});
+    for (sim::PsmFile& file : files)
+        out.push_back({file.name, file.data});
     return out;
 }
 

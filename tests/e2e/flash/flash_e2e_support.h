@@ -41,10 +41,10 @@ struct StorageFile {
 // nuva-flash running as a child process, its standard output and error
 // collected as they come.
 class FlashRun {
-public:
+  public:
     // `typed` is what stands on its standard input (then its end).
-    FlashRun(const std::string& program, const std::vector<std::string>& args, const std::string& cableEndpoint,
-             const std::string& typed = "");
+    FlashRun(const std::string& program, const std::vector<std::string>& args,
+             const std::string& cableEndpoint, const std::string& typed = "");
     ~FlashRun();
     FlashRun(const FlashRun&) = delete;
     FlashRun& operator=(const FlashRun&) = delete;
@@ -58,7 +58,7 @@ public:
     bool Running() const;
     std::string Output() const;
 
-private:
+  private:
     void Collect(int fd);
 
     pid_t pid_ = -1;
@@ -71,7 +71,7 @@ private:
 };
 
 class FlashE2E : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

@@ -13,7 +13,9 @@ namespace {
 using nuva::imagegen::OsFamily;
 namespace fs = std::filesystem;
 
-bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+bool Has(const std::string& text, const std::string& what) {
+    return text.find(what) != std::string::npos;
+}
 
 const nuva::imagegen::ImageSpec kA02 = Rom(OsFamily::k2003, "03050300", "A02");
 const nuva::imagegen::ImageSpec kA03 = Rom(OsFamily::k2003, "04100300", "A03");  // the demo installation's
@@ -25,9 +27,11 @@ std::vector<StorageFile> UserFiles() {
 }
 
 bool SameFiles(const std::vector<StorageFile>& a, const std::vector<StorageFile>& b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].name != b[i].name || a[i].data != b[i].data) return false;
+        if (a[i].name != b[i].name || a[i].data != b[i].data)
+            return false;
     }
     return true;
 }
@@ -40,13 +44,15 @@ TEST_F(FlashE2E, SameGenerationUpdateKeepsTheBuiltInStorageAndEndsWithTheHandhel
     EXPECT_TRUE(Has(out, "ROM version :   A02(03050300EN)               A03(04100300EN)")) << out;
     EXPECT_TRUE(Has(out, "Do you want to continue? [y/N] y  (--yes)")) << out;
     EXPECT_TRUE(Has(out, "Copying files...100 %")) << out;
-    EXPECT_TRUE(Has(out, "Copy Complete.\nThe device is upgrading now and will take about 5 minutes to complete.\n"
-                         "[Exit]"))
+    EXPECT_TRUE(Has(out,
+                    "Copy Complete.\nThe device is upgrading now and will take about 5 minutes to complete.\n"
+                    "[Exit]"))
         << out;
     EXPECT_FALSE(Has(out, "You lose all built-in storage data")) << out;
     EXPECT_FALSE(Has(out, "Update complete!")) << out;
-    EXPECT_TRUE(Has(out, "The handheld answers again with its new ROM:\n  date code   04100300\n"
-                         "  version     A03  (A03(04100300EN))\n  OS          Microsoft POCKET PC 2003"))
+    EXPECT_TRUE(Has(out,
+                    "The handheld answers again with its new ROM:\n  date code   04100300\n"
+                    "  version     A03  (A03(04100300EN))\n  OS          Microsoft POCKET PC 2003"))
         << out;
 
     EXPECT_EQ(RomIdentity(), Identity(kA03));
@@ -62,11 +68,14 @@ TEST_F(FlashE2E, CrossGenerationUpdateWarnsShowsTheCompletionNoticeAndErasesTheB
     ASSERT_EQ(RunFlash(DemoInstallation(), {"update", "--yes"}, out), 0) << out << handheld_->Log();
 
     EXPECT_TRUE(Has(out, "OS Version:     Microsoft POCKET PC 2002      Microsoft POCKET PC 2003")) << out;
-    EXPECT_TRUE(Has(out, "2. You lose all built-in storage data when you upgrade from Pocket PC 2002 to Pocket PC "
-                         "2003 or restore Pocket PC 2002 from Pocket PC 2003.\nNotice :\nClick [Continue] to begin "
-                         "the update process.\nContinue [y/N] y  (--yes)"))
+    EXPECT_TRUE(
+        Has(out,
+            "2. You lose all built-in storage data when you upgrade from Pocket PC 2002 to Pocket PC "
+            "2003 or restore Pocket PC 2002 from Pocket PC 2003.\nNotice :\nClick [Continue] to begin "
+            "the update process.\nContinue [y/N] y  (--yes)"))
         << out;
-    EXPECT_TRUE(Has(out, "[Next >]\n== Update complete! ==\nNOTICE :\n\nYour built-in storage must be formatted"))
+    EXPECT_TRUE(
+        Has(out, "[Next >]\n== Update complete! ==\nNOTICE :\n\nYour built-in storage must be formatted"))
         << out;
     EXPECT_TRUE(Has(out, "(the handheld now runs Pocket PC 2003)")) << out;
 
@@ -83,8 +92,9 @@ TEST_F(FlashE2E, BackupThenUpdateThenRestoreBringsBackTheOldRomByteForByte) {
     fs::create_directories(Path("saved"));
     std::string out;
     ASSERT_EQ(RunFlash(DemoInstallation(), {"backup", ris, "--yes"}, out), 0) << out;
-    EXPECT_TRUE(Has(out, "Copying files and saving ROM image ... 100%\n== ROM Backup Complete ==\n"
-                         "The ROM image has been saved successfully!"))
+    EXPECT_TRUE(Has(out,
+                    "Copying files and saving ROM image ... 100%\n== ROM Backup Complete ==\n"
+                    "The ROM image has been saved successfully!"))
         << out;
     const Bytes saved = ReadFile(ris);
     ASSERT_EQ(saved.size(), 512u + k2003Bytes);
@@ -165,7 +175,8 @@ TEST_F(FlashE2E, ABlockThatFailsFourReadsIsReadOnItsFifthAndFiveFailuresLeaveNoF
         std::unique_ptr<FlashRun> run = Flash(DemoInstallation(), {"backup", ris, "--yes"});
         ASSERT_TRUE(run->WaitFor("Copying files and saving ROM image")) << run->Output();
         Ctl({"fault", "agent-fail", c.failures});
-        ASSERT_FALSE(Has(run->Output(), "ROM Backup Complete")) << "the reads ended before the fault was armed";
+        ASSERT_FALSE(Has(run->Output(), "ROM Backup Complete"))
+            << "the reads ended before the fault was armed";
         EXPECT_EQ(run->Finish(), c.exitCode);
         const std::string out = run->Output();
         if (c.exitCode == 0) {

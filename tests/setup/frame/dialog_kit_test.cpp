@@ -18,12 +18,14 @@ struct ShownReason {
 };
 
 class FakeView : public DialogView {
-public:
+  public:
     void ArmTimer(uint32_t id, uint32_t periodMs) override { armed[id] = periodMs; }
     void KillTimer(uint32_t id) override { armed.erase(id); }
     void EnableControl(uint32_t control, bool enabled) override { enabledControls[control] = enabled; }
     void Beep(uint32_t type) override { beeps.push_back(type); }
-    void ShowReason(int reasonMode, const ReasonFlags& reasons) override { shown.push_back({reasonMode, reasons}); }
+    void ShowReason(int reasonMode, const ReasonFlags& reasons) override {
+        shown.push_back({reasonMode, reasons});
+    }
     void EndDialog(int result) override { ended.push_back(result); }
 
     bool Armed(uint32_t id) const { return armed.count(id) == 1; }
@@ -36,7 +38,7 @@ public:
 };
 
 class FakeDevice : public DialogDevice {
-public:
+  public:
     bool IsConnected() const override { return connected; }
     uint32_t QueryDeviceInfo(DeviceInfo* out) override {
         ++queries;
@@ -104,8 +106,8 @@ TEST(EraseCaution, BatteryRuleOnContinueIsUnsignedAndAtLeastForty) {
     struct Case {
         uint32_t battery;
         Caution::Mode mode;
-        int result;          // -1: the dialog stays
-        int reasonMode;      // -1: no reason shown
+        int result;      // -1: the dialog stays
+        int reasonMode;  // -1: no reason shown
     };
     const Case cases[] = {
         {40, Caution::Mode::kUpdateOrBackup, 1, -1},
@@ -245,16 +247,18 @@ TEST(ReasonDialog, HeadingByModeAndLinesInTheirFixedOrder) {
     ReasonFlags all;
     all.diskSpace = all.otherDevice = all.downgrade = all.sameRom = true;
     all.language = all.lowBattery = all.noAcPower = true;
-    const std::string downgrade = "* You cannot downgrade Microsoft Pocket PC 2003(A03) to Pocket PC 2002(A00).\n";
-    EXPECT_EQ(ReasonListText(all, downgrade),
-              "* The AC adapter is not connected.\n"
-              "* Battery power is less than 40%.\n"
-              "* The update does not support this language version.\n"
-              "* The update is the same as your current ROM image. You do not need to update your Pocket PC.\n" +
-                  downgrade +
-                  "* You can only restore the ROM image to the same device from which it was originally saved.\n"
-                  "* Insufficient disk space for saving the ROM image. Ensure that you have at least 32 MB of "
-                  "free space on the disk that you specified.\n");
+    const std::string downgrade =
+        "* You cannot downgrade Microsoft Pocket PC 2003(A03) to Pocket PC 2002(A00).\n";
+    EXPECT_EQ(
+        ReasonListText(all, downgrade),
+        "* The AC adapter is not connected.\n"
+        "* Battery power is less than 40%.\n"
+        "* The update does not support this language version.\n"
+        "* The update is the same as your current ROM image. You do not need to update your Pocket PC.\n" +
+            downgrade +
+            "* You can only restore the ROM image to the same device from which it was originally saved.\n"
+            "* Insufficient disk space for saving the ROM image. Ensure that you have at least 32 MB of "
+            "free space on the disk that you specified.\n");
 
     ReasonFlags space;
     space.diskSpace = true;

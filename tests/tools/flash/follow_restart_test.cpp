@@ -40,7 +40,7 @@ TEST(FollowRestart, TheRomIsKnownByDateCodeGenerationAndVersion) {
 // The link flag follows a script of polls; the handheld answers after a
 // number of failed reads.
 class ScriptedRestart : public FollowDevice {
-public:
+  public:
     bool IsConnected() override {
         bool up = polls < links.size() ? links[polls] : links.back();
         ++polls;
@@ -64,7 +64,7 @@ public:
 };
 
 class Follow : public ::testing::Test {
-protected:
+  protected:
     Follow() : log_(std::tmpfile()), terminal_(log_, false) { SetTimeScale(0.01); }
     ~Follow() override { std::fclose(log_); }
     FollowReport Run(ScriptedRestart& device, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {

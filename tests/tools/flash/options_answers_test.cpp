@@ -85,14 +85,16 @@ TEST(FlashOptions, WaitsNeverShrinkBelowTheirRealTimeFloor) {
 }
 
 class Pipe {
-public:
+  public:
     Pipe() { EXPECT_EQ(::pipe(fds_), 0); }
     ~Pipe() {
         CloseWrite();
         ::close(fds_[0]);
     }
     int ReadEnd() const { return fds_[0]; }
-    void Write(const std::string& text) { EXPECT_EQ(::write(fds_[1], text.data(), text.size()), ssize_t(text.size())); }
+    void Write(const std::string& text) {
+        EXPECT_EQ(::write(fds_[1], text.data(), text.size()), ssize_t(text.size()));
+    }
     void CloseWrite() {
         if (fds_[1] >= 0) {
             ::close(fds_[1]);
@@ -100,7 +102,7 @@ public:
         }
     }
 
-private:
+  private:
     int fds_[2] = {-1, -1};
 };
 
@@ -119,7 +121,7 @@ TEST(Answers, LinesAreJudgedOneByOneWithoutWaitingAndTheEndOfInputIsNo) {
     EXPECT_EQ(answers.Poll(), false);  // an empty line is the default, no
     input.Write("y");
     input.CloseWrite();
-    EXPECT_EQ(answers.Poll(), true);  // the last line needs no newline
+    EXPECT_EQ(answers.Poll(), true);   // the last line needs no newline
     EXPECT_EQ(answers.Poll(), false);  // nobody is left to say yes
     EXPECT_EQ(answers.Poll(), false);
 
@@ -145,7 +147,7 @@ TEST(Terminal, ALogGetsNewsAtOnceProgressAtMostEverySecondAndTheLastWordBeforeTh
     {
         Terminal log(file, false);
         log.Status("...\\");
-        log.Status("...|");                       // only the animation moved
+        log.Status("...|");                        // only the animation moved
         log.Status("all [....] 0%  Copying 0 %");  // new words
         log.Status("all [#...] 25%  Copying 25 %");
         log.Status("all [####] 100%  Copying 100 %");

@@ -17,7 +17,7 @@ namespace {
 // Answers power queries from a script: each entry is one answer (the last
 // one repeats); a failed answer is an empty optional.
 class ScriptedPower : public DialogDevice {
-public:
+  public:
     struct Answer {
         bool ok = true;
         uint32_t ac = 1;
@@ -48,7 +48,7 @@ public:
 
 // A terminal whose output a test can read.
 class CapturedTerminal {
-public:
+  public:
     CapturedTerminal() : file_(std::tmpfile()), terminal_(file_, false) {}
     ~CapturedTerminal() { std::fclose(file_); }
     Terminal& terminal() { return terminal_; }
@@ -64,15 +64,17 @@ public:
         return text;
     }
 
-private:
+  private:
     std::FILE* file_;
     Terminal terminal_;
 };
 
-bool Says(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+bool Says(const std::string& text, const std::string& what) {
+    return text.find(what) != std::string::npos;
+}
 
 class TerminalDialogs : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { SetTimeScale(0.01); }
 
     // A pipe whose read end stands for standard input.
@@ -87,7 +89,8 @@ protected:
     }
     void TearDown() override {
         for (int fd : fds_) {
-            if (fd >= 0) ::close(fd);
+            if (fd >= 0)
+                ::close(fd);
         }
     }
 
@@ -101,8 +104,8 @@ TEST_F(TerminalDialogs, CautionWithYesWaitsForTheAdapterThenContinues) {
     device.script = {{true, 0, 80}, {true, 0, 80}, {true, 0, 80}, {true, 1, 80}};
     Answers yes(true, -1);
     CautionEnd end = CautionEnd::kRefused;
-    int result = ShowEraseCaution(loop, out.terminal(), yes, device, EraseCautionController::Mode::kUpdateOrBackup,
-                                  end);
+    int result = ShowEraseCaution(loop, out.terminal(), yes, device,
+                                  EraseCautionController::Mode::kUpdateOrBackup, end);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(end, CautionEnd::kContinued);
     std::string text = out.Text();
@@ -119,12 +122,14 @@ TEST_F(TerminalDialogs, AdapterPulledBeforeContinueShowsTheReasonAndWaitsForItTo
     device.script = {{true, 1, 80}, {true, 0, 80}, {true, 0, 80}, {true, 1, 80}};
     Answers yes(true, -1);
     CautionEnd end = CautionEnd::kRefused;
-    int result = ShowEraseCaution(loop, out.terminal(), yes, device, EraseCautionController::Mode::kRestore, end);
+    int result =
+        ShowEraseCaution(loop, out.terminal(), yes, device, EraseCautionController::Mode::kRestore, end);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(end, CautionEnd::kContinued);
     std::string text = out.Text();
-    EXPECT_TRUE(Says(text, "The procedure CANNOT proceed due to the following reason:\n"
-                           "* The AC adapter is not connected.\n"))
+    EXPECT_TRUE(Says(text,
+                     "The procedure CANNOT proceed due to the following reason:\n"
+                     "* The AC adapter is not connected.\n"))
         << text;
     EXPECT_FALSE(Says(text, "Battery")) << text;
 }
@@ -148,7 +153,8 @@ TEST_F(TerminalDialogs, BatteryBelowFortyRefusesAndFortyPasses) {
 TEST_F(TerminalDialogs, TypedAnswersDecideAndNoAnswerIsNo) {
     Answers no(false, Input("n\n"));
     CautionEnd end = CautionEnd::kContinued;
-    EXPECT_EQ(ShowEraseCaution(loop, out.terminal(), no, device, EraseCautionController::Mode::kUpdateOrBackup, end),
+    EXPECT_EQ(ShowEraseCaution(loop, out.terminal(), no, device,
+                               EraseCautionController::Mode::kUpdateOrBackup, end),
               2);
     EXPECT_EQ(end, CautionEnd::kCancelled);
 
@@ -173,14 +179,16 @@ TEST_F(TerminalDialogs, ALostLinkEndsTheQuestionsWithFour) {
     // does when the handheld stops answering while the link flag still
     // says connected.
     CautionEnd end = CautionEnd::kContinued;
-    EXPECT_EQ(ShowEraseCaution(loop, out.terminal(), waiting, device, EraseCautionController::Mode::kRestore, end),
-              2);
+    EXPECT_EQ(
+        ShowEraseCaution(loop, out.terminal(), waiting, device, EraseCautionController::Mode::kRestore, end),
+        2);
     EXPECT_EQ(end, CautionEnd::kByItsTick);
     device.connected = true;
     device.script = {{false}};
     end = CautionEnd::kContinued;
-    EXPECT_EQ(ShowEraseCaution(loop, out.terminal(), waiting, device, EraseCautionController::Mode::kRestore, end),
-              2);
+    EXPECT_EQ(
+        ShowEraseCaution(loop, out.terminal(), waiting, device, EraseCautionController::Mode::kRestore, end),
+        2);
     EXPECT_EQ(end, CautionEnd::kByItsTick);
 }
 
