@@ -226,6 +226,12 @@ ControlReply FaultCommand(ControlContext& context, const std::vector<std::string
             return Usage("fault agent-fail takes a count of calls (at least 1)");
         }
         faults.failAgentCalls = static_cast<uint32_t>(*count);
+    } else if (what == "version-fail" && args.size() == 2) {
+        auto count = ParseNumber(args[1], 0xFFFFFFFFu);
+        if (!count || *count == 0) {
+            return Usage("fault version-fail takes a count of version queries (at least 1)");
+        }
+        faults.failVersionCalls = static_cast<uint32_t>(*count);
     } else {
         return Usage("unknown fault or wrong arguments: fault " + what);
     }
@@ -339,7 +345,11 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
     return true;
 }
 
-std::string StatusJson(const HandheldStatus& s, bool desktopConnected) {
+ServiceStatus ServiceStatusOf(const RapiService& service) {
+    return ServiceStatus{service.Connected(), service.ConnectionsServed(), service.PendingFaults()};
+}
+
+std::string StatusJson(const HandheldStatus& s, const ServiceStatus& service) {
     std::string j = "{";
     j += "\"started\":" + std::string(JsonBool(s.started));
     j += ",\"plugged\":" + std::string(JsonBool(s.plugged));
@@ -358,20 +368,29 @@ std::string StatusJson(const HandheldStatus& s, bool desktopConnected) {
          (s.runningPrograms.empty() ? std::string("null") : JsonString(ToUtf8(s.runningPrograms.front())));
     j += ",\"bricked\":" + JsonReason(s.brickedReason);
     j += ",\"link\":" + std::string(JsonBool(s.linkAvailable));
-    j += ",\"desktop_connected\":" + std::string(JsonBool(desktopConnected));
+    j += ",\"desktop_connected\":" + std::string(JsonBool(service.desktopConnected));
     j += ",\"restarting\":" + std::string(JsonBool(s.restarting));
     j += ",\"boot_generation\":" + std::to_string(s.bootGeneration);
+    j += ",\"desktops_served\":" + std::to_string(service.desktopsServed);
+    const RapiFaults& f = service.pending;
+    j += ",\"pending_faults\":{\"cable_drop\":" +
+         (f.dropAfterBytes >= 0 ? std::to_string(f.dropAfterBytes) : std::string("null")) +
+         ",\"write_fail\":" + JsonBool(f.failNextWrite) +
+         ",\"corrupt\":" + (f.corruptPath.empty() ? std::string("null") : JsonString(ToUtf8(f.corruptPath))) +
+         ",\"agent_fail\":" + std::to_string(f.failAgentCalls) +
+         ",\"version_fail\":" + std::to_string(f.failVersionCalls) + "}";
     return j + "}\n";
 }
 
-std::string StatusText(const HandheldStatus& s, bool desktopConnected) {
+std::string StatusText(const HandheldStatus& s, const ServiceStatus& service) {
     auto yes = [](bool b) { return b ? "yes" : "no"; };
     char config[16];
     std::snprintf(config, sizeof config, "0x%08X", s.memoryConfig);
     std::string t;
     t += std::string("started: ") + yes(s.started) + (s.restarting ? " (restarting)" : "") + "\n";
     t += std::string("plugged: ") + yes(s.plugged) + "\n";
-    t += std::string("link: ") + yes(s.linkAvailable) + (desktopConnected ? " (desktop connected)" : "") + "\n";
+    t += std::string("link: ") + yes(s.linkAvailable) + (service.desktopConnected ? " (desktop connected)" : "") +
+         "\n";
     t += std::string("ac: ") + (s.acOnline ? "on" : "off") + "\n";
     t += "battery: " + (s.batteryPercent ? std::to_string(*s.batteryPercent) + " %" : std::string("none")) + "\n";
     t += "rom: " + s.rom.dateCode + " " + s.rom.version + ", OS " + std::to_string(s.rom.osMajor) + ", language " +
@@ -389,6 +408,28 @@ std::string StatusText(const HandheldStatus& s, bool desktopConnected) {
     if (!s.brickedReason.empty()) {
         t += "bricked: " + s.brickedReason + "\n";
     }
+    t += "desktops served: " + std::to_string(service.desktopsServed) + "\n";
+    const RapiFaults& f = service.pending;
+    std::string armed;
+    auto add = [&armed](const std::string& fault) { armed += (armed.empty() ? "" : ", ") + fault; };
+    if (f.dropAfterBytes >= 0) {
+        add("cable-drop " + std::to_string(f.dropAfterBytes));
+    }
+    if (f.failNextWrite) {
+        add("write-fail");
+    }
+    if (!f.corruptPath.empty()) {
+        add("corrupt " + ToUtf8(f.corruptPath));
+    }
+    if (f.failAgentCalls > 0) {
+        add("agent-fail " + std::to_string(f.failAgentCalls));
+    }
+    if (f.failVersionCalls > 0) {
+        add("version-fail " + std::to_string(f.failVersionCalls));
+    }
+    if (!armed.empty()) {
+        t += "pending faults: " + armed + "\n";
+    }
     return t;
 }
 
@@ -404,8 +445,8 @@ ControlReply RunControlCommand(ControlContext& context, const std::vector<std::s
             return Usage("status takes only --json");
         }
         HandheldStatus status = handheld.Status();
-        bool connected = context.service.Connected();
-        return Ok(args.empty() ? StatusText(status, connected) : StatusJson(status, connected));
+        ServiceStatus service = ServiceStatusOf(context.service);
+        return Ok(args.empty() ? StatusText(status, service) : StatusJson(status, service));
     }
     if ((verb == "plug" || verb == "unplug" || verb == "press-ok" || verb == "quit") && !args.empty()) {
         return Usage(verb + " takes no arguments");

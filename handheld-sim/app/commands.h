@@ -23,14 +23,24 @@ struct ControlContext {
 // files must be absolute: the program does not share the caller's folder.
 ControlReply RunControlCommand(ControlContext& context, const std::vector<std::string>& command);
 
+// What the RAPI service adds to the status.
+struct ServiceStatus {
+    bool desktopConnected = false;
+    uint64_t desktopsServed = 0;  // connections greeted so far
+    RapiFaults pending;           // faults armed and not yet struck
+};
+ServiceStatus ServiceStatusOf(const RapiService& service);
+
 // The status as a JSON object: started, plugged, ac, battery (number or
 // null), rom {date_code, version, os_major, language_id}, memory_config,
 // message_box ({caption, text} or null), crashed (reason or null), running
 // (program or null), bricked (reason or null), link, desktop_connected,
-// restarting, boot_generation.
-std::string StatusJson(const HandheldStatus& status, bool desktopConnected);
+// restarting, boot_generation, desktops_served, pending_faults {cable_drop
+// (bytes armed for the next connection, or null), write_fail, corrupt
+// (device path or null), agent_fail, version_fail}.
+std::string StatusJson(const HandheldStatus& status, const ServiceStatus& service);
 // The same as "key: value" lines for people.
-std::string StatusText(const HandheldStatus& status, bool desktopConnected);
+std::string StatusText(const HandheldStatus& status, const ServiceStatus& service);
 
 // Writes a desktop file whole or not at all (a temporary name, then renamed).
 bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);

@@ -16,6 +16,7 @@ namespace {
 constexpr uint32_t kEFail = 0x80004005u;
 constexpr uint32_t kNotEnoughMemory = 0x80070008u;  // HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY)
 constexpr uint32_t kInvalidParameter = 87;
+constexpr uint32_t kGenFailure = 31;  // ERROR_GEN_FAILURE
 
 // The Win32 code inside an HRESULT_FROM_WIN32 value, 0 for other results.
 uint32_t Win32CodeOf(HRESULT hr) {
@@ -262,6 +263,13 @@ std::optional<cable::Encoded> RapiService::Impl::Answer(const cable::Frame& fram
             if (!cable::Decode(frame.payload, request)) {
                 return malformed();
             }
+            {
+                std::lock_guard lock(mutex);
+                if (faults.failVersionCalls > 0) {
+                    --faults.failVersionCalls;
+                    return cable::Encode(cable::GetVersionAnswer{0, kGenFailure, 0, 0, 0, 0, {}});
+                }
+            }
             OSVERSIONINFOW version = device.OsVersion();
             cable::GetVersionAnswer answer{1, 0, version.dwMajorVersion, version.dwMinorVersion,
                                            version.dwBuildNumber, version.dwPlatformId, {}};
@@ -397,6 +405,9 @@ void RapiService::InjectFaults(const RapiFaults& faults) {
     }
     if (faults.failAgentCalls > 0) {
         f.failAgentCalls = faults.failAgentCalls;
+    }
+    if (faults.failVersionCalls > 0) {
+        f.failVersionCalls = faults.failVersionCalls;
     }
 }
 

@@ -43,6 +43,10 @@ struct RapiFaults {
     // The next this many export calls fail with E_FAIL without reaching the
     // export.
     uint32_t failAgentCalls = 0;
+    // The next this many version queries answer FALSE (ERROR_GEN_FAILURE)
+    // while the link stays up: how a desktop's probe of the link fails
+    // without the cable going.
+    uint32_t failVersionCalls = 0;
 };
 
 class RapiService {

@@ -102,18 +102,32 @@ TEST(HandheldStatusTexts, JsonCarriesEveryKeyWithNullsWhereNothingIs) {
     s.memoryConfig = 0x02000200;
     s.linkAvailable = true;
     s.bootGeneration = 3;
-    std::string json = StatusJson(s, true);
+    ServiceStatus service;
+    service.desktopConnected = true;
+    service.desktopsServed = 2;
+    std::string json = StatusJson(s, service);
     EXPECT_EQ(json,
               "{\"started\":true,\"plugged\":true,\"ac\":false,\"battery\":55,"
               "\"rom\":{\"date_code\":\"04100300\",\"version\":\"A03\",\"os_major\":4,\"language_id\":1033},"
               "\"memory_config\":33554944,\"message_box\":null,\"crashed\":null,\"running\":null,\"bricked\":null,"
-              "\"link\":true,\"desktop_connected\":true,\"restarting\":false,\"boot_generation\":3}\n");
+              "\"link\":true,\"desktop_connected\":true,\"restarting\":false,\"boot_generation\":3,"
+              "\"desktops_served\":2,\"pending_faults\":{\"cable_drop\":null,\"write_fail\":false,\"corrupt\":null,"
+              "\"agent_fail\":0,\"version_fail\":0}}\n");
+    EXPECT_EQ(StatusText(s, service).find("pending faults"), std::string::npos) << "nothing armed, nothing said";
 
     s.batteryPercent.reset();
     s.messageBox = MessageBoxState{u"Reflash", u"Update \"failed\"\n", 0};
     s.crashedReason = "flash not in read-array mode";
     s.runningPrograms = {u"Reflash.exe"};
-    json = StatusJson(s, false);
+    service.desktopConnected = false;
+    service.pending.dropAfterBytes = 100;
+    service.pending.corruptPath = u"\\TEMP\\\"1\"";
+    service.pending.failVersionCalls = 2;
+    json = StatusJson(s, service);
+    EXPECT_NE(json.find("\"pending_faults\":{\"cable_drop\":100,\"write_fail\":false,\"corrupt\":\"\\\\TEMP\\\\\\\"1\\\"\","
+                        "\"agent_fail\":0,\"version_fail\":2}"),
+              std::string::npos)
+        << json;
     EXPECT_NE(json.find("\"battery\":null"), std::string::npos);
     EXPECT_NE(json.find("\"message_box\":{\"caption\":\"Reflash\",\"text\":\"Update \\\"failed\\\"\\n\"}"),
               std::string::npos)
@@ -121,7 +135,10 @@ TEST(HandheldStatusTexts, JsonCarriesEveryKeyWithNullsWhereNothingIs) {
     EXPECT_NE(json.find("\"crashed\":\"flash not in read-array mode\""), std::string::npos);
     EXPECT_NE(json.find("\"running\":\"Reflash.exe\""), std::string::npos);
 
-    std::string text = StatusText(s, false);
+    std::string text = StatusText(s, service);
+    EXPECT_NE(text.find("pending faults: cable-drop 100, corrupt \\TEMP\\\"1\", version-fail 2\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("desktops served: 2\n"), std::string::npos);
     EXPECT_NE(text.find("battery: none"), std::string::npos);
     EXPECT_NE(text.find("memory config: 0x02000200"), std::string::npos);
     EXPECT_NE(text.find("crashed: flash not in read-array mode"), std::string::npos);

@@ -211,6 +211,17 @@ TEST_F(HandheldProgram, ServesTheCableAndObeysCtl) {
     EXPECT_EQ(Ctl({"fault", "flash", "stuck", "--offset", "3", "--mask", "1"}).exitCode, 2);
     EXPECT_EQ(Ctl({"fault", "flash", "busy", "--chip", "1", "--block", "5", "--ops", "1"}).exitCode, 0);
     EXPECT_EQ(Ctl({"fault", "clear"}).exitCode, 0);
+    // A failed version query through ctl: the desktop sees the call fail on
+    // a link that stays up.
+    EXPECT_EQ(Ctl({"fault", "version-fail", "0"}).exitCode, 2);
+    EXPECT_EQ(Ctl({"fault", "version-fail"}).exitCode, 2);
+    EXPECT_EQ(Ctl({"fault", "version-fail", "1"}).exitCode, 0);
+    EXPECT_NE(Ctl({"status", "--json"}).out.find("\"version_fail\":1}"), std::string::npos);
+    EXPECT_NE(Ctl({"status"}).out.find("pending faults: version-fail 1\n"), std::string::npos);
+    EXPECT_FALSE(CeGetVersionEx(&version));
+    EXPECT_EQ(CeRapiGetError(), S_OK);
+    EXPECT_NE(Ctl({"status", "--json"}).out.find("\"version_fail\":0}"), std::string::npos);
+    EXPECT_TRUE(CeGetVersionEx(&version));
     EXPECT_EQ(Ctl({"press-ok"}).exitCode, 1) << "no message box is up";
     EXPECT_EQ(Ctl({"frobnicate"}).exitCode, 2);
 

@@ -417,6 +417,24 @@ TEST_F(RapiOverCable, InjectedFaultsStrikeOnceWhereAimed) {
     EXPECT_EQ(size, 4u);
     LocalFree(LocalHandle(out));
 
+    // The next two version queries fail on a link that stays up: the same
+    // connection answers the third.
+    const uint64_t served = service_->ConnectionsServed();
+    service_->InjectFaults(Faults([](RapiFaults& f) { f.failVersionCalls = 2; }));
+    CEOSVERSIONINFO asked{};
+    for (int i = 0; i < 2; ++i) {
+        asked.dwMajorVersion = 99;
+        EXPECT_FALSE(CeGetVersionEx(&asked));
+        EXPECT_EQ(CeRapiGetError(), S_OK) << "the link itself did not fail";
+        EXPECT_EQ(CeGetLastError(), 31u);
+        EXPECT_EQ(asked.dwMajorVersion, 99u) << "a failed query leaves the caller's fields alone";
+    }
+    EXPECT_EQ(service_->PendingFaults().failVersionCalls, 0u);
+    ASSERT_TRUE(CeGetVersionEx(&asked));
+    EXPECT_EQ(asked.dwMajorVersion, 4u);
+    EXPECT_EQ(service_->ConnectionsServed(), served);
+    EXPECT_EQ(CeRapiInit(), CERAPI_E_ALREADYINITIALIZED);
+
     // The cable dies after 100 more bytes: a 16 KB write cannot get through.
     service_->InjectFaults(Faults([](RapiFaults& f) { f.dropAfterBytes = 100; }));
     h = Open(u"\\TEMP\\cut", CREATE_ALWAYS);
