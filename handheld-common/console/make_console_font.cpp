@@ -1,6 +1,7 @@
 // make_console_font: turns a PC console font (PSF1 or PSF2, gzip-compressed
 // or plain, 8 pixels wide, 15 or 16 rows, with a Unicode table) into the
-// console's built-in 8 x 15 glyph table in code page 437 order.
+// console's built-in 8 x 15 glyph table in code page 437 order, followed by
+// the code page's table of Unicode code points.
 //
 // Each code page 437 code is mapped to its Unicode code point and the glyph
 // the font's Unicode table assigns to that code point is taken, so the result
@@ -279,6 +280,16 @@ int main(int argc, char** argv) {
             out << cell;
         }
         out << "  // " << code << "\n";
+    }
+    out << "};\n\nconst uint16_t kCp437CodePoints[256] = {\n";
+    for (size_t code = 0; code < kGlyphs; code += 16) {
+        out << "   ";
+        for (size_t i = code; i < code + 16; ++i) {
+            char cell[10];
+            std::snprintf(cell, sizeof cell, " 0x%04X,", static_cast<unsigned>(kCp437[i]));
+            out << cell;
+        }
+        out << "\n";
     }
     out << "};\n\n}  // namespace nuva\n";
     out.close();
