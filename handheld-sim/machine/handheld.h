@@ -11,7 +11,8 @@
 // What the handheld does on its own (the physics the emulator enforces):
 // - A start reads the ROM identity block from flash offset 0x40100; without a
 //   valid one the handheld is bricked (no link, blank screen) until a start
-//   finds one. The cold-start words of the reserved RAM block decide between
+//   finds one. A start that finds one draws the home screen (home_screen.h)
+//   before the start-up programs run. The cold-start words of the reserved RAM block decide between
 //   a cold start (factory files and registry) and a warm one (kept).
 // - The registry's driver keys present at the start decide whether the cable
 //   link works ("Drivers\BuiltIn\USB" and "...\Serial") and whether the
@@ -278,9 +279,11 @@ class Handheld {
     bool WaitForMessageBox(std::chrono::milliseconds timeout);
 
     // ---- Screen --------------------------------------------------------------
-    // The 240 x 320 RGB 5-6-5 pixels, row by row.
+    // The 240 x 320 RGB 5-6-5 pixels, row by row, as a person sees them:
+    // the frame buffer with the message box that is up drawn over it
+    // (message_box_view.h).
     std::vector<uint16_t> Screen() const;
-    // Writes the screen as a PNG picture (all or nothing). False with
+    // Writes Screen() as a PNG picture (all or nothing). False with
     // `detail` on failure.
     bool SaveScreenshot(const std::string& path, std::string* detail = nullptr) const;
 

@@ -11,6 +11,8 @@
 
 #include "formats/le.h"
 #include "handheld-sim/machine/bus.h"
+#include "handheld-sim/machine/home_screen.h"
+#include "handheld-sim/machine/message_box_view.h"
 #include "handheld-sim/machine/psm_storage.h"
 #include "platform/clock/clock.h"
 #include "platform/wince/nuva_platform.h"
@@ -25,7 +27,6 @@ constexpr uint32_t kAdvancedFlashBytes = 48u << 20;
 constexpr uint32_t kBasicFlashBytes = 32u << 20;
 constexpr uint32_t kAdvancedRamBytes = 64u << 20;
 constexpr uint32_t kBasicRamBytes = 32u << 20;
-constexpr uint16_t kWhite = 0xFFFF;
 constexpr uint16_t kBlank = 0x0000;
 constexpr size_t kMaxRegisterWrites = 1u << 16;
 constexpr int kSwShow = 5;
@@ -429,7 +430,7 @@ void Machine::Boot() {
     bool usb = registry.KeyExists(RegRoot::kLocalMachine, drivers + u"\\USB") &&
                registry.KeyExists(RegRoot::kLocalMachine, drivers + u"\\Serial");
     bool psm = registry.KeyExists(RegRoot::kLocalMachine, kPsmAutoLoadKey);
-    FillScreen(kWhite);
+    DrawHomeScreen(identity, cold);
     {
         std::lock_guard<std::mutex> lock(mu_);
         rom_ = identity;
@@ -1179,12 +1180,34 @@ std::vector<uint16_t> Machine::Screen() const {
     for (size_t i = 0; i < pixels.size(); ++i) {
         pixels[i] = LoadLe16(frameBuffer_.data() + 2 * i);
     }
+    // A message box is a window over the programs' pixels, not part of the
+    // frame buffer: it shows on what is looked at and leaves the frame
+    // buffer as the programs wrote it.
+    if (std::optional<MessageBoxState> box = MessageBoxUp()) {
+        DrawMessageBox(pixels, *box);
+    }
     return pixels;
 }
 
 void Machine::FillScreen(uint16_t colour) {
     for (size_t i = 0; i < kFrameBufferBytes; i += 2) {
         StoreLe16(frameBuffer_.data() + i, colour);
+    }
+}
+
+void Machine::DrawHomeScreen(const RomIdentity& identity, bool cold) {
+    HomeScreenFacts facts;
+    facts.version = identity.Version;
+    facts.dateCode = identity.DateCode;
+    facts.osMajor = identity.OsMajor;
+    facts.language =
+        settings_.language != 0 ? settings_.language : static_cast<uint16_t>(identity.LanguageId);
+    facts.advanced = settings_.advanced;
+    facts.coldStart = cold;
+    std::vector<uint16_t> pixels(kFrameBufferBytes / 2);
+    sim::DrawHomeScreen(pixels, facts);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        StoreLe16(frameBuffer_.data() + 2 * i, pixels[i]);
     }
 }
 

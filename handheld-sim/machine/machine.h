@@ -235,6 +235,8 @@ class Machine {
     void SetRamWord(uint32_t offset, uint32_t value);
     CachedLibrary* LoadLibraryFile(const std::u16string& path, std::string& detail, HRESULT& failure);
     void FillScreen(uint16_t colour);
+    // What the boot code shows once a start found `identity`.
+    void DrawHomeScreen(const RomIdentity& identity, bool cold);
     // Every LocalAlloc block freed: the programs that held them are gone.
     void FreeHeap();
 
