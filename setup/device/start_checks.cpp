@@ -4,6 +4,7 @@
 
 #include "formats/result_codes.h"
 #include "setup/device/image_catalogue.h"
+#include "setup/device/update_plan.h"
 #include "setup/frame/link_monitor.h"
 #include "setup/frame/settings.h"
 #include "setup/frame/wizards.h"
@@ -174,7 +175,18 @@ StartCheckResult RestoreInfoStartCheck(StartCheckDevice& device, const std::stri
         return End(r, ShowWhat::kWrongModel, kCancel);
     }
     r.deviceValid = true;
-    if (device.CheckImageFile(backupPath, r.header) == 0) {
+    uint64_t length = device.CheckImageFile(backupPath, r.header);
+    if (length == 0) {
+        return End(r, ShowWhat::kImageCorrupt, kCancel);
+    }
+    // The run cold-restarts the handheld before it copies a single part, and
+    // the flasher programs whatever the parts hold: a backup that is cut short
+    // or whose contents no longer add up to the sum its header records is
+    // refused here, before the handheld loses anything.
+    uint32_t contents = ContentBytesFor(PlanVariantForImage(r.header).os);
+    uint32_t sum = 0;
+    if (length != kImageHeaderSize + uint64_t{contents} || r.header.ByteCount() != contents ||
+        device.SumImageContents(backupPath, contents, sum) != kResultOk || sum != r.header.ByteSumField()) {
         return End(r, ShowWhat::kImageCorrupt, kCancel);
     }
     r.imagePath = backupPath;

@@ -99,8 +99,9 @@ StartCheckResult BackupNoticeStartCheck(StartCheckDevice& device);
 StartCheckResult UpdateInfoStartCheck(StartCheckDevice& device, int32_t force);
 
 // RestoreInfoPage for the backup file `backupPath`: the agent (a failure ends
-// the page with 2 silently), the model, the file's header, then the restore
-// rules (same handheld, no downgrade test). Every failure ends with 2.
+// the page with 2 silently), the model, the file's header, its length and
+// the sum of its contents, then the restore rules (same handheld, no
+// downgrade test). Every failure ends with 2.
 StartCheckResult RestoreInfoStartCheck(StartCheckDevice& device, const std::string& backupPath);
 
 // "&Next >" of UpdateInfoPage (`proceedResult` 1003) and "&Restore >" of

@@ -47,6 +47,9 @@ class ScriptedCheckDevice : public StartCheckDevice {
     void SetBackupOfThisHandheld(std::string_view date, uint8_t osCode) {
         SetImage(date, osCode);
         header.SetWord16(header_offset::kKind, 1);
+        uint32_t contents = osCode == kOsCode2003 ? kContentBytes2003 : kContentBytes2002;
+        header.SetWord32(header_offset::kByteCount, contents);
+        headerLength = kImageHeaderSize + uint64_t{contents};
         for (size_t i = 0; i < 16; ++i) {
             info.DeviceUuid[i] = static_cast<uint8_t>(0xA0 + i);
             header.SetByte(header_offset::kUuid + i, info.DeviceUuid[i]);
@@ -377,7 +380,7 @@ TEST(RestoreInfoStartCheck, BackupOfThisHandheld) {
     EXPECT_TRUE(r.imageValid);
     EXPECT_EQ(r.imagePath, "/docs/old.RIS");
     // The timer watches the link; the start check does not ask.
-    EXPECT_EQ(d.calls, (Calls{"install", "query", "check /docs/old.RIS"}));
+    EXPECT_EQ(d.calls, (Calls{"install", "query", "check /docs/old.RIS", "sum /docs/old.RIS 27000832"}));
 }
 
 TEST(RestoreInfoStartCheck, EveryFailureEndsWithCancel) {
@@ -400,6 +403,15 @@ TEST(RestoreInfoStartCheck, EveryFailureEndsWithCancel) {
          0},
         {"Supported 0", [](ScriptedCheckDevice& x) { x.info.Supported = 0; }, ShowWhat::kWrongModel, "", 0},
         {"interrupted backup", [](ScriptedCheckDevice& x) { x.headerLength = 0; }, ShowWhat::kImageCorrupt,
+         "", 0},
+        // A backup cut short, one whose count is not its generation's, and one
+        // whose contents changed since it was written would all be flashed
+        // after the handheld's cold restart.
+        {"cut short", [](ScriptedCheckDevice& x) { x.headerLength -= 16384; }, ShowWhat::kImageCorrupt, "", 0},
+        {"wrong count", [](ScriptedCheckDevice& x) { x.header.SetWord32(header_offset::kByteCount, 1000); },
+         ShowWhat::kImageCorrupt, "", 0},
+        {"contents changed", [](ScriptedCheckDevice& x) { x.contentsSum += 1; }, ShowWhat::kImageCorrupt, "", 0},
+        {"unreadable contents", [](ScriptedCheckDevice& x) { x.sumResult = 0xA0000001; }, ShowWhat::kImageCorrupt,
          "", 0},
         {"other memory size",
          [](ScriptedCheckDevice& x) { x.header.SetByte(header_offset::kModelByte, kModelByteBasic); },
