@@ -346,7 +346,8 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
 }
 
 ServiceStatus ServiceStatusOf(const RapiService& service) {
-    return ServiceStatus{service.Connected(), service.ConnectionsServed(), service.PendingFaults()};
+    return ServiceStatus{service.Connected(), service.ConnectionsServed(), service.VersionQueriesAnswered(),
+                         service.PendingFaults()};
 }
 
 std::string StatusJson(const HandheldStatus& s, const ServiceStatus& service) {
@@ -372,6 +373,7 @@ std::string StatusJson(const HandheldStatus& s, const ServiceStatus& service) {
     j += ",\"restarting\":" + std::string(JsonBool(s.restarting));
     j += ",\"boot_generation\":" + std::to_string(s.bootGeneration);
     j += ",\"desktops_served\":" + std::to_string(service.desktopsServed);
+    j += ",\"version_queries\":" + std::to_string(service.versionQueries);
     const RapiFaults& f = service.pending;
     j += ",\"pending_faults\":{\"cable_drop\":" +
          (f.dropAfterBytes >= 0 ? std::to_string(f.dropAfterBytes) : std::string("null")) +
@@ -408,7 +410,8 @@ std::string StatusText(const HandheldStatus& s, const ServiceStatus& service) {
     if (!s.brickedReason.empty()) {
         t += "bricked: " + s.brickedReason + "\n";
     }
-    t += "desktops served: " + std::to_string(service.desktopsServed) + "\n";
+    t += "desktops served: " + std::to_string(service.desktopsServed) + ", version queries answered: " +
+         std::to_string(service.versionQueries) + "\n";
     const RapiFaults& f = service.pending;
     std::string armed;
     auto add = [&armed](const std::string& fault) { armed += (armed.empty() ? "" : ", ") + fault; };

@@ -27,6 +27,7 @@ ControlReply RunControlCommand(ControlContext& context, const std::vector<std::s
 struct ServiceStatus {
     bool desktopConnected = false;
     uint64_t desktopsServed = 0;  // connections greeted so far
+    uint64_t versionQueries = 0;  // version queries answered so far (the desktop's link probes)
     RapiFaults pending;           // faults armed and not yet struck
 };
 ServiceStatus ServiceStatusOf(const RapiService& service);
@@ -35,7 +36,8 @@ ServiceStatus ServiceStatusOf(const RapiService& service);
 // null), rom {date_code, version, os_major, language_id}, memory_config,
 // message_box ({caption, text} or null), crashed (reason or null), running
 // (program or null), bricked (reason or null), link, desktop_connected,
-// restarting, boot_generation, desktops_served, pending_faults {cable_drop
+// restarting, boot_generation, desktops_served, version_queries,
+// pending_faults {cable_drop
 // (bytes armed for the next connection, or null), write_fail, corrupt
 // (device path or null), agent_fail, version_fail}.
 std::string StatusJson(const HandheldStatus& status, const ServiceStatus& service);

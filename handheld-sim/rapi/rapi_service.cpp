@@ -54,6 +54,7 @@ struct RapiService::Impl {
     std::thread sessionThread;
     std::shared_ptr<cable::Channel> active;  // the connection being served
     uint64_t served = 0;
+    uint64_t versionQueries = 0;
     RapiFaults faults;
 };
 
@@ -265,6 +266,7 @@ std::optional<cable::Encoded> RapiService::Impl::Answer(const cable::Frame& fram
             }
             {
                 std::lock_guard lock(mutex);
+                ++versionQueries;
                 if (faults.failVersionCalls > 0) {
                     --faults.failVersionCalls;
                     return cable::Encode(cable::GetVersionAnswer{0, kGenFailure, 0, 0, 0, 0, {}});
@@ -417,6 +419,11 @@ void RapiService::ClearFaults() {
     if (impl_->active) {
         impl_->active->DropAfter(-1);
     }
+}
+
+uint64_t RapiService::VersionQueriesAnswered() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->versionQueries;
 }
 
 RapiFaults RapiService::PendingFaults() const {

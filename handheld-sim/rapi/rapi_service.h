@@ -69,6 +69,9 @@ public:
     bool Connected() const;
     // Counts connections taken so far (greeted desktops).
     uint64_t ConnectionsServed() const;
+    // Counts the version queries answered so far, failed ones included: a
+    // desktop probes the link with them.
+    uint64_t VersionQueriesAnswered() const;
 
     // Arms the faults that are set in `faults` (a negative byte count, false,
     // empty path and 0 leave the corresponding fault as it is).

@@ -105,13 +105,14 @@ TEST(HandheldStatusTexts, JsonCarriesEveryKeyWithNullsWhereNothingIs) {
     ServiceStatus service;
     service.desktopConnected = true;
     service.desktopsServed = 2;
+    service.versionQueries = 7;
     std::string json = StatusJson(s, service);
     EXPECT_EQ(json,
               "{\"started\":true,\"plugged\":true,\"ac\":false,\"battery\":55,"
               "\"rom\":{\"date_code\":\"04100300\",\"version\":\"A03\",\"os_major\":4,\"language_id\":1033},"
               "\"memory_config\":33554944,\"message_box\":null,\"crashed\":null,\"running\":null,\"bricked\":null,"
               "\"link\":true,\"desktop_connected\":true,\"restarting\":false,\"boot_generation\":3,"
-              "\"desktops_served\":2,\"pending_faults\":{\"cable_drop\":null,\"write_fail\":false,\"corrupt\":null,"
+              "\"desktops_served\":2,\"version_queries\":7,\"pending_faults\":{\"cable_drop\":null,\"write_fail\":false,\"corrupt\":null,"
               "\"agent_fail\":0,\"version_fail\":0}}\n");
     EXPECT_EQ(StatusText(s, service).find("pending faults"), std::string::npos) << "nothing armed, nothing said";
 
@@ -138,7 +139,7 @@ TEST(HandheldStatusTexts, JsonCarriesEveryKeyWithNullsWhereNothingIs) {
     std::string text = StatusText(s, service);
     EXPECT_NE(text.find("pending faults: cable-drop 100, corrupt \\TEMP\\\"1\", version-fail 2\n"), std::string::npos)
         << text;
-    EXPECT_NE(text.find("desktops served: 2\n"), std::string::npos);
+    EXPECT_NE(text.find("desktops served: 2, version queries answered: 7\n"), std::string::npos);
     EXPECT_NE(text.find("battery: none"), std::string::npos);
     EXPECT_NE(text.find("memory config: 0x02000200"), std::string::npos);
     EXPECT_NE(text.find("crashed: flash not in read-array mode"), std::string::npos);

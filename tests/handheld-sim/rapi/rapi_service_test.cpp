@@ -420,6 +420,7 @@ TEST_F(RapiOverCable, InjectedFaultsStrikeOnceWhereAimed) {
     // The next two version queries fail on a link that stays up: the same
     // connection answers the third.
     const uint64_t served = service_->ConnectionsServed();
+    const uint64_t queries = service_->VersionQueriesAnswered();
     service_->InjectFaults(Faults([](RapiFaults& f) { f.failVersionCalls = 2; }));
     CEOSVERSIONINFO asked{};
     for (int i = 0; i < 2; ++i) {
@@ -432,6 +433,7 @@ TEST_F(RapiOverCable, InjectedFaultsStrikeOnceWhereAimed) {
     EXPECT_EQ(service_->PendingFaults().failVersionCalls, 0u);
     ASSERT_TRUE(CeGetVersionEx(&asked));
     EXPECT_EQ(asked.dwMajorVersion, 4u);
+    EXPECT_EQ(service_->VersionQueriesAnswered(), queries + 3);
     EXPECT_EQ(service_->ConnectionsServed(), served);
     EXPECT_EQ(CeRapiInit(), CERAPI_E_ALREADYINITIALIZED);
 
