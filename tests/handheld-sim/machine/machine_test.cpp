@@ -733,6 +733,92 @@ TEST(Screen, ScreenshotIsAPngOfThePixels) {
     EXPECT_FALSE(detail.empty());
 }
 
+// The home screen's text lines as the person in front of the handheld reads
+// them: the title band on line 0, the facts from line 2, column 1.
+testing::AssertionResult ShowsHomeScreen(const std::vector<uint16_t>& screen,
+                                         const std::vector<std::string>& facts) {
+    if (auto title = ShowsText(screen, 8, 0, "Start", kWhite, kDarkBlue); !title) {
+        return title;
+    }
+    if (auto left = Filled(screen, 0, 0, 8, 15, kDarkBlue); !left) {
+        return left;
+    }
+    if (auto right = Filled(screen, 48, 0, 240 - 48, 15, kDarkBlue); !right) {
+        return right;
+    }
+    if (auto gap = Filled(screen, 0, 15, 240, 15, kWhite); !gap) {
+        return gap;
+    }
+    int y = 30;
+    for (const std::string& fact : facts) {
+        if (auto margin = Filled(screen, 0, y, 8, 15, kWhite); !margin) {
+            return margin;
+        }
+        if (auto text = ShowsText(screen, 8, y, fact, kBlack, kWhite); !text) {
+            return text;
+        }
+        const int end = 8 + 8 * static_cast<int>(fact.size());
+        if (auto rest = Filled(screen, end, y, 240 - end, 15, kWhite); !rest) {
+            return rest;
+        }
+        y += 15;
+    }
+    return Filled(screen, 0, y, 240, 320 - y, kWhite);
+}
+
+TEST(HomeScreen, EveryStartShowsTheRomThatRunsAndHowItStarted) {
+    auto handheld = StartedHandheld(TestSettings(), SmallImage("04100300", "A03", 4, 0x0409));
+    ASSERT_NE(handheld, nullptr);
+    EXPECT_TRUE(
+        ShowsHomeScreen(handheld->Screen(), {"Brel Nuva Q7", "Pocket PC 2003", "ROM A03 (04100300)",
+                                             "English (0409)", "Advanced (64 MB RAM)", "Cold start"}));
+
+    // A program draws over it; the next start draws it again, now warm.
+    EXPECT_EQ(handheld->RunAsProgram([] {
+        for (uint32_t offset = 0; offset < 240 * 320 * 2; offset += 4) {
+            WriteWord(NUVA_FRAME_BUFFER + offset, 0xF800F800);
+        }
+    }),
+              ProgramEnd::kReturned);
+    ASSERT_TRUE(Filled(handheld->Screen(), 0, 0, 240, 320, 0xF800));
+    uint64_t generation = handheld->Status().bootGeneration;
+    handheld->Reset(ResetKind::kWarm);
+    ASSERT_TRUE(handheld->WaitUntilStarted(10s, generation));
+    EXPECT_TRUE(
+        ShowsHomeScreen(handheld->Screen(), {"Brel Nuva Q7", "Pocket PC 2003", "ROM A03 (04100300)",
+                                             "English (0409)", "Advanced (64 MB RAM)", "Warm start"}));
+
+    // Another ROM in the flash: the next start reads its identity block.
+    const std::vector<uint8_t> other = SmallImage("11220200", "B5", 3, 0x0407);
+    handheld->WithFlash([&](FlashBank& bank) {
+        std::copy(other.begin() + 512, other.end(), bank.MutableCells().begin() + 0x40000);
+    });
+    generation = handheld->Status().bootGeneration;
+    handheld->Reset(ResetKind::kCold);
+    ASSERT_TRUE(handheld->WaitUntilStarted(10s, generation));
+    EXPECT_TRUE(ShowsHomeScreen(handheld->Screen(), {"Brel Nuva Q7", "Pocket PC 2002", "ROM B5 (11220200)",
+                                                     "German (0407)", "Advanced (64 MB RAM)", "Cold start"}));
+
+    // A Basic handheld whose factory language differs from its ROM's.
+    FactorySettings basic = TestSettings(false);
+    basic.language = 0x040C;
+    auto french = StartedHandheld(basic, SmallImage("06230300", "A00", 4, 0x0409));
+    ASSERT_NE(french, nullptr);
+    EXPECT_TRUE(ShowsHomeScreen(french->Screen(), {"Brel Nuva Q7", "Pocket PC 2003", "ROM A00 (06230300)",
+                                                   "French (040C)", "Basic (32 MB RAM)", "Cold start"}));
+
+    // The screenshot shows it too.
+    TempFolder folder;
+    const std::string path = folder.Path() + "/home.png";
+    std::string detail;
+    ASSERT_TRUE(french->SaveScreenshot(path, &detail)) << detail;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    EXPECT_TRUE(ShowsHomeScreen(ReadPngPixels(path, width, height),
+                                {"Brel Nuva Q7", "Pocket PC 2003", "ROM A00 (06230300)", "French (040C)",
+                                 "Basic (32 MB RAM)", "Cold start"}));
+}
+
 TEST(Machines, SeveralHandheldsLiveInOneProcess) {
     auto first = StartedHandheld(TestSettings(), SmallImage("01010300"));
     auto second = StartedHandheld(TestSettings(false), SmallImage("02020300"));

@@ -2,8 +2,11 @@
 // store, and library exports called as the RAPI service calls them.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "machine_test_support.h"
 #include "platform/wince/nuva_platform.h"
+#include "platform/wince/wince.h"
 
 namespace nuva::sim::test {
 namespace {
@@ -58,6 +61,99 @@ TEST(StartupPrograms, RunFromTheStoreAndActOnTheMachine) {
     }
     EXPECT_TRUE(found);
     EXPECT_FALSE(handheld->PressOk());
+}
+
+// Shows a message box from a program on its own thread (MessageBoxW waits
+// for OK); the thread ends when the box is dismissed.
+std::thread ShowBox(Handheld& handheld, std::u16string text, std::u16string caption) {
+    return std::thread([&handheld, text = std::move(text), caption = std::move(caption)] {
+        int answer = 0;
+        EXPECT_EQ(handheld.RunAsProgram(
+                      [&] { answer = MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK); }),
+                  ProgramEnd::kReturned);
+        EXPECT_EQ(answer, IDOK);
+    });
+}
+
+// The frame buffer as a program reads it through the bus.
+std::vector<uint16_t> FrameBufferAsProgramsSeeIt(Handheld& handheld) {
+    std::vector<ULONG> words(240 * 320 / 2);
+    EXPECT_EQ(handheld.RunAsProgram([&] {
+        READ_REGISTER_BUFFER_ULONG(reinterpret_cast<volatile ULONG*>(uintptr_t{NUVA_FRAME_BUFFER}),
+                                   words.data(), static_cast<ULONG>(words.size()));
+    }),
+              ProgramEnd::kReturned);
+    std::vector<uint16_t> pixels;
+    for (ULONG word : words) {
+        pixels.push_back(static_cast<uint16_t>(word & 0xFFFF));
+        pixels.push_back(static_cast<uint16_t>(word >> 16));
+    }
+    return pixels;
+}
+
+TEST(MessageBoxes, ShowOverTheProgramsPixelsInScreenAndScreenshotUntilOk) {
+    auto handheld = StartedHandheld();
+    ASSERT_NE(handheld, nullptr);
+    const std::vector<uint16_t> home = handheld->Screen();
+    ASSERT_FALSE(FindText(home, "\\TEMP\\5", kWhite, kDarkBlue));
+
+    std::thread program = ShowBox(*handheld, u"CheckSum() Fail ..\nPlease Cold Reset", u"\\TEMP\\5");
+    ASSERT_TRUE(handheld->WaitForMessageBox(10s));
+    const std::vector<uint16_t> screen = handheld->Screen();
+    // The caption on the title band, the text below it from the same column,
+    // its line break kept, and the OK button centred under it.
+    const auto caption = FindText(screen, "\\TEMP\\5", kWhite, kDarkBlue);
+    ASSERT_TRUE(caption.has_value());
+    const auto text = FindText(screen, "CheckSum() Fail ..", kBlack, kWhite);
+    ASSERT_TRUE(text.has_value());
+    EXPECT_EQ(text->first, caption->first);
+    EXPECT_GT(text->second, caption->second + 15);
+    EXPECT_TRUE(ShowsText(screen, text->first, text->second + 15, "Please Cold Reset", kBlack, kWhite));
+    const auto ok = FindText(screen, "OK", kBlack, kWhite);
+    ASSERT_TRUE(ok.has_value());
+    EXPECT_EQ(ok->first + 8, 120);
+    EXPECT_GT(ok->second, text->second + 30);
+    // Only the box covers the home screen: its title band still shows.
+    EXPECT_TRUE(ShowsText(screen, 8, 0, "Start", kWhite, kDarkBlue));
+    // Underneath, the frame buffer holds what was drawn before.
+    EXPECT_EQ(FrameBufferAsProgramsSeeIt(*handheld), home);
+
+    // The picture of the screen shows the box.
+    TempFolder folder;
+    std::string detail;
+    ASSERT_TRUE(handheld->SaveScreenshot(folder.Path() + "/box.png", &detail)) << detail;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    const std::vector<uint16_t> picture = ReadPngPixels(folder.Path() + "/box.png", width, height);
+    EXPECT_TRUE(ShowsText(picture, caption->first, caption->second, "\\TEMP\\5", kWhite, kDarkBlue));
+    EXPECT_TRUE(ShowsText(picture, text->first, text->second, "CheckSum() Fail ..", kBlack, kWhite));
+    EXPECT_EQ(picture, screen);
+
+    // OK: the program goes on and the pixels under the box are back.
+    EXPECT_TRUE(handheld->PressOk());
+    program.join();
+    EXPECT_EQ(handheld->Screen(), home);
+    ASSERT_TRUE(handheld->SaveScreenshot(folder.Path() + "/after.png", &detail)) << detail;
+    EXPECT_EQ(ReadPngPixels(folder.Path() + "/after.png", width, height), home);
+
+    // A long text is wrapped at spaces to the box; a caption outside ASCII
+    // shows in the code page's letters.
+    program = ShowBox(*handheld, u"The image part could not be read from the storage card", u"Pr\u00fcfung");
+    ASSERT_TRUE(handheld->WaitForMessageBox(10s));
+    const std::vector<uint16_t> wrapped = handheld->Screen();
+    EXPECT_TRUE(FindText(wrapped,
+                         "Pr\x81"
+                         "fung",
+                         kWhite, kDarkBlue)
+                    .has_value());
+    const auto first = FindText(wrapped, "The image part could not", kBlack, kWhite);
+    ASSERT_TRUE(first.has_value());
+    EXPECT_TRUE(
+        ShowsText(wrapped, first->first, first->second + 15, "be read from the storage", kBlack, kWhite));
+    EXPECT_TRUE(ShowsText(wrapped, first->first, first->second + 30, "card", kBlack, kWhite));
+    EXPECT_TRUE(handheld->PressOk());
+    program.join();
+    EXPECT_EQ(handheld->Screen(), home);
 }
 
 TEST(StartupPrograms, RestartLineAndRebootEndTheProgramAndRestart) {

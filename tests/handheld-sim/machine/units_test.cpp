@@ -1,6 +1,6 @@
 // The machine's pure pieces: bus decoding, the restart line, the built-in
-// storage format, the OEM answers, the state folder's settings and the RAM
-// page frames.
+// storage format, the OEM answers, the state folder's settings, the RAM
+// page frames, and the texts of the home screen and of message boxes.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,10 +8,13 @@
 
 #include "formats/le.h"
 #include "handheld-sim/machine/bus.h"
+#include "handheld-sim/machine/home_screen.h"
+#include "handheld-sim/machine/message_box_view.h"
 #include "handheld-sim/machine/oem_answers.h"
 #include "handheld-sim/machine/platform_registers.h"
 #include "handheld-sim/machine/psm_storage.h"
 #include "handheld-sim/machine/ram.h"
+#include "handheld-sim/machine/screen_painter.h"
 #include "handheld-sim/machine/state_folder.h"
 #include "platform/wince/nuva_platform.h"
 
@@ -29,6 +32,58 @@ void ExpectSlot(uint32_t address, uint32_t width, uint32_t flash, uint32_t ram, 
     if (target != BusTarget::kNone) {
         EXPECT_EQ(slot.offset, offset) << std::hex << address;
     }
+}
+
+TEST(HomeScreenText, NamesTheGenerationLanguageMemoryAndStart) {
+    HomeScreenFacts facts;
+    facts.version = "A03";
+    facts.dateCode = "04100300";
+    facts.osMajor = 4;
+    facts.language = 0x0409;
+    facts.advanced = true;
+    facts.coldStart = true;
+    EXPECT_EQ(HomeScreenLines(facts),
+              (std::vector<std::string>{"Brel Nuva Q7", "Pocket PC 2003", "ROM A03 (04100300)",
+                                        "English (0409)", "Advanced (64 MB RAM)", "Cold start"}));
+    facts.version = "B12";
+    facts.dateCode = "10150200";
+    facts.osMajor = 3;
+    facts.language = 0x0C0A;  // Spanish of Spain, modern sort: named by its primary language
+    facts.advanced = false;
+    facts.coldStart = false;
+    EXPECT_EQ(HomeScreenLines(facts),
+              (std::vector<std::string>{"Brel Nuva Q7", "Pocket PC 2002", "ROM B12 (10150200)",
+                                        "Spanish (0C0A)", "Basic (32 MB RAM)", "Warm start"}));
+    facts.language = 0x0401;  // a language without a name here still shows its number
+    EXPECT_EQ(HomeScreenLines(facts).at(3), "Language (0401)");
+}
+
+TEST(MessageBoxText, WrapsAtSpacesKeepsLineBreaksAndEndsWhatDoesNotFit) {
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(WrapText("The image part could not be read from the storage card", 26, 14),
+              (Lines{"The image part could not", "be read from the storage", "card"}));
+    // A line may end right before a space; a word longer than a line is cut.
+    EXPECT_EQ(WrapText("abcde fgh", 5, 14), (Lines{"abcde", "fgh"}));
+    EXPECT_EQ(WrapText("abcdefghijkl mn", 5, 14), (Lines{"abcde", "fghij", "kl mn"}));
+    // Line breaks start lines, empty ones included.
+    EXPECT_EQ(WrapText("CheckSum() Fail ..\nPlease Cold Reset", 26, 14),
+              (Lines{"CheckSum() Fail ..", "Please Cold Reset"}));
+    EXPECT_EQ(WrapText("a\n\nb\n", 26, 14), (Lines{"a", "", "b", ""}));
+    EXPECT_EQ(WrapText("", 26, 14), (Lines{""}));
+    // More lines than the box holds: the last one shown ends in "...".
+    EXPECT_EQ(WrapText("1\n2\n3\n4", 26, 3), (Lines{"1", "2", "3..."}));
+    EXPECT_EQ(WrapText("aaaa bbbb cccc", 4, 2), (Lines{"aaaa", "b..."}));
+    EXPECT_EQ(WrapText("1\n2\n3", 26, 3), (Lines{"1", "2", "3"}));
+
+    // Texts become code page 437 codes: letters outside ASCII that the code
+    // page has, '?' for what it lacks and for control characters, every
+    // kind of line break as "\n" (or a space in a caption), tabs as spaces.
+    EXPECT_EQ(ToCp437(u"Pr\u00fcfung \u20ac1\x01\u00a0", true),
+              "Pr\x81"
+              "fung ?1?\xFF");
+    EXPECT_EQ(ToCp437(u"a\r\nb\rc\nd\te", true), "a\nb\nc\nd e");
+    EXPECT_EQ(ToCp437(u"a\r\nb\rc\nd", false), "a b c d");
+    EXPECT_EQ(ToCp437(u"\xd83d\xde00", true), "??");  // a character beyond the basic plane
 }
 
 TEST(BusDecode, WindowsOfEveryDeviceAndTheirEnds) {
