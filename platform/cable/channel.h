@@ -9,10 +9,11 @@
 // exchange is mostly the two ends waking each other. A frame leaves in one
 // system call (header, fields and data gathered from where they lie) and
 // arrives in as few as the socket allows, into a receive buffer the channel
-// keeps for the connection's life. A receive that finds nothing waits a short
-// while without sleeping before it sleeps in the kernel: a peer that answers
-// within that while is met without two scheduler wake-ups per exchange, and a
-// quiet connection costs nothing once the while is over.
+// keeps for the connection's life. A receive that finds nothing looks again
+// for up to a millisecond, yielding the processor at each turn, before it
+// sleeps in the kernel: a peer that answers within that while is met without
+// two scheduler wake-ups per exchange, and a quiet connection costs nothing
+// once the while is over.
 #pragma once
 
 #include <atomic>
