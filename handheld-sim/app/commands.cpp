@@ -15,9 +15,15 @@ namespace nuva::sim::app {
 
 namespace {
 
-ControlReply Ok(std::string out = {}) { return ControlReply{kExitOk, std::move(out), {}}; }
-ControlReply Failed(std::string why) { return ControlReply{kExitFailed, {}, std::move(why) + "\n"}; }
-ControlReply Usage(std::string why) { return ControlReply{kExitUsage, {}, std::move(why) + "\n"}; }
+ControlReply Ok(std::string out = {}) {
+    return ControlReply{kExitOk, std::move(out), {}};
+}
+ControlReply Failed(std::string why) {
+    return ControlReply{kExitFailed, {}, std::move(why) + "\n"};
+}
+ControlReply Usage(std::string why) {
+    return ControlReply{kExitUsage, {}, std::move(why) + "\n"};
+}
 
 std::string JsonString(std::string_view text) {
     std::string out = "\"";
@@ -51,8 +57,12 @@ std::string JsonString(std::string_view text) {
     return out + "\"";
 }
 
-std::string JsonReason(const std::string& reason) { return reason.empty() ? "null" : JsonString(reason); }
-const char* JsonBool(bool b) { return b ? "true" : "false"; }
+std::string JsonReason(const std::string& reason) {
+    return reason.empty() ? "null" : JsonString(reason);
+}
+const char* JsonBool(bool b) {
+    return b ? "true" : "false";
+}
 
 bool ReadDesktopFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
     std::ifstream in(path, std::ios::binary);
@@ -92,17 +102,21 @@ std::string StoreError(uint32_t code) {
 ControlReply FlashFaultCommand(ControlContext& context, const std::vector<std::string>& args) {
     // args: flash KIND [options]
     if (args.size() < 2) {
-        return Usage("fault flash needs a kind: busy, erase-error, program-error, locked, stuck, slow-erase, "
-                     "slow-program or clear");
+        return Usage(
+            "fault flash needs a kind: busy, erase-error, program-error, locked, stuck, slow-erase, "
+            "slow-program or clear");
     }
     if (args[1] == "clear") {
         context.handheld.WithFlash([](FlashBank& flash) { flash.ClearFaults(); });
         return Ok();
     }
     static const std::map<std::string, FlashFault::Kind> kKinds = {
-        {"busy", FlashFault::Kind::kBusyForever},   {"erase-error", FlashFault::Kind::kEraseError},
-        {"program-error", FlashFault::Kind::kProgramError}, {"locked", FlashFault::Kind::kLocked},
-        {"stuck", FlashFault::Kind::kStuckBits}, {"slow-erase", FlashFault::Kind::kSlowErase},
+        {"busy", FlashFault::Kind::kBusyForever},
+        {"erase-error", FlashFault::Kind::kEraseError},
+        {"program-error", FlashFault::Kind::kProgramError},
+        {"locked", FlashFault::Kind::kLocked},
+        {"stuck", FlashFault::Kind::kStuckBits},
+        {"slow-erase", FlashFault::Kind::kSlowErase},
         {"slow-program", FlashFault::Kind::kSlowProgram}};
     auto kind = kKinds.find(args[1]);
     if (kind == kKinds.end()) {
@@ -137,7 +151,8 @@ ControlReply FlashFaultCommand(ControlContext& context, const std::vector<std::s
         } else if (option == "--blocks") {
             size_t dash = value.find('-');
             auto first = ParseNumber(value.substr(0, dash), blocks - 1);
-            auto last = dash == std::string::npos ? std::nullopt : ParseNumber(value.substr(dash + 1), blocks - 1);
+            auto last =
+                dash == std::string::npos ? std::nullopt : ParseNumber(value.substr(dash + 1), blocks - 1);
             if (!first || !last || *last < *first) {
                 return Usage("--blocks takes FIRST-LAST within 0-" + std::to_string(blocks - 1));
             }
@@ -252,7 +267,8 @@ ControlReply DumpFlash(ControlContext& context, const std::vector<std::string>& 
         }
         auto value = ParseNumber(args[i + 1], flashBytes);
         if (!value) {
-            return Usage(args[i] + " takes a number up to the flash size (" + std::to_string(flashBytes) + ")");
+            return Usage(args[i] + " takes a number up to the flash size (" + std::to_string(flashBytes) +
+                         ")");
         }
         if (args[i] == "--offset") {
             offset = *value;
@@ -275,7 +291,8 @@ ControlReply DumpFlash(ControlContext& context, const std::vector<std::string>& 
     return Ok();
 }
 
-ControlReply FileCommand(ControlContext& context, const std::string& verb, const std::vector<std::string>& args) {
+ControlReply FileCommand(ControlContext& context, const std::string& verb,
+                         const std::vector<std::string>& args) {
     std::string error;
     if (verb == "pull") {
         if (args.size() != 2) {
@@ -316,7 +333,8 @@ ControlReply FileCommand(ControlContext& context, const std::string& verb, const
     }
     std::string out;
     for (const EntryInfo& entry : entries) {
-        out += (entry.folder ? std::string("<DIR>") : std::to_string(entry.size)) + "\t" + ToUtf8(entry.name) + "\n";
+        out += (entry.folder ? std::string("<DIR>") : std::to_string(entry.size)) + "\t" +
+               ToUtf8(entry.name) + "\n";
     }
     return Ok(out);
 }
@@ -356,14 +374,13 @@ std::string StatusJson(const HandheldStatus& s, const ServiceStatus& service) {
     j += ",\"plugged\":" + std::string(JsonBool(s.plugged));
     j += ",\"ac\":" + std::string(JsonBool(s.acOnline));
     j += ",\"battery\":" + (s.batteryPercent ? std::to_string(*s.batteryPercent) : std::string("null"));
-    j += ",\"rom\":{\"date_code\":" + JsonString(s.rom.dateCode) + ",\"version\":" + JsonString(s.rom.version) +
-         ",\"os_major\":" + std::to_string(s.rom.osMajor) + ",\"language_id\":" + std::to_string(s.rom.languageId) +
-         "}";
+    j += ",\"rom\":{\"date_code\":" + JsonString(s.rom.dateCode) +
+         ",\"version\":" + JsonString(s.rom.version) + ",\"os_major\":" + std::to_string(s.rom.osMajor) +
+         ",\"language_id\":" + std::to_string(s.rom.languageId) + "}";
     j += ",\"memory_config\":" + std::to_string(s.memoryConfig);
-    j += ",\"message_box\":" +
-         (s.messageBox ? "{\"caption\":" + JsonString(ToUtf8(s.messageBox->caption)) +
-                             ",\"text\":" + JsonString(ToUtf8(s.messageBox->text)) + "}"
-                       : std::string("null"));
+    j += ",\"message_box\":" + (s.messageBox ? "{\"caption\":" + JsonString(ToUtf8(s.messageBox->caption)) +
+                                                   ",\"text\":" + JsonString(ToUtf8(s.messageBox->text)) + "}"
+                                             : std::string("null"));
     j += ",\"crashed\":" + JsonReason(s.crashedReason);
     j += ",\"running\":" +
          (s.runningPrograms.empty() ? std::string("null") : JsonString(ToUtf8(s.runningPrograms.front())));
@@ -391,12 +408,13 @@ std::string StatusText(const HandheldStatus& s, const ServiceStatus& service) {
     std::string t;
     t += std::string("started: ") + yes(s.started) + (s.restarting ? " (restarting)" : "") + "\n";
     t += std::string("plugged: ") + yes(s.plugged) + "\n";
-    t += std::string("link: ") + yes(s.linkAvailable) + (service.desktopConnected ? " (desktop connected)" : "") +
-         "\n";
+    t += std::string("link: ") + yes(s.linkAvailable) +
+         (service.desktopConnected ? " (desktop connected)" : "") + "\n";
     t += std::string("ac: ") + (s.acOnline ? "on" : "off") + "\n";
-    t += "battery: " + (s.batteryPercent ? std::to_string(*s.batteryPercent) + " %" : std::string("none")) + "\n";
-    t += "rom: " + s.rom.dateCode + " " + s.rom.version + ", OS " + std::to_string(s.rom.osMajor) + ", language " +
-         std::to_string(s.rom.languageId) + "\n";
+    t += "battery: " + (s.batteryPercent ? std::to_string(*s.batteryPercent) + " %" : std::string("none")) +
+         "\n";
+    t += "rom: " + s.rom.dateCode + " " + s.rom.version + ", OS " + std::to_string(s.rom.osMajor) +
+         ", language " + std::to_string(s.rom.languageId) + "\n";
     t += std::string("memory config: ") + config + "\n";
     if (s.messageBox) {
         t += "message box: " + ToUtf8(s.messageBox->caption) + ": " + ToUtf8(s.messageBox->text) + "\n";
@@ -410,8 +428,8 @@ std::string StatusText(const HandheldStatus& s, const ServiceStatus& service) {
     if (!s.brickedReason.empty()) {
         t += "bricked: " + s.brickedReason + "\n";
     }
-    t += "desktops served: " + std::to_string(service.desktopsServed) + ", version queries answered: " +
-         std::to_string(service.versionQueries) + "\n";
+    t += "desktops served: " + std::to_string(service.desktopsServed) +
+         ", version queries answered: " + std::to_string(service.versionQueries) + "\n";
     const RapiFaults& f = service.pending;
     std::string armed;
     auto add = [&armed](const std::string& fault) { armed += (armed.empty() ? "" : ", ") + fault; };

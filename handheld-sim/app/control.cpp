@@ -25,7 +25,7 @@ void PutText(std::vector<uint8_t>& out, const std::string& text) {
 }
 
 class Cursor {
-public:
+  public:
     explicit Cursor(std::span<const uint8_t> bytes) : bytes_(bytes) {}
     bool U32(uint32_t& v) {
         if (bytes_.size() - pos_ < 4) {
@@ -46,7 +46,7 @@ public:
     }
     bool AtEnd() const { return pos_ == bytes_.size(); }
 
-private:
+  private:
     std::span<const uint8_t> bytes_;
     size_t pos_ = 0;
 };

@@ -152,7 +152,8 @@ int RunHandheld(const HandheldOptions& options) {
     std::string detail;
     std::unique_ptr<Handheld> handheld;
     if (factoryNew) {
-        handheld = Handheld::CreateFromFile(options.factory, *options.romImage, stateDir, &createError, &detail);
+        handheld =
+            Handheld::CreateFromFile(options.factory, *options.romImage, stateDir, &createError, &detail);
     } else {
         if (options.romImage || options.factoryGiven) {
             std::cerr << "nuva-handheld: " << stateDir
@@ -161,8 +162,9 @@ int RunHandheld(const HandheldOptions& options) {
         handheld = Handheld::Open(stateDir, &createError, &detail);
     }
     if (!handheld) {
-        return Fail(kExitFailed, std::string(factoryNew ? "cannot make the handheld: " : "cannot open the handheld: ") +
-                                     DescribeCreateError(createError) + (detail.empty() ? "" : ": " + detail));
+        return Fail(kExitFailed,
+                    std::string(factoryNew ? "cannot make the handheld: " : "cannot open the handheld: ") +
+                        DescribeCreateError(createError) + (detail.empty() ? "" : ": " + detail));
     }
 
     auto device = MakeHandheldDevice(*handheld);

@@ -43,7 +43,8 @@ std::optional<std::array<uint8_t, 16>> ParseUuid(const std::string& text) {
 
 }  // namespace
 
-std::optional<HandheldOptions> ParseHandheldOptions(const std::vector<std::string>& args, std::string& error) {
+std::optional<HandheldOptions> ParseHandheldOptions(const std::vector<std::string>& args,
+                                                    std::string& error) {
     HandheldOptions options;
     options.factory.uuid = SupportedUuid(true);
     bool uuidGiven = false;

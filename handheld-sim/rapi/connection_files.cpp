@@ -16,7 +16,9 @@ constexpr uint32_t kInvalidSetFilePointer = 0xFFFFFFFFu;
 ConnectionFiles::ConnectionFiles(RapiDevice& device, WrittenFileClosed onWrittenClosed)
     : device_(device), onWrittenClosed_(std::move(onWrittenClosed)) {}
 
-ConnectionFiles::~ConnectionFiles() { CloseAll(); }
+ConnectionFiles::~ConnectionFiles() {
+    CloseAll();
+}
 
 ConnectionFiles::Entry* ConnectionFiles::Find(uint32_t handle) {
     auto it = open_.find(handle);
@@ -103,9 +105,11 @@ cable::SetFilePointerAnswer ConnectionFiles::Seek(const cable::SetFilePointerReq
         }
         // Without a high part the distance is a signed 32-bit value; with one,
         // the two make a signed 64-bit distance.
-        int64_t distance = request.hasHigh ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(request.high)) << 32) |
-                                                                  static_cast<uint32_t>(request.distance))
-                                           : int64_t{request.distance};
+        int64_t distance =
+            request.hasHigh
+                ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(request.high)) << 32) |
+                                       static_cast<uint32_t>(request.distance))
+                : int64_t{request.distance};
         uint64_t before = entry->file.Position();
         uint64_t position = 0;
         answer.lastError = entry->file.Seek(distance, request.method, &position);

@@ -15,7 +15,7 @@
 namespace nuva::sim {
 
 class ConnectionFiles {
-public:
+  public:
     // Told, with the store still held, when a handle that wrote to a file is
     // closed (the corruption fault hooks in here).
     using WrittenFileClosed = std::function<void(FileStore& files, const std::u16string& path)>;
@@ -41,7 +41,7 @@ public:
     void CloseAll();
     size_t OpenCount() const { return open_.size(); }
 
-private:
+  private:
     struct Entry {
         OpenFile file;
         std::u16string path;

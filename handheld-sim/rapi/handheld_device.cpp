@@ -9,7 +9,7 @@ namespace {
 constexpr int kCsidlStartup = 0x0007;
 
 class HandheldDevice final : public RapiDevice {
-public:
+  public:
     explicit HandheldDevice(Handheld& handheld) : handheld_(handheld) {}
 
     bool LinkAvailable() const override { return handheld_.LinkAvailable(); }
@@ -21,8 +21,9 @@ public:
         Handheld::StoreAccess store = handheld_.Store();
         use(store.Files());
     }
-    HRESULT InvokeExport(std::u16string_view library, std::u16string_view function, std::span<const uint8_t> input,
-                         std::vector<uint8_t>& output, std::string* detail) override {
+    HRESULT InvokeExport(std::u16string_view library, std::u16string_view function,
+                         std::span<const uint8_t> input, std::vector<uint8_t>& output,
+                         std::string* detail) override {
         return handheld_.InvokeExport(library, function, input, output, detail);
     }
     OSVERSIONINFOW OsVersion() const override { return handheld_.OsVersion(); }
@@ -33,7 +34,7 @@ public:
         return std::nullopt;
     }
 
-private:
+  private:
     Handheld& handheld_;
 };
 

@@ -20,7 +20,7 @@
 namespace nuva::sim {
 
 class RapiDevice {
-public:
+  public:
     virtual ~RapiDevice() = default;
 
     // Started, plugged and its cable drivers loaded.

@@ -97,9 +97,8 @@ void RapiService::Impl::Serve(cable::UniqueFd fd) {
             faults.dropAfterBytes = -1;
         }
     }
-    ConnectionFiles files(device, [this](FileStore& store, const std::u16string& path) {
-        CorruptAfterClose(store, path);
-    });
+    ConnectionFiles files(
+        device, [this](FileStore& store, const std::u16string& path) { CorruptAfterClose(store, path); });
 
     std::vector<uint8_t> invokeOutput;
 
@@ -123,7 +122,8 @@ void RapiService::Impl::Serve(cable::UniqueFd fd) {
         }
         const bool isInit = type == cable::RequestCode(cable::MessageType::kInit);
         if (isInit == greeted || (greeted && frame.header.sequence != expected)) {
-            Log("refused " + cable::DescribeType(type) + " with sequence " + std::to_string(frame.header.sequence) +
+            Log("refused " + cable::DescribeType(type) + " with sequence " +
+                std::to_string(frame.header.sequence) +
                 (greeted ? " out of order (expected " + std::to_string(expected) + ")"
                          : " before the greeting"));
             break;
@@ -155,7 +155,8 @@ void RapiService::Impl::Serve(cable::UniqueFd fd) {
 }
 
 std::optional<cable::Encoded> RapiService::Impl::Answer(const cable::Frame& frame, ConnectionFiles& files,
-                                                        std::vector<uint8_t>& invokeOutput, uint64_t generation) {
+                                                        std::vector<uint8_t>& invokeOutput,
+                                                        uint64_t generation) {
     using cable::MessageType;
     const auto type = static_cast<MessageType>(frame.header.type);
     auto malformed = [&]() -> std::optional<cable::Encoded> {
@@ -191,7 +192,8 @@ std::optional<cable::Encoded> RapiService::Impl::Answer(const cable::Frame& fram
                 return std::nullopt;
             }
             if (hr == kInvokeLibraryNotFound || hr == kInvokeExportNotFound || hr == kInvokeBadLibrary) {
-                Log("remote call " + ToUtf8(request.dll) + "!" + ToUtf8(request.function) + " failed: " + detail);
+                Log("remote call " + ToUtf8(request.dll) + "!" + ToUtf8(request.function) +
+                    " failed: " + detail);
             }
             cable::InvokeAnswer answer{static_cast<uint32_t>(hr), Win32CodeOf(hr), !output.empty(), {}};
             if (output.size() > cable::kMaxDataBytes) {
@@ -273,8 +275,13 @@ std::optional<cable::Encoded> RapiService::Impl::Answer(const cable::Frame& fram
                 }
             }
             OSVERSIONINFOW version = device.OsVersion();
-            cable::GetVersionAnswer answer{1, 0, version.dwMajorVersion, version.dwMinorVersion,
-                                           version.dwBuildNumber, version.dwPlatformId, {}};
+            cable::GetVersionAnswer answer{1,
+                                           0,
+                                           version.dwMajorVersion,
+                                           version.dwMinorVersion,
+                                           version.dwBuildNumber,
+                                           version.dwPlatformId,
+                                           {}};
             for (size_t i = 0; i < 127 && version.szCSDVersion[i] != 0; ++i) {
                 answer.csd.push_back(version.szCSDVersion[i]);
             }
@@ -317,7 +324,8 @@ void RapiService::Impl::CorruptAfterClose(FileStore& store, const std::u16string
     uint32_t done = 0;
     if (opened.file.Seek(offset, SeekFrom::kBegin, &position) != store_error::kSuccess ||
         opened.file.Read(&byte, 1, &done) != store_error::kSuccess || done != 1) {
-        Log("could not change byte " + std::to_string(offset) + " of " + ToUtf8(path) + ": the file is shorter");
+        Log("could not change byte " + std::to_string(offset) + " of " + ToUtf8(path) +
+            ": the file is shorter");
         return;
     }
     byte = static_cast<uint8_t>(byte ^ mask);
@@ -328,7 +336,9 @@ void RapiService::Impl::CorruptAfterClose(FileStore& store, const std::u16string
 RapiService::RapiService(RapiDevice& device, cable::LogSink log)
     : impl_(std::make_unique<Impl>(device, std::move(log))) {}
 
-RapiService::~RapiService() { Stop(); }
+RapiService::~RapiService() {
+    Stop();
+}
 
 bool RapiService::Start(const cable::Endpoint& endpoint, std::string& error) {
     if (impl_->listener) {

@@ -50,7 +50,7 @@ struct RapiFaults {
 };
 
 class RapiService {
-public:
+  public:
     // `device` must outlive the service.
     RapiService(RapiDevice& device, cable::LogSink log);
     ~RapiService();
@@ -79,7 +79,7 @@ public:
     void ClearFaults();
     RapiFaults PendingFaults() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

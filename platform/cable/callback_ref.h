@@ -18,10 +18,10 @@ class CallbackRef;
 
 template <class R, class... Args>
 class CallbackRef<R(Args...)> {
-public:
+  public:
     template <class F>
-        requires(!std::is_same_v<std::remove_cvref_t<F>, CallbackRef> && std::is_invocable_r_v<R, F&, Args...>)
-    CallbackRef(F&& callable)  // NOLINT(google-explicit-constructor): passed like a function
+    requires(!std::is_same_v<std::remove_cvref_t<F>, CallbackRef> && std::is_invocable_r_v<R, F&, Args...>)
+        CallbackRef(F&& callable)  // NOLINT(google-explicit-constructor): passed like a function
         : object_(const_cast<void*>(static_cast<const void*>(std::addressof(callable)))),
           call_([](void* object, Args... args) -> R {
               return (*static_cast<std::remove_reference_t<F>*>(object))(std::forward<Args>(args)...);
@@ -29,7 +29,7 @@ public:
 
     R operator()(Args... args) const { return call_(object_, std::forward<Args>(args)...); }
 
-private:
+  private:
     void* object_;
     R (*call_)(void*, Args...);
 };

@@ -84,7 +84,8 @@ size_t Channel::Allowance(size_t wanted) {
 
 void Channel::Spend(size_t bytes) {
     int64_t budget = budget_.load();
-    while (budget >= 0 && !budget_.compare_exchange_weak(budget, std::max<int64_t>(0, budget - static_cast<int64_t>(bytes)))) {
+    while (budget >= 0 && !budget_.compare_exchange_weak(
+                              budget, std::max<int64_t>(0, budget - static_cast<int64_t>(bytes)))) {
     }
 }
 
@@ -95,7 +96,8 @@ void Channel::DropAfter(int64_t bytes) {
     }
 }
 
-bool Channel::Send(uint16_t type, uint32_t sequence, std::span<const uint8_t> fields, std::span<const uint8_t> data) {
+bool Channel::Send(uint16_t type, uint32_t sequence, std::span<const uint8_t> fields,
+                   std::span<const uint8_t> data) {
     const size_t length = fields.size() + data.size();
     if (length > kMaxPayload) {
         Log("refused to send a " + DescribeType(type) + " of " + std::to_string(length) +
@@ -252,6 +254,8 @@ Channel::Stir Channel::PeerStirred() const {
     return recv(fd_.Get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0 ? Stir::kSpoke : Stir::kClosed;
 }
 
-void Channel::Shutdown() { shutdown(fd_.Get(), SHUT_RDWR); }
+void Channel::Shutdown() {
+    shutdown(fd_.Get(), SHUT_RDWR);
+}
 
 }  // namespace nuva::cable

@@ -48,7 +48,7 @@ enum class ReceiveResult {
 };
 
 class Channel {
-public:
+  public:
     Channel(UniqueFd fd, LogSink log);
     ~Channel();
     Channel(const Channel&) = delete;
@@ -57,7 +57,8 @@ public:
     // Sends one frame whose payload is `fields` followed by `data`; false
     // when the connection is gone (or the payload is above the cap, which is
     // logged).
-    bool Send(uint16_t type, uint32_t sequence, std::span<const uint8_t> fields, std::span<const uint8_t> data = {});
+    bool Send(uint16_t type, uint32_t sequence, std::span<const uint8_t> fields,
+              std::span<const uint8_t> data = {});
     bool Send(uint16_t type, uint32_t sequence, const Encoded& message) {
         return Send(type, sequence, message.Fields(), message.Data());
     }
@@ -81,7 +82,7 @@ public:
 
     void Log(const std::string& line) const;
 
-private:
+  private:
     struct Wait;
     // How many of `wanted` bytes may cross before the cable dies.
     size_t Allowance(size_t wanted);

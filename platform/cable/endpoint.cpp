@@ -40,8 +40,8 @@ bool ParseEndpoint(std::string_view text, bool forListening, Endpoint& out, std:
             return false;
         }
         if (path.size() >= sizeof(sockaddr_un{}.sun_path)) {
-            error = "the unix socket path is too long (" + std::to_string(path.size()) + " characters, at most " +
-                    std::to_string(sizeof(sockaddr_un{}.sun_path) - 1) + ")";
+            error = "the unix socket path is too long (" + std::to_string(path.size()) +
+                    " characters, at most " + std::to_string(sizeof(sockaddr_un{}.sun_path) - 1) + ")";
             return false;
         }
         if (path.find('\0') != std::string::npos) {
@@ -84,7 +84,8 @@ bool ParseEndpoint(std::string_view text, bool forListening, Endpoint& out, std:
         }
         unsigned port = 0;
         auto [end, ec] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
-        if (portText.empty() || ec != std::errc() || end != portText.data() + portText.size() || port > 65535) {
+        if (portText.empty() || ec != std::errc() || end != portText.data() + portText.size() ||
+            port > 65535) {
             error = "the TCP port '" + std::string(portText) + "' is not a number from 1 to 65535";
             return false;
         }

@@ -12,8 +12,8 @@ namespace nuva::cable {
 struct Endpoint {
     enum class Kind { kUnix, kTcp };
     Kind kind = Kind::kUnix;
-    std::string path;  // kUnix
-    std::string host;  // kTcp: a numeric loopback address ("127.0.0.1", "::1")
+    std::string path;   // kUnix
+    std::string host;   // kTcp: a numeric loopback address ("127.0.0.1", "::1")
     uint16_t port = 0;  // kTcp; 0 only for a listener that takes any free port
 
     // "unix:/path" or "tcp:127.0.0.1:PORT" ("tcp:[::1]:PORT").

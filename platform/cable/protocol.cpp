@@ -12,7 +12,7 @@ namespace nuva::cable {
 // kMaxTextUnits, a block above kMaxDataBytes) is a bug of the caller, which
 // bounds what it sends: it stops the program rather than go out cut short.
 class FieldWriter {
-public:
+  public:
     explicit FieldWriter(Encoded& out) : out_(out) { out_.used_ = 0; }
 
     void U32(uint32_t v) { StoreLe32(Room(4), v); }
@@ -40,7 +40,7 @@ public:
         ended_ = true;
     }
 
-private:
+  private:
     uint8_t* Room(size_t n) {
         if (ended_) {
             Bug("a field after the data block");
@@ -66,7 +66,7 @@ namespace {
 // Takes fields from a payload; every take checks what is left, and a failed
 // take poisons the reader so that Done() is false.
 class Reader {
-public:
+  public:
     explicit Reader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
 
     bool U32(uint32_t& v) {
@@ -130,7 +130,7 @@ public:
     // True when every take succeeded and nothing is left over.
     bool Done() const { return ok_ && pos_ == bytes_.size(); }
 
-private:
+  private:
     bool Need(size_t n) {
         if (!ok_ || bytes_.size() - pos_ < n) {
             return Fail();
@@ -149,14 +149,18 @@ private:
 
 }  // namespace
 
-bool IsRequestCode(uint16_t code) { return code >= 1 && code <= kLastRequestType; }
+bool IsRequestCode(uint16_t code) {
+    return code >= 1 && code <= kLastRequestType;
+}
 
-bool IsAnswerCode(uint16_t code) { return (code & kAnswerBit) != 0 && IsRequestCode(code & ~kAnswerBit & 0xFFFF); }
+bool IsAnswerCode(uint16_t code) {
+    return (code & kAnswerBit) != 0 && IsRequestCode(code & ~kAnswerBit & 0xFFFF);
+}
 
 std::string DescribeType(uint16_t code) {
-    static const char* const kNames[] = {"Init",         "Invoke",      "CreateFile",   "ReadFile",
-                                         "WriteFile",    "SetFilePointer", "SetEndOfFile", "CloseHandle",
-                                         "DeleteFile",   "GetFileSize", "GetVersionEx", "GetSpecialFolderPath"};
+    static const char* const kNames[] = {
+        "Init",         "Invoke",      "CreateFile", "ReadFile",    "WriteFile",    "SetFilePointer",
+        "SetEndOfFile", "CloseHandle", "DeleteFile", "GetFileSize", "GetVersionEx", "GetSpecialFolderPath"};
     uint16_t base = code & static_cast<uint16_t>(~kAnswerBit);
     if (!IsRequestCode(base)) {
         char text[32];
@@ -217,8 +221,9 @@ std::vector<uint8_t> Encoded::Bytes() const {
     return bytes;
 }
 
-
-Encoded Encode(const InitRequest&) { return {}; }
+Encoded Encode(const InitRequest&) {
+    return {};
+}
 
 Encoded Encode(const InitAnswer& m) {
     Encoded e;
@@ -351,7 +356,9 @@ Encoded Encode(const GetFileSizeAnswer& m) {
     return e;
 }
 
-Encoded Encode(const GetVersionRequest&) { return {}; }
+Encoded Encode(const GetVersionRequest&) {
+    return {};
+}
 
 Encoded Encode(const GetVersionAnswer& m) {
     Encoded e;
@@ -384,7 +391,9 @@ Encoded Encode(const SpecialFolderAnswer& m) {
 
 // ---- Decoding ----------------------------------------------------------------
 
-bool Decode(std::span<const uint8_t> payload, InitRequest&) { return payload.empty(); }
+bool Decode(std::span<const uint8_t> payload, InitRequest&) {
+    return payload.empty();
+}
 
 bool Decode(std::span<const uint8_t> payload, InitAnswer& m) {
     Reader r(payload);
@@ -467,7 +476,9 @@ bool Decode(std::span<const uint8_t> payload, GetFileSizeAnswer& m) {
     return r.U32(m.result) && r.U32(m.lastError) && r.U32(m.high) && r.Done();
 }
 
-bool Decode(std::span<const uint8_t> payload, GetVersionRequest&) { return payload.empty(); }
+bool Decode(std::span<const uint8_t> payload, GetVersionRequest&) {
+    return payload.empty();
+}
 
 bool Decode(std::span<const uint8_t> payload, GetVersionAnswer& m) {
     Reader r(payload);

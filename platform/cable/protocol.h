@@ -58,8 +58,12 @@ enum class MessageType : uint16_t {
 };
 inline constexpr uint16_t kLastRequestType = 12;
 
-constexpr uint16_t RequestCode(MessageType t) { return static_cast<uint16_t>(t); }
-constexpr uint16_t AnswerCode(MessageType t) { return static_cast<uint16_t>(static_cast<uint16_t>(t) | kAnswerBit); }
+constexpr uint16_t RequestCode(MessageType t) {
+    return static_cast<uint16_t>(t);
+}
+constexpr uint16_t AnswerCode(MessageType t) {
+    return static_cast<uint16_t>(static_cast<uint16_t>(t) | kAnswerBit);
+}
 bool IsRequestCode(uint16_t code);
 bool IsAnswerCode(uint16_t code);
 // The name of a request or answer code for log lines ("CreateFile answer").
@@ -82,7 +86,7 @@ FrameError DecodeHeader(const uint8_t in[kHeaderBytes], FrameHeader& header);
 // (Channel::Send sends both parts in one call). The data must stay in place
 // until the message has been sent.
 class Encoded {
-public:
+  public:
     Encoded() = default;
     // Copies carry only the fields written, not the whole room.
     Encoded(const Encoded& other) : used_(other.used_), data_(other.data_) {
@@ -103,7 +107,7 @@ public:
     // The whole payload in one buffer, for building frames by hand.
     std::vector<uint8_t> Bytes() const;
 
-private:
+  private:
     friend class FieldWriter;
     std::array<uint8_t, kMaxFieldBytes> fields_;  // only the first used_ bytes are written
     size_t used_ = 0;

@@ -17,7 +17,9 @@ namespace nuva::cable {
 
 namespace {
 
-std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string Errno(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
 
 bool UnixAddress(const std::string& path, sockaddr_un& address, std::string& error) {
     std::memset(&address, 0, sizeof address);
@@ -122,7 +124,10 @@ UniqueFd ConnectTo(const Endpoint& endpoint, std::string& error, bool* foreign) 
 }
 
 Listener::Listener(UniqueFd fd, UniqueFd wakeRead, UniqueFd wakeWrite, Endpoint bound)
-    : fd_(std::move(fd)), wakeRead_(std::move(wakeRead)), wakeWrite_(std::move(wakeWrite)), bound_(std::move(bound)) {}
+    : fd_(std::move(fd)),
+      wakeRead_(std::move(wakeRead)),
+      wakeWrite_(std::move(wakeWrite)),
+      bound_(std::move(bound)) {}
 
 Listener::~Listener() {
     if (bound_.kind == Endpoint::Kind::kUnix) {

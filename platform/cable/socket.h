@@ -15,7 +15,7 @@ namespace nuva::cable {
 
 // An owned file descriptor.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd();
@@ -32,7 +32,7 @@ public:
         return fd;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -42,7 +42,7 @@ private:
 UniqueFd ConnectTo(const Endpoint& endpoint, std::string& error, bool* foreign = nullptr);
 
 class Listener {
-public:
+  public:
     // Binds and listens. A unix path held by a live listener is refused; a
     // stale socket left by a listener that ended is replaced; a path that is
     // not a socket, or is another user's, is left alone and refused.
@@ -62,7 +62,7 @@ public:
     // The endpoint as bound (a TCP port 0 replaced by the port taken).
     const Endpoint& Bound() const { return bound_; }
 
-private:
+  private:
     Listener(UniqueFd fd, UniqueFd wakeRead, UniqueFd wakeWrite, Endpoint bound);
 
     UniqueFd fd_;

@@ -17,7 +17,8 @@ constexpr uint32_t kConnectRetryMs = 250;
 }  // namespace
 
 struct Link::Connection {
-    Connection(uint64_t id_, cable::UniqueFd fd, cable::LogSink log) : id(id_), channel(std::move(fd), std::move(log)) {}
+    Connection(uint64_t id_, cable::UniqueFd fd, cable::LogSink log)
+        : id(id_), channel(std::move(fd), std::move(log)) {}
     uint64_t id;
     cable::Channel channel;
     std::mutex io;  // one exchange at a time

@@ -22,10 +22,11 @@
 namespace nuva::rapi {
 
 // A handle number of a connection that has since ended.
-inline constexpr HRESULT kStaleConnection = static_cast<HRESULT>(0x80070006);  // HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)
+inline constexpr HRESULT kStaleConnection =
+    static_cast<HRESULT>(0x80070006);  // HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)
 
 class Link {
-public:
+  public:
     explicit Link(cable::LogSink log);
     ~Link();
 
@@ -47,7 +48,7 @@ public:
     HRESULT Exchange(uint16_t requestCode, const cable::Encoded& request,
                      cable::CallbackRef<bool(std::span<const uint8_t>)> accept, uint64_t connection = 0);
 
-private:
+  private:
     struct Connection;
     bool Alive(Connection& connection);
     void Fail(Connection& connection, const std::string& why);

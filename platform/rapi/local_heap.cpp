@@ -48,7 +48,7 @@ HLOCAL LocalAlloc(UINT uFlags, size_t uBytes) {
     }
     // A zero-byte block is still a distinct block with its own address.
     void* block = (uFlags & LMEM_ZEROINIT) ? std::calloc(uBytes == 0 ? 1 : uBytes, 1)
-                                          : std::malloc(uBytes == 0 ? 1 : uBytes);
+                                           : std::malloc(uBytes == 0 ? 1 : uBytes);
     if (block == nullptr) {
         return nullptr;
     }
@@ -65,7 +65,9 @@ LPVOID LocalLock(HLOCAL hMem) {
 
 // Fixed blocks are never locked, so there is nothing to unlock: Windows
 // answers FALSE for them too.
-BOOL LocalUnlock(HLOCAL) { return FALSE; }
+BOOL LocalUnlock(HLOCAL) {
+    return FALSE;
+}
 
 HLOCAL LocalHandle(LPCVOID pMem) {
     size_t size = 0;

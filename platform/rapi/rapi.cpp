@@ -53,7 +53,7 @@ struct DeviceHandle {
 };
 
 class HandleTable {
-public:
+  public:
     HANDLE Add(uint64_t connection, uint32_t remote) {
         std::lock_guard lock(mutex_);
         uintptr_t value = next_;
@@ -75,7 +75,7 @@ public:
         handles_.erase(reinterpret_cast<uintptr_t>(handle));
     }
 
-private:
+  private:
     std::mutex mutex_;
     uintptr_t next_ = 0x1000;
     std::unordered_map<uintptr_t, DeviceHandle> handles_;
@@ -111,7 +111,8 @@ template <class Request, class Answer, class Take>
 bool Call(cable::MessageType type, const Request& request, Answer& answer, uint64_t connection, Take take) {
     HRESULT hr = TheLink().Exchange(
         cable::RequestCode(type), cable::Encode(request),
-        [&](std::span<const uint8_t> bytes) { return cable::Decode(bytes, answer) && take(answer); }, connection);
+        [&](std::span<const uint8_t> bytes) { return cable::Decode(bytes, answer) && take(answer); },
+        connection);
     if (hr == kStaleConnection) {
         SetDeviceError(kErrorInvalidHandle);
         return false;
@@ -146,13 +147,21 @@ using namespace nuva::rapi;
 
 extern "C" {
 
-HRESULT CeRapiInit(void) { return TheLink().Init(); }
+HRESULT CeRapiInit(void) {
+    return TheLink().Init();
+}
 
-HRESULT CeRapiUninit(void) { return TheLink().Uninit(); }
+HRESULT CeRapiUninit(void) {
+    return TheLink().Uninit();
+}
 
-HRESULT CeRapiGetError(void) { return t_linkError; }
+HRESULT CeRapiGetError(void) {
+    return t_linkError;
+}
 
-DWORD CeGetLastError(void) { return t_lastError; }
+DWORD CeGetLastError(void) {
+    return t_lastError;
+}
 
 HRESULT CeRapiInvoke(LPCWSTR pDllPath, LPCWSTR pFunctionName, DWORD cbInput, BYTE* pInput, DWORD* pcbOutput,
                      BYTE** ppOutput, IRAPIStream** ppIRAPIStream, DWORD) {
@@ -194,23 +203,24 @@ HRESULT CeRapiInvoke(LPCWSTR pDllPath, LPCWSTR pFunctionName, DWORD cbInput, BYT
     }
     cable::InvokeAnswer answer;
     bool outOfMemory = false;
-    const bool answered = Call(cable::MessageType::kInvoke, request, answer, 0, [&](const cable::InvokeAnswer& a) {
-        // A failed call gives no block: callers read nothing after a
-        // failure, so a block handed out then would never be freed.
-        if (SUCCEEDED(static_cast<HRESULT>(a.result)) && a.hasOutput && ppOutput != nullptr) {
-            HLOCAL block = LocalAlloc(LMEM_FIXED, a.output.size());
-            if (block == nullptr) {
-                outOfMemory = true;
-                return true;
+    const bool answered =
+        Call(cable::MessageType::kInvoke, request, answer, 0, [&](const cable::InvokeAnswer& a) {
+            // A failed call gives no block: callers read nothing after a
+            // failure, so a block handed out then would never be freed.
+            if (SUCCEEDED(static_cast<HRESULT>(a.result)) && a.hasOutput && ppOutput != nullptr) {
+                HLOCAL block = LocalAlloc(LMEM_FIXED, a.output.size());
+                if (block == nullptr) {
+                    outOfMemory = true;
+                    return true;
+                }
+                std::memcpy(block, a.output.data(), a.output.size());
+                *ppOutput = static_cast<BYTE*>(block);
+                if (pcbOutput != nullptr) {
+                    *pcbOutput = static_cast<DWORD>(a.output.size());
+                }
             }
-            std::memcpy(block, a.output.data(), a.output.size());
-            *ppOutput = static_cast<BYTE*>(block);
-            if (pcbOutput != nullptr) {
-                *pcbOutput = static_cast<DWORD>(a.output.size());
-            }
-        }
-        return true;
-    });
+            return true;
+        });
     if (!answered) {
         return t_linkError;
     }
@@ -257,7 +267,8 @@ BOOL CeReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWO
     if (lpNumberOfBytesRead != nullptr) {
         *lpNumberOfBytesRead = 0;
     }
-    if (lpOverlapped != nullptr || lpNumberOfBytesRead == nullptr || (lpBuffer == nullptr && nNumberOfBytesToRead > 0)) {
+    if (lpOverlapped != nullptr || lpNumberOfBytesRead == nullptr ||
+        (lpBuffer == nullptr && nNumberOfBytesToRead > 0)) {
         SetDeviceError(kErrorInvalidParameter);
         return FALSE;
     }
@@ -268,7 +279,8 @@ BOOL CeReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWO
     auto* out = static_cast<uint8_t*>(lpBuffer);
     DWORD done = 0;
     do {
-        cable::ReadFileRequest request{handle.remote, std::min<DWORD>(nNumberOfBytesToRead - done, cable::kMaxDataBytes)};
+        cable::ReadFileRequest request{handle.remote,
+                                       std::min<DWORD>(nNumberOfBytesToRead - done, cable::kMaxDataBytes)};
         cable::ReadFileAnswer answer;
         DWORD got = 0;
         if (!Call(cable::MessageType::kReadFile, request, answer, handle.connection,
@@ -360,7 +372,8 @@ BOOL CeSetEndOfFile(HANDLE hFile) {
         return FALSE;
     }
     cable::BoolAnswer answer;
-    if (!Call(cable::MessageType::kSetEndOfFile, cable::HandleRequest{handle.remote}, answer, handle.connection)) {
+    if (!Call(cable::MessageType::kSetEndOfFile, cable::HandleRequest{handle.remote}, answer,
+              handle.connection)) {
         return FALSE;
     }
     return answer.result != 0 ? TRUE : FALSE;
@@ -375,7 +388,8 @@ BOOL CeCloseHandle(HANDLE hObject) {
     // has closed the file already.
     Handles().Remove(hObject);
     cable::BoolAnswer answer;
-    if (!Call(cable::MessageType::kCloseHandle, cable::HandleRequest{handle.remote}, answer, handle.connection)) {
+    if (!Call(cable::MessageType::kCloseHandle, cable::HandleRequest{handle.remote}, answer,
+              handle.connection)) {
         return FALSE;
     }
     return answer.result != 0 ? TRUE : FALSE;
@@ -404,7 +418,8 @@ DWORD CeGetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
         return 0xFFFFFFFFu;
     }
     cable::GetFileSizeAnswer answer;
-    if (!Call(cable::MessageType::kGetFileSize, cable::HandleRequest{handle.remote}, answer, handle.connection)) {
+    if (!Call(cable::MessageType::kGetFileSize, cable::HandleRequest{handle.remote}, answer,
+              handle.connection)) {
         return 0xFFFFFFFFu;
     }
     if (lpFileSizeHigh != nullptr) {
@@ -429,7 +444,8 @@ BOOL CeGetVersionEx(LPCEOSVERSIONINFO lpVersionInformation) {
     lpVersionInformation->dwMinorVersion = answer.minor;
     lpVersionInformation->dwBuildNumber = answer.build;
     lpVersionInformation->dwPlatformId = answer.platform;
-    std::fill(std::begin(lpVersionInformation->szCSDVersion), std::end(lpVersionInformation->szCSDVersion), u'\0');
+    std::fill(std::begin(lpVersionInformation->szCSDVersion), std::end(lpVersionInformation->szCSDVersion),
+              u'\0');
     std::copy(answer.csd.begin(), answer.csd.end(), lpVersionInformation->szCSDVersion);
     return TRUE;
 }

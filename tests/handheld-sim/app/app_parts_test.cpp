@@ -10,9 +10,10 @@ namespace {
 
 TEST(HandheldOptions, FactorySettingsAreParsedAndBadValuesNamed) {
     std::string error;
-    auto o = ParseHandheldOptions({"--state", "/tmp/h", "--rom", "a.bin", "--class", "basic", "--uuid",
-                                   "00112233445566778899AABBCCDDEEFF", "--language", "0x040C", "--boot-time", "0.5"},
-                                  error);
+    auto o = ParseHandheldOptions(
+        {"--state", "/tmp/h", "--rom", "a.bin", "--class", "basic", "--uuid",
+         "00112233445566778899AABBCCDDEEFF", "--language", "0x040C", "--boot-time", "0.5"},
+        error);
     ASSERT_TRUE(o) << error;
     EXPECT_EQ(o->stateDir, "/tmp/h");
     EXPECT_EQ(o->romImage, "a.bin");
@@ -75,7 +76,8 @@ TEST(ControlWire, RequestsAndRepliesRoundTripAndDamageIsRefused) {
     bytes.push_back(0);
     EXPECT_FALSE(DecodeControlRequest(bytes));
     EXPECT_FALSE(DecodeControlRequest(EncodeControlRequest({})));
-    EXPECT_FALSE(DecodeControlRequest(EncodeControlRequest(std::vector<std::string>(kMaxControlArgs + 1, "x"))));
+    EXPECT_FALSE(
+        DecodeControlRequest(EncodeControlRequest(std::vector<std::string>(kMaxControlArgs + 1, "x"))));
     EXPECT_FALSE(DecodeControlRequest(EncodeControlRequest({std::string(kMaxControlArgBytes + 1, 'x')})));
     bytes = EncodeControlRequest({"ls", "\\"});
     StoreLe32(bytes.data() + 4, 0xFFFFFFF0u);  // an argument longer than the request
@@ -107,14 +109,17 @@ TEST(HandheldStatusTexts, JsonCarriesEveryKeyWithNullsWhereNothingIs) {
     service.desktopsServed = 2;
     service.versionQueries = 7;
     std::string json = StatusJson(s, service);
-    EXPECT_EQ(json,
-              "{\"started\":true,\"plugged\":true,\"ac\":false,\"battery\":55,"
-              "\"rom\":{\"date_code\":\"04100300\",\"version\":\"A03\",\"os_major\":4,\"language_id\":1033},"
-              "\"memory_config\":33554944,\"message_box\":null,\"crashed\":null,\"running\":null,\"bricked\":null,"
-              "\"link\":true,\"desktop_connected\":true,\"restarting\":false,\"boot_generation\":3,"
-              "\"desktops_served\":2,\"version_queries\":7,\"pending_faults\":{\"cable_drop\":null,\"write_fail\":false,\"corrupt\":null,"
-              "\"agent_fail\":0,\"version_fail\":0}}\n");
-    EXPECT_EQ(StatusText(s, service).find("pending faults"), std::string::npos) << "nothing armed, nothing said";
+    EXPECT_EQ(
+        json,
+        "{\"started\":true,\"plugged\":true,\"ac\":false,\"battery\":55,"
+        "\"rom\":{\"date_code\":\"04100300\",\"version\":\"A03\",\"os_major\":4,\"language_id\":1033},"
+        "\"memory_config\":33554944,\"message_box\":null,\"crashed\":null,\"running\":null,\"bricked\":null,"
+        "\"link\":true,\"desktop_connected\":true,\"restarting\":false,\"boot_generation\":3,"
+        "\"desktops_served\":2,\"version_queries\":7,\"pending_faults\":{\"cable_drop\":null,\"write_fail\":"
+        "false,\"corrupt\":null,"
+        "\"agent_fail\":0,\"version_fail\":0}}\n");
+    EXPECT_EQ(StatusText(s, service).find("pending faults"), std::string::npos)
+        << "nothing armed, nothing said";
 
     s.batteryPercent.reset();
     s.messageBox = MessageBoxState{u"Reflash", u"Update \"failed\"\n", 0};
@@ -125,7 +130,8 @@ TEST(HandheldStatusTexts, JsonCarriesEveryKeyWithNullsWhereNothingIs) {
     service.pending.corruptPath = u"\\TEMP\\\"1\"";
     service.pending.failVersionCalls = 2;
     json = StatusJson(s, service);
-    EXPECT_NE(json.find("\"pending_faults\":{\"cable_drop\":100,\"write_fail\":false,\"corrupt\":\"\\\\TEMP\\\\\\\"1\\\"\","
+    EXPECT_NE(json.find("\"pending_faults\":{\"cable_drop\":100,\"write_fail\":false,\"corrupt\":"
+                        "\"\\\\TEMP\\\\\\\"1\\\"\","
                         "\"agent_fail\":0,\"version_fail\":2}"),
               std::string::npos)
         << json;
@@ -137,7 +143,8 @@ TEST(HandheldStatusTexts, JsonCarriesEveryKeyWithNullsWhereNothingIs) {
     EXPECT_NE(json.find("\"running\":\"Reflash.exe\""), std::string::npos);
 
     std::string text = StatusText(s, service);
-    EXPECT_NE(text.find("pending faults: cable-drop 100, corrupt \\TEMP\\\"1\", version-fail 2\n"), std::string::npos)
+    EXPECT_NE(text.find("pending faults: cable-drop 100, corrupt \\TEMP\\\"1\", version-fail 2\n"),
+              std::string::npos)
         << text;
     EXPECT_NE(text.find("desktops served: 2, version queries answered: 7\n"), std::string::npos);
     EXPECT_NE(text.find("battery: none"), std::string::npos);

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <future>
+#include <sstream>
 #include <thread>
 
 #include "formats/le.h"
@@ -71,7 +71,7 @@ int WaitExit(pid_t pid) {
 }
 
 class HandheldProgram : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         nuva::SetTimeScale(0.01);
         char pattern[] = "/tmp/nuva-program-XXXXXX";
@@ -82,7 +82,8 @@ protected:
         setenv("NUVA_TIME_SCALE", "0.01", 1);
         nuva::imagegen::ImageSpec spec;
         std::string detail;
-        ASSERT_EQ(nuva::imagegen::WriteImageFile(spec, dir_ + "/rom.bin", &detail), nuva::imagegen::ImageGenError::kNone)
+        ASSERT_EQ(nuva::imagegen::WriteImageFile(spec, dir_ + "/rom.bin", &detail),
+                  nuva::imagegen::ImageGenError::kNone)
             << detail;
     }
     void TearDown() override {
@@ -100,7 +101,8 @@ protected:
         return Spawn(args, dir_ + "/program.out", dir_ + "/program.err");
     }
     RunResult Ctl(std::vector<std::string> command, const std::string& state = "") {
-        std::vector<std::string> args = {NUVA_HANDHELD_PROGRAM, "ctl", "--state", state.empty() ? state_ : state};
+        std::vector<std::string> args = {NUVA_HANDHELD_PROGRAM, "ctl", "--state",
+                                         state.empty() ? state_ : state};
         args.insert(args.end(), command.begin(), command.end());
         RunResult run;
         pid_t pid = Spawn(args, dir_ + "/ctl.out", dir_ + "/ctl.err");
@@ -129,7 +131,8 @@ protected:
 };
 
 HANDLE OpenDevice(const char16_t* path, DWORD disposition) {
-    return CeCreateFile(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CeCreateFile(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
 }
 
 TEST_F(HandheldProgram, ServesTheCableAndObeysCtl) {
@@ -142,9 +145,10 @@ TEST_F(HandheldProgram, ServesTheCableAndObeysCtl) {
     ASSERT_GT(pid_, 0);
     ASSERT_TRUE(WaitStarted()) << ReadFile(dir_ + "/program.err");
     RunResult status = Ctl({"status", "--json"});
-    for (const char* key : {"\"started\":", "\"plugged\":true", "\"ac\":", "\"battery\":", "\"rom\":{\"date_code\":\"04100300\"",
-                            "\"version\":\"A03\"", "\"os_major\":4", "\"language_id\":", "\"memory_config\":33554944",
-                            "\"message_box\":null", "\"crashed\":null", "\"running\":", "\"bricked\":null"}) {
+    for (const char* key : {"\"started\":", "\"plugged\":true", "\"ac\":", "\"battery\":",
+                            "\"rom\":{\"date_code\":\"04100300\"", "\"version\":\"A03\"", "\"os_major\":4",
+                            "\"language_id\":", "\"memory_config\":33554944", "\"message_box\":null",
+                            "\"crashed\":null", "\"running\":", "\"bricked\":null"}) {
         EXPECT_NE(status.out.find(key), std::string::npos) << key << " in " << status.out;
     }
     // A second program on the same handheld is refused.
@@ -201,7 +205,8 @@ TEST_F(HandheldProgram, ServesTheCableAndObeysCtl) {
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("file not found"), std::string::npos) << missing.err;
     EXPECT_FALSE(std::filesystem::exists(dir_ + "/nothing"));
-    EXPECT_EQ(Ctl({"dump-flash", dir_ + "/flash.bin", "--offset", "0x40000", "--length", "4096"}).exitCode, 0);
+    EXPECT_EQ(Ctl({"dump-flash", dir_ + "/flash.bin", "--offset", "0x40000", "--length", "4096"}).exitCode,
+              0);
     EXPECT_EQ(std::filesystem::file_size(dir_ + "/flash.bin"), 4096u);
     EXPECT_EQ(Ctl({"dump-flash", dir_ + "/flash.bin", "--offset", "0x4000000"}).exitCode, 2);
     EXPECT_EQ(Ctl({"battery", "101"}).exitCode, 2);

@@ -29,7 +29,8 @@ using testing::ScriptedHandheld;
 
 std::vector<uint8_t> FrameBytes(uint16_t type, uint32_t sequence, const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> bytes(cable::kHeaderBytes);
-    cable::EncodeHeader(cable::FrameHeader{type, sequence, static_cast<uint32_t>(payload.size())}, bytes.data());
+    cable::EncodeHeader(cable::FrameHeader{type, sequence, static_cast<uint32_t>(payload.size())},
+                        bytes.data());
     bytes.insert(bytes.end(), payload.begin(), payload.end());
     return bytes;
 }
@@ -60,7 +61,7 @@ bool PeerCloses(int fd) {
 }
 
 class CableGarbage : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SetTimeScale(0.01);
         char pattern[] = "/tmp/nuva-garbage-XXXXXX";
@@ -106,7 +107,8 @@ TEST_F(CableGarbage, TheServiceClosesOnAnythingUntrustedAndServesTheNextDesktop)
     std::vector<uint8_t> oversized(cable::kHeaderBytes);
     cable::EncodeHeader(cable::FrameHeader{cable::RequestCode(MessageType::kWriteFile), 1, 0x7FFFFFFF},
                         oversized.data());
-    std::vector<uint8_t> shortCreate = cable::Encode(cable::CreateFileRequest{u"\\TEMP\\x", GENERIC_WRITE, 0, 2, 0}).Bytes();
+    std::vector<uint8_t> shortCreate =
+        cable::Encode(cable::CreateFileRequest{u"\\TEMP\\x", GENERIC_WRITE, 0, 2, 0}).Bytes();
     shortCreate.pop_back();
     std::vector<uint8_t> hugeRead = cable::Encode(cable::ReadFileRequest{1, 0}).Bytes();
     StoreLe32(hugeRead.data() + 4, 0xFFFFFFF0u);
@@ -119,10 +121,12 @@ TEST_F(CableGarbage, TheServiceClosesOnAnythingUntrustedAndServesTheNextDesktop)
         {"a call before the greeting", FrameBytes(cable::RequestCode(MessageType::kGetVersionEx), 1, version),
          "before the greeting"},
         {"a sequence out of order",
-         Concat(init, FrameBytes(cable::RequestCode(MessageType::kGetVersionEx), 5, version)), "out of order"},
+         Concat(init, FrameBytes(cable::RequestCode(MessageType::kGetVersionEx), 5, version)),
+         "out of order"},
         {"a second greeting", Concat(init, FrameBytes(cable::RequestCode(MessageType::kInit), 2, {})),
          "out of order"},
-        {"a short payload", Concat(init, FrameBytes(cable::RequestCode(MessageType::kCreateFile), 2, shortCreate)),
+        {"a short payload",
+         Concat(init, FrameBytes(cable::RequestCode(MessageType::kCreateFile), 2, shortCreate)),
          "malformed CreateFile request"},
         {"a read count above the cap",
          Concat(init, FrameBytes(cable::RequestCode(MessageType::kReadFile), 2, hugeRead)),
@@ -143,7 +147,8 @@ TEST_F(CableGarbage, TheServiceClosesOnAnythingUntrustedAndServesTheNextDesktop)
     {
         std::string error;
         cable::UniqueFd fd = cable::ConnectTo(endpoint_, error);
-        std::vector<uint8_t> cut = Concat(init, FrameBytes(cable::RequestCode(MessageType::kGetVersionEx), 2, {}));
+        std::vector<uint8_t> cut =
+            Concat(init, FrameBytes(cable::RequestCode(MessageType::kGetVersionEx), 2, {}));
         cut.resize(init.size() + 9);
         WriteAll(fd.Get(), cut);
         shutdown(fd.Get(), SHUT_WR);
@@ -161,7 +166,7 @@ TEST_F(CableGarbage, TheServiceClosesOnAnythingUntrustedAndServesTheNextDesktop)
 // A handheld that greets properly and then answers the first call with
 // `reply` (built from that call's sequence number).
 class FakeHandheld {
-public:
+  public:
     using Reply = std::function<std::vector<uint8_t>(uint32_t sequence)>;
 
     FakeHandheld(const cable::Endpoint& endpoint, Reply reply) : reply_(std::move(reply)) {
@@ -176,7 +181,7 @@ public:
     }
     bool greeted() const { return greeted_; }
 
-private:
+  private:
     void Run() {
         std::string refused;
         cable::UniqueFd fd = listener_->Accept(refused);
@@ -209,7 +214,8 @@ private:
 
 TEST_F(CableGarbage, TheDesktopDropsAHandheldThatAnswersNonsenseAndConnectsAgain) {
     const uint16_t versionAnswer = cable::AnswerCode(MessageType::kGetVersionEx);
-    const std::vector<uint8_t> goodVersion = cable::Encode(cable::GetVersionAnswer{1, 0, 4, 20, 1, 3, u"x"}).Bytes();
+    const std::vector<uint8_t> goodVersion =
+        cable::Encode(cable::GetVersionAnswer{1, 0, 4, 20, 1, 3, u"x"}).Bytes();
     std::vector<uint8_t> oversized(cable::kHeaderBytes);
     cable::EncodeHeader(cable::FrameHeader{versionAnswer, 2, cable::kMaxPayload + 1}, oversized.data());
     struct Case {
@@ -223,10 +229,15 @@ TEST_F(CableGarbage, TheDesktopDropsAHandheldThatAnswersNonsenseAndConnectsAgain
         {"the wrong sequence", [&](uint32_t s) { return FrameBytes(versionAnswer, s + 1, goodVersion); },
          "out of order"},
         {"the answer to another call",
-         [&](uint32_t s) { return FrameBytes(cable::AnswerCode(MessageType::kDeleteFile), s, {1, 0, 0, 0, 0, 0, 0, 0}); },
+         [&](uint32_t s) {
+             return FrameBytes(cable::AnswerCode(MessageType::kDeleteFile), s, {1, 0, 0, 0, 0, 0, 0, 0});
+         },
          "out of order"},
         {"a malformed payload",
-         [&](uint32_t s) { return FrameBytes(versionAnswer, s, std::vector<uint8_t>(goodVersion.begin(), goodVersion.end() - 1)); },
+         [&](uint32_t s) {
+             return FrameBytes(versionAnswer, s,
+                               std::vector<uint8_t>(goodVersion.begin(), goodVersion.end() - 1));
+         },
          "malformed GetVersionEx answer"},
         {"a request instead of an answer",
          [&](uint32_t s) { return FrameBytes(cable::RequestCode(MessageType::kGetVersionEx), s, {}); },

@@ -34,7 +34,7 @@ constexpr DWORD kErrorAlreadyExists = 183;
 constexpr DWORD kErrorWriteFault = 29;
 
 class RapiOverCable : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SetTimeScale(0.01);
         char pattern[] = "/tmp/nuva-rapi-XXXXXX";
@@ -64,7 +64,9 @@ protected:
         }
         return false;
     }
-    void Connect() { ASSERT_EQ(Within(10s, [] { return CeRapiInit(); }), S_OK); }
+    void Connect() {
+        ASSERT_EQ(Within(10s, [] { return CeRapiInit(); }), S_OK);
+    }
 
     ScriptedHandheld device_;
     std::string dir_;
@@ -80,7 +82,8 @@ RapiFaults Faults(void (*set)(RapiFaults&)) {
     return faults;
 }
 
-HANDLE Open(const char16_t* path, DWORD disposition, DWORD access = GENERIC_READ | GENERIC_WRITE, DWORD share = 0) {
+HANDLE Open(const char16_t* path, DWORD disposition, DWORD access = GENERIC_READ | GENERIC_WRITE,
+            DWORD share = 0) {
     return CeCreateFile(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -156,7 +159,8 @@ TEST_F(RapiOverCable, DeviceFilesBehaveAsWin32Files) {
     ASSERT_TRUE(CeCloseHandle(h));
 
     // Bad arguments are refused on this side.
-    EXPECT_EQ(CeCreateFile(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CeCreateFile(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
     EXPECT_FALSE(CeReadFile(reinterpret_cast<HANDLE>(0x1234), got, 1, &n, nullptr));
     EXPECT_EQ(CeGetLastError(), kErrorInvalidHandle);
     EXPECT_EQ(device_.Files().OpenFileCount(), 0u);
@@ -182,8 +186,8 @@ TEST_F(RapiOverCable, VersionAndStartupFolderAnswer) {
 
 TEST_F(RapiOverCable, RemoteCallsTakeTheInputBlockAndGiveALocalOutputBlock) {
     std::vector<uint8_t> seen;
-    device_.SetExport([&](std::u16string_view library, std::u16string_view function, std::span<const uint8_t> input,
-                          std::vector<uint8_t>& output) -> int32_t {
+    device_.SetExport([&](std::u16string_view library, std::u16string_view function,
+                          std::span<const uint8_t> input, std::vector<uint8_t>& output) -> int32_t {
         if (library != u"NUVA7INVOKE") {
             return testing::kLibraryNotFound;
         }
@@ -232,7 +236,8 @@ TEST_F(RapiOverCable, RemoteCallsTakeTheInputBlockAndGiveALocalOutputBlock) {
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(CeRapiInvoke(u"NUVA7INVOKE", u"Missing", 0, nullptr, &outSize, &out, nullptr, 0),
               testing::kExportNotFound);
-    EXPECT_EQ(CeRapiInvoke(u"OTHER", u"Echo", 0, nullptr, &outSize, &out, nullptr, 0), testing::kLibraryNotFound);
+    EXPECT_EQ(CeRapiInvoke(u"OTHER", u"Echo", 0, nullptr, &outSize, &out, nullptr, 0),
+              testing::kLibraryNotFound);
     EXPECT_EQ(CeGetLastError(), 0x7Eu);
 
     // Blocks that are not the heap's, or smaller than the size claimed.
@@ -284,7 +289,8 @@ TEST_F(RapiOverCable, TheLinkFollowsThePlugAndDroppedCallsFailAtOnce) {
 
     // Later calls fail at once too; the handheld closed the connection's files.
     CEOSVERSIONINFO version{};
-    EXPECT_EQ(Within(10s, [&] { return CeGetVersionEx(&version) ? S_OK : CeRapiGetError(); }), RAPI_E_LINK_DOWN);
+    EXPECT_EQ(Within(10s, [&] { return CeGetVersionEx(&version) ? S_OK : CeRapiGetError(); }),
+              RAPI_E_LINK_DOWN);
     EXPECT_TRUE(Eventually([&] { return device_.Files().OpenFileCount() == 0; }));
 
     // Plugged again: CeRapiInit waits for it and the old handle stays dead.
@@ -305,8 +311,11 @@ TEST_F(RapiOverCable, TheLinkFollowsThePlugAndDroppedCallsFailAtOnce) {
     });
     DWORD size = 0;
     BYTE* out = nullptr;
-    EXPECT_EQ(Within(10s, [&] { return CeRapiInvoke(u"NUVA7INVOKE", u"WarmReset", 0, nullptr, &size, &out, nullptr, 0); }),
-              RAPI_E_LINK_DOWN);
+    EXPECT_EQ(
+        Within(
+            10s,
+            [&] { return CeRapiInvoke(u"NUVA7INVOKE", u"WarmReset", 0, nullptr, &size, &out, nullptr, 0); }),
+        RAPI_E_LINK_DOWN);
     auto again = std::async(std::launch::async, [] { return CeRapiInit(); });
     EXPECT_EQ(again.wait_for(100ms), std::future_status::timeout) << "the handheld is still booting";
     device_.SetLink(true);
@@ -347,7 +356,8 @@ TEST_F(RapiOverCable, ManyThreadsShareTheOneLink) {
         threads.emplace_back([t, &failures] {
             std::u16string path = u"\\TEMP\\t" + std::u16string(1, static_cast<char16_t>(u'0' + t));
             for (int round = 0; round < kRounds; ++round) {
-                std::vector<uint8_t> data(1000 + static_cast<size_t>(round), static_cast<uint8_t>(t * 50 + round));
+                std::vector<uint8_t> data(1000 + static_cast<size_t>(round),
+                                          static_cast<uint8_t>(t * 50 + round));
                 HANDLE h = Open(path.c_str(), CREATE_ALWAYS);
                 DWORD n = 0;
                 std::vector<uint8_t> back(data.size());
@@ -394,11 +404,11 @@ TEST_F(RapiOverCable, InjectedFaultsStrikeOnceWhereAimed) {
     EXPECT_TRUE(CeWriteFile(h, "abcd", 4, &n, nullptr));
 
     // A byte of the file changes once the writer closes it.
-    service_->InjectFaults(Faults([](RapiFaults& f) { 
+    service_->InjectFaults(Faults([](RapiFaults& f) {
         f.corruptPath = u"\\temp\\PART";
         f.corruptOffset = 2;
         f.corruptMask = 0x01;
-     }));
+    }));
     std::vector<uint8_t> contents;
     ASSERT_EQ(device_.Files().Get(u"\\TEMP\\part", &contents), 0u);
     EXPECT_EQ(contents, (std::vector<uint8_t>{'a', 'b', 'c', 'd'}));
@@ -442,8 +452,10 @@ TEST_F(RapiOverCable, InjectedFaultsStrikeOnceWhereAimed) {
     h = Open(u"\\TEMP\\cut", CREATE_ALWAYS);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     std::vector<uint8_t> chunk(16384, 0x33);
-    EXPECT_EQ(Within(10s, [&] { return CeWriteFile(h, chunk.data(), 16384, &n, nullptr) ? S_OK : CeRapiGetError(); }),
-              RAPI_E_LINK_DOWN);
+    EXPECT_EQ(
+        Within(10s,
+               [&] { return CeWriteFile(h, chunk.data(), 16384, &n, nullptr) ? S_OK : CeRapiGetError(); }),
+        RAPI_E_LINK_DOWN);
     // The next connection is whole again.
     Connect();
     CEOSVERSIONINFO version{};

@@ -19,8 +19,9 @@ struct ScriptedHandheld::Impl final : RapiDevice {
         std::lock_guard lock(filesMutex);
         use(files);
     }
-    HRESULT InvokeExport(std::u16string_view library, std::u16string_view function, std::span<const uint8_t> input,
-                         std::vector<uint8_t>& output, std::string* detail) override {
+    HRESULT InvokeExport(std::u16string_view library, std::u16string_view function,
+                         std::span<const uint8_t> input, std::vector<uint8_t>& output,
+                         std::string* detail) override {
         Export script;
         {
             std::lock_guard lock(mutex);
@@ -64,7 +65,9 @@ struct ScriptedHandheld::Impl final : RapiDevice {
 ScriptedHandheld::ScriptedHandheld() : impl_(std::make_unique<Impl>()) {}
 ScriptedHandheld::~ScriptedHandheld() = default;
 
-RapiDevice& ScriptedHandheld::Device() { return *impl_; }
+RapiDevice& ScriptedHandheld::Device() {
+    return *impl_;
+}
 
 void ScriptedHandheld::SetLink(bool available) {
     std::function<void(bool)> listener;
@@ -84,6 +87,8 @@ void ScriptedHandheld::SetExport(Export script) {
     impl_->exportScript = std::move(script);
 }
 
-FileStore& ScriptedHandheld::Files() { return impl_->files; }
+FileStore& ScriptedHandheld::Files() {
+    return impl_->files;
+}
 
 }  // namespace nuva::sim::testing

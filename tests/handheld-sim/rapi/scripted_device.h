@@ -30,7 +30,7 @@ inline constexpr int32_t kLibraryNotFound = static_cast<int32_t>(0x8007007E);
 inline constexpr int32_t kExportNotFound = static_cast<int32_t>(0x8007007F);
 
 class ScriptedHandheld {
-public:
+  public:
     using Export = std::function<int32_t(std::u16string_view library, std::u16string_view function,
                                          std::span<const uint8_t> input, std::vector<uint8_t>& output)>;
 
@@ -44,7 +44,7 @@ public:
     void SetExport(Export script);
     FileStore& Files();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

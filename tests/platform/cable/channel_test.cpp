@@ -18,7 +18,8 @@ struct Pair {
     Pair() {
         int fds[2];
         EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-        channel = std::make_unique<Channel>(UniqueFd(fds[0]), [this](const std::string& line) { log.push_back(line); });
+        channel = std::make_unique<Channel>(UniqueFd(fds[0]),
+                                            [this](const std::string& line) { log.push_back(line); });
         raw = UniqueFd(fds[1]);
     }
     void SendRaw(const std::vector<uint8_t>& bytes) const {
@@ -38,7 +39,9 @@ struct Pair {
     UniqueFd raw;
 };
 
-std::vector<uint8_t> Copy(std::span<const uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
+std::vector<uint8_t> Copy(std::span<const uint8_t> bytes) {
+    return {bytes.begin(), bytes.end()};
+}
 
 std::vector<uint8_t> Header(uint16_t type, uint32_t sequence, uint32_t length) {
     std::vector<uint8_t> bytes(kHeaderBytes);
@@ -147,7 +150,8 @@ TEST(CableChannel, FramesThatArriveTogetherOrOutgrowTheBufferComeOutWholeAndInOr
     for (size_t i = 0; i < big.size(); ++i) {
         big[i] = static_cast<uint8_t>(i * 7 + (i >> 12));
     }
-    std::vector<uint8_t> stream = Header(RequestCode(MessageType::kWriteFile), 1, static_cast<uint32_t>(big.size()));
+    std::vector<uint8_t> stream =
+        Header(RequestCode(MessageType::kWriteFile), 1, static_cast<uint32_t>(big.size()));
     stream.insert(stream.end(), big.begin(), big.end());
     for (uint32_t sequence : {2u, 3u}) {
         std::vector<uint8_t> small = Header(RequestCode(MessageType::kCloseHandle), sequence, 4);
@@ -197,7 +201,8 @@ TEST(CableChannel, FieldsAndDataLeaveAsOnePayloadAndNothingAboveTheCapLeaves) {
     EXPECT_EQ(Copy(decoded.data), data);
 
     const std::vector<uint8_t> tooMuch(kMaxPayload - 3);
-    EXPECT_FALSE(pair.channel->Send(RequestCode(MessageType::kWriteFile), 5, std::vector<uint8_t>(4), tooMuch));
+    EXPECT_FALSE(
+        pair.channel->Send(RequestCode(MessageType::kWriteFile), 5, std::vector<uint8_t>(4), tooMuch));
     ASSERT_EQ(pair.log.size(), 1u);
     EXPECT_NE(pair.log[0].find("larger than the cable allows"), std::string::npos);
 }
@@ -228,7 +233,8 @@ TEST(CableChannel, AReceiveOnAQuietConnectionSleepsAndAShutdownWakesIt) {
     receiver.join();
     // A receive looks for a moment without sleeping; then it waits in the
     // kernel. Spinning for the whole wait would have used most of it.
-    EXPECT_LT(used, std::chrono::milliseconds(30)) << "the receive kept the processor busy while nothing came";
+    EXPECT_LT(used, std::chrono::milliseconds(30))
+        << "the receive kept the processor busy while nothing came";
 }
 
 }  // namespace

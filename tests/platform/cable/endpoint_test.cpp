@@ -33,14 +33,14 @@ TEST(CableEndpoint, ParsesUnixAndLoopbackTcpAndRefusesTheRest) {
     ASSERT_TRUE(ParseEndpoint("tcp:[::1]:9", false, e, error));
     EXPECT_EQ(e.ToString(), "tcp:[::1]:9");
 
-    for (const char* foreign : {"tcp:0.0.0.0:5679", "tcp:10.0.0.1:5679", "tcp:192.168.1.2:1", "tcp:example.com:1",
-                                "tcp:[::]:1", "tcp:128.0.0.1:1"}) {
+    for (const char* foreign : {"tcp:0.0.0.0:5679", "tcp:10.0.0.1:5679", "tcp:192.168.1.2:1",
+                                "tcp:example.com:1", "tcp:[::]:1", "tcp:128.0.0.1:1"}) {
         EXPECT_FALSE(ParseEndpoint(foreign, false, e, error)) << foreign;
         EXPECT_NE(error.find("loopback"), std::string::npos) << error;
     }
-    for (const char* bad : {"", "unix:", "unix:relative/path", "tcp:127.0.0.1", "tcp:127.0.0.1:", "tcp:127.0.0.1:x",
-                            "tcp:127.0.0.1:65536", "tcp:127.0.0.1:-1", "tcp:[::1]9", "udp:127.0.0.1:1",
-                            "/tmp/socket"}) {
+    for (const char* bad :
+         {"", "unix:", "unix:relative/path", "tcp:127.0.0.1", "tcp:127.0.0.1:", "tcp:127.0.0.1:x",
+          "tcp:127.0.0.1:65536", "tcp:127.0.0.1:-1", "tcp:[::1]9", "udp:127.0.0.1:1", "/tmp/socket"}) {
         EXPECT_FALSE(ParseEndpoint(bad, false, e, error)) << bad;
         EXPECT_FALSE(error.empty());
     }
@@ -75,7 +75,7 @@ TEST(CableEndpoint, TheDefaultIsPrivateToTheUserAndNuvaLinkOverridesIt) {
 }
 
 class TempDir {
-public:
+  public:
     TempDir() {
         char pattern[] = "/tmp/nuva-cable-XXXXXX";
         path_ = mkdtemp(pattern);
@@ -83,7 +83,7 @@ public:
     ~TempDir() { std::filesystem::remove_all(path_); }
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -137,7 +137,10 @@ TEST(CableSocket, UnixListenerIsPrivateReplacesOnlyItsOwnStaleSocketAndIsInterru
 
     // Something that is not a socket is left alone.
     std::filesystem::remove(e.path);
-    { std::FILE* f = std::fopen(e.path.c_str(), "w"); std::fclose(f); }
+    {
+        std::FILE* f = std::fopen(e.path.c_str(), "w");
+        std::fclose(f);
+    }
     EXPECT_EQ(Listener::Open(e, error), nullptr);
     EXPECT_TRUE(std::filesystem::exists(e.path));
 }

@@ -33,7 +33,9 @@ M RoundTrip(const M& message) {
     return RoundTrip(message, wire);
 }
 
-std::vector<uint8_t> Copy(std::span<const uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
+std::vector<uint8_t> Copy(std::span<const uint8_t> bytes) {
+    return {bytes.begin(), bytes.end()};
+}
 
 TEST(CableProtocol, EveryMessageSurvivesTheWireAndNoTruncationDecodes) {
     std::vector<uint8_t> wire;
@@ -81,7 +83,8 @@ TEST(CableProtocol, EveryMessageSurvivesTheWireAndNoTruncationDecodes) {
 
     EXPECT_EQ(RoundTrip(HandleRequest{42}).handle, 42u);
     EXPECT_EQ(RoundTrip(BoolAnswer{1, 0}).result, 1u);
-    EXPECT_EQ(RoundTrip(DeleteFileRequest{u"\\Windows\\NUVA7INVOKE.DLL"}).name, u"\\Windows\\NUVA7INVOKE.DLL");
+    EXPECT_EQ(RoundTrip(DeleteFileRequest{u"\\Windows\\NUVA7INVOKE.DLL"}).name,
+              u"\\Windows\\NUVA7INVOKE.DLL");
     EXPECT_EQ(RoundTrip(GetFileSizeAnswer{123, 0, 1}).high, 1u);
 
     GetVersionAnswer version{1, 0, 4, 20, 14053, 3, u"Pocket PC 2003"};
@@ -139,7 +142,8 @@ TEST(CableProtocol, FieldsAreLittleEndianInTheirDocumentedPlaces) {
 
     uint8_t header[kHeaderBytes];
     EncodeHeader(FrameHeader{AnswerCode(MessageType::kReadFile), 0x01020304, 77}, header);
-    EXPECT_EQ(std::vector<uint8_t>(header, header + 8), (std::vector<uint8_t>{'N', 'V', 'C', 'L', 1, 0, 4, 0x80}));
+    EXPECT_EQ(std::vector<uint8_t>(header, header + 8),
+              (std::vector<uint8_t>{'N', 'V', 'C', 'L', 1, 0, 4, 0x80}));
     EXPECT_EQ(LoadLe32(header + 8), 0x01020304u);
     EXPECT_EQ(LoadLe32(header + 12), 77u);
 }
@@ -199,7 +203,8 @@ TEST(CableProtocol, LengthsAndTextsFromThePeerAreChecked) {
     bytes.push_back(0);
     EXPECT_FALSE(Decode(bytes, del));
     GetVersionAnswer version;
-    EXPECT_FALSE(Decode(Encode(GetVersionAnswer{1, 0, 4, 0, 0, 0, std::u16string(128, u'x')}).Bytes(), version));
+    EXPECT_FALSE(
+        Decode(Encode(GetVersionAnswer{1, 0, 4, 0, 0, 0, std::u16string(128, u'x')}).Bytes(), version));
 
     // A block length past the end, and one above the data cap.
     const std::vector<uint8_t> three = {1, 2, 3};

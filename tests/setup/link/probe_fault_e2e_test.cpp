@@ -31,7 +31,8 @@ constexpr double kScale = 0.01;
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
-        if (condition()) return true;
+        if (condition())
+            return true;
         std::this_thread::sleep_for(1ms);
     }
     return condition();
@@ -42,15 +43,16 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
 // (20 ms here) whenever it initialises the link again, far longer than the
 // watch's period.
 class DropWatch {
-public:
+  public:
     bool Seen() const { return seen_; }
     void Forget() { seen_ = false; }
 
-private:
+  private:
     std::atomic<bool> seen_{false};
     std::jthread thread_{[this](std::stop_token stop) {
         while (!stop.stop_requested()) {
-            if (g_connected.load() == 0) seen_ = true;
+            if (g_connected.load() == 0)
+                seen_ = true;
             std::this_thread::sleep_for(100us);
         }
     }};
@@ -66,16 +68,18 @@ struct ServiceCounts {
 std::optional<uint64_t> JsonNumber(const std::string& json, const std::string& key) {
     const std::string marker = "\"" + key + "\":";
     const size_t at = json.find(marker);
-    if (at == std::string::npos) return std::nullopt;
+    if (at == std::string::npos)
+        return std::nullopt;
     const char* begin = json.data() + at + marker.size();
     uint64_t value = 0;
     const auto [end, error] = std::from_chars(begin, json.data() + json.size(), value);
-    if (error != std::errc() || end == begin) return std::nullopt;
+    if (error != std::errc() || end == begin)
+        return std::nullopt;
     return value;
 }
 
 class ProbeFaultE2ETest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SetTimeScale(kScale);
         char folder[] = "/tmp/nuva-probe-XXXXXX";
@@ -136,10 +140,12 @@ TEST_F(ProbeFaultE2ETest, OneFailedProbeIsForgivenAndTwoInARowReconnect) {
     // starts CeRapiInit again after setting the flag to 0, so a flag that
     // never left 1 means no new initialisation either.
     ASSERT_EQ(handheld_->Ctl({"fault", "version-fail", "1"}).exitCode, 0);
-    ASSERT_TRUE(Eventually([&] { return Counts().versionFailPending == 0; }, 60s)) << "no probe reached the handheld";
+    ASSERT_TRUE(Eventually([&] { return Counts().versionFailPending == 0; }, 60s))
+        << "no probe reached the handheld";
     // Queries answered after the failed one: the retry comes first.
     const uint64_t struck = Counts().versionQueries;
-    ASSERT_TRUE(Eventually([&] { return Counts().versionQueries >= struck + 2; }, 60s)) << "the monitor stopped probing";
+    ASSERT_TRUE(Eventually([&] { return Counts().versionQueries >= struck + 2; }, 60s))
+        << "the monitor stopped probing";
     EXPECT_FALSE(drops.Seen()) << "a single failed probe dropped the connection";
     EXPECT_EQ(g_connected, 1);
 
