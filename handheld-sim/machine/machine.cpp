@@ -303,6 +303,10 @@ void Machine::RequestRestart(bool clearRam) {
         restarting_ = true;
         started_ = false;
         messageBox_.reset();
+        // The programs of the start that ends are being stopped: they must
+        // not be reported as running in the start that the new generation
+        // names, although their threads may take a moment to unwind.
+        running_.clear();
         ++bootGeneration_;
         stopEpoch_.fetch_add(1);
         NoteLinkLocked();

@@ -183,6 +183,26 @@ TEST(StartupPrograms, RestartLineAndRebootEndTheProgramAndRestart) {
     }
 }
 
+TEST(StartupPrograms, WhatRanBeforeARestartIsNotReportedAsRunningInTheNextStart) {
+    auto handheld = StartedHandheld();
+    ASSERT_NE(handheld, nullptr);
+    InstallTestProgram(*handheld, "box Waiting|Held until the restart\n");
+    uint64_t generation = handheld->Status().bootGeneration;
+    handheld->Reset(ResetKind::kWarm);
+    ASSERT_TRUE(handheld->WaitUntilStarted(10s, generation));
+    ASSERT_TRUE(handheld->WaitForMessageBox(10s));
+    HandheldStatus before = handheld->Status();
+    ASSERT_EQ(before.runningPrograms.size(), 1u);
+
+    // The status at once after the restart request: the program of the start
+    // that ended may still be unwinding, but it belongs to no start now.
+    handheld->Reset(ResetKind::kWarm);
+    HandheldStatus after = handheld->Status();
+    EXPECT_GT(after.bootGeneration, before.bootGeneration);
+    EXPECT_TRUE(after.runningPrograms.empty());
+    EXPECT_FALSE(after.messageBox.has_value());
+}
+
 TEST(StartupPrograms, DamagedOrIncompleteProgramsFailAndTheStartGoesOn) {
     auto handheld = StartedHandheld();
     ASSERT_NE(handheld, nullptr);
