@@ -42,10 +42,12 @@ bool Probe() {
 
 void LinkInitThread() {
     const HRESULT result = CeRapiInit();
-    g_connected.store(static_cast<uint32_t>(result) == kResultFail ? 0 : 1);
     InitThread& init = Init();
     {
+        // The flag and the end of the thread change together: whoever sees
+        // the link as connected can start the next initialisation at once.
         std::lock_guard hold(init.lock);
+        g_connected.store(static_cast<uint32_t>(result) == kResultFail ? 0 : 1);
         init.running = false;
     }
     init.ended.notify_all();
