@@ -97,7 +97,7 @@ BENCHMARK(BM_RawSocketCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The handheld program for the whole run.
 class Handheld {
-public:
+  public:
     bool Start(std::string& error) {
         std::string program;
         if (const char* named = std::getenv("NUVA_HANDHELD")) {
@@ -120,8 +120,8 @@ public:
         setenv("NUVA_LINK", ("unix:" + Dir() + "/link").c_str(), 1);
         setenv("NUVA_TIME_SCALE", "0", 1);
         nuva::SetTimeScale(0);
-        std::vector<std::string> args = {program, "--state", Dir() + "/state", "--rom", Dir() + "/rom.bin",
-                                         "--boot-time", "0"};
+        std::vector<std::string> args = {
+            program, "--state", Dir() + "/state", "--rom", Dir() + "/rom.bin", "--boot-time", "0"};
         std::vector<char*> argv;
         for (std::string& a : args) {
             argv.push_back(a.data());
@@ -153,7 +153,7 @@ public:
         std::filesystem::remove_all(Dir());
     }
 
-private:
+  private:
     pid_t pid_ = -1;
 };
 

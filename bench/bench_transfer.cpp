@@ -36,7 +36,8 @@ namespace {
 constexpr size_t kChunk = 16384;
 
 std::string BuildTreePath(const char* variable, const std::string& relative) {
-    if (const char* named = std::getenv(variable)) return named;
+    if (const char* named = std::getenv(variable))
+        return named;
     return (std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / relative).string();
 }
 
@@ -68,7 +69,8 @@ struct Setting {
         const std::string agent = BuildTreePath("NUVA_AGENT", "agent/NUVA7INVOKE.DLL");
         nuva::SetTimeScale(0);
         handheld = std::make_unique<link_test::HandheldProcess>(program, folder + "/hh");
-        if (!handheld->Start(image, {"--class", "basic", "--boot-time", "0"}, {{"NUVA_TIME_SCALE", "0"}}, error)) {
+        if (!handheld->Start(image, {"--class", "basic", "--boot-time", "0"}, {{"NUVA_TIME_SCALE", "0"}},
+                             error)) {
             return;
         }
         ::setenv("NUVA_LINK", handheld->CableEndpoint().c_str(), 1);
@@ -85,7 +87,8 @@ struct Setting {
         CeRapiUninit();
         handheld.reset();
         std::error_code ignored;
-        if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+        if (!folder.empty())
+            std::filesystem::remove_all(folder, ignored);
     }
 };
 
@@ -140,7 +143,8 @@ void BM_RawSocketCopy(benchmark::State& state) {
             size_t done = 0;
             while (done < kept.size()) {
                 const ssize_t n = ::recv(fds[1], kept.data() + done, kept.size() - done, 0);
-                if (n <= 0) break;
+                if (n <= 0)
+                    break;
                 done += static_cast<size_t>(n);
             }
             return done;
@@ -197,7 +201,8 @@ void BM_PlainDeviceWrites(benchmark::State& state) {
         for (size_t done = 0; ok && done < content.size(); done += kChunk) {
             const auto length = static_cast<DWORD>(std::min(kChunk, content.size() - done));
             DWORD written = 0;
-            ok = nuva::LockedCeWriteFile(target.get(), content.data() + done, length, &written) && written == length;
+            ok = nuva::LockedCeWriteFile(target.get(), content.data() + done, length, &written) &&
+                 written == length;
         }
         if (!ok) {
             state.SkipWithError("a device write failed");

@@ -21,9 +21,12 @@ uint32_t ByteSum(const void* data, size_t count, uint32_t start) {
     const __m128i zero = _mm_setzero_si128();
     while (count >= 64) {
         acc0 = _mm_add_epi64(acc0, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), zero));
-        acc1 = _mm_add_epi64(acc1, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), zero));
-        acc2 = _mm_add_epi64(acc2, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)), zero));
-        acc3 = _mm_add_epi64(acc3, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), zero));
+        acc1 = _mm_add_epi64(acc1,
+                             _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), zero));
+        acc2 = _mm_add_epi64(acc2,
+                             _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)), zero));
+        acc3 = _mm_add_epi64(acc3,
+                             _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), zero));
         p += 64;
         count -= 64;
     }

@@ -27,9 +27,9 @@ inline constexpr size_t kMemoryConfig = 28;
 inline constexpr size_t kPlatformInfo = 32;
 inline constexpr size_t kOsMajorVersion = 36;
 inline constexpr size_t kReserved = 40;
-inline constexpr size_t kRomVersion = 44;  // 16 UTF-16 units
-inline constexpr size_t kModelName = 76;   // 16 UTF-16 units
-inline constexpr size_t kDeviceUuid = 108; // 16 bytes
+inline constexpr size_t kRomVersion = 44;   // 16 UTF-16 units
+inline constexpr size_t kModelName = 76;    // 16 UTF-16 units
+inline constexpr size_t kDeviceUuid = 108;  // 16 bytes
 }  // namespace device_info_offset
 
 struct DeviceInfo {

@@ -30,7 +30,9 @@ std::array<uint8_t, kImageHeaderSize> ImageHeader::ToFile() const {
     return stored;
 }
 
-uint16_t ImageHeader::Kind() const { return LoadLe16(bytes_.data() + header_offset::kKind); }
+uint16_t ImageHeader::Kind() const {
+    return LoadLe16(bytes_.data() + header_offset::kKind);
+}
 
 std::string ImageHeader::RomName() const {
     const auto* name = reinterpret_cast<const char*>(bytes_.data() + header_offset::kRomName);
@@ -41,8 +43,12 @@ std::string ImageHeader::RomName() const {
     return std::string(name, length);
 }
 
-uint32_t ImageHeader::ByteCount() const { return LoadLe32(bytes_.data() + header_offset::kByteCount); }
-uint32_t ImageHeader::ByteSumField() const { return LoadLe32(bytes_.data() + header_offset::kByteSumField); }
+uint32_t ImageHeader::ByteCount() const {
+    return LoadLe32(bytes_.data() + header_offset::kByteCount);
+}
+uint32_t ImageHeader::ByteSumField() const {
+    return LoadLe32(bytes_.data() + header_offset::kByteSumField);
+}
 
 std::array<uint8_t, 16> ImageHeader::Uuid() const {
     std::array<uint8_t, 16> uuid{};
@@ -50,8 +56,12 @@ std::array<uint8_t, 16> ImageHeader::Uuid() const {
     return uuid;
 }
 
-void ImageHeader::SetWord16(size_t offset, uint16_t value) { StoreLe16(&bytes_.at(offset + 1) - 1, value); }
-void ImageHeader::SetWord32(size_t offset, uint32_t value) { StoreLe32(&bytes_.at(offset + 3) - 3, value); }
+void ImageHeader::SetWord16(size_t offset, uint16_t value) {
+    StoreLe16(&bytes_.at(offset + 1) - 1, value);
+}
+void ImageHeader::SetWord32(size_t offset, uint32_t value) {
+    StoreLe32(&bytes_.at(offset + 3) - 3, value);
+}
 
 void ImageHeader::SetText(size_t offset, std::string_view text, size_t width) {
     size_t n = text.size() < width ? text.size() : width;

@@ -54,7 +54,7 @@ inline constexpr size_t kUuid = 0x070;  // 16 bytes, backups only
 void ScrambleHeader(uint8_t* header);
 
 class ImageHeader {
-public:
+  public:
     ImageHeader() { bytes_.fill(0); }
 
     // From plain (already unscrambled) bytes.
@@ -92,7 +92,7 @@ public:
 
     bool operator==(const ImageHeader&) const = default;
 
-private:
+  private:
     std::string_view Text(size_t offset, size_t length) const {
         return {reinterpret_cast<const char*>(bytes_.data() + offset), length};
     }

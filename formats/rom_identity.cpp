@@ -80,7 +80,8 @@ RomIdentityError ReadRomIdentity(const uint8_t* contents, size_t size, RomIdenti
     if (!IsDateCode(identity.DateCode) || (identity.OsMajor != 3 && identity.OsMajor != 4)) {
         return RomIdentityError::kBadFields;
     }
-    if (identity.CoveredLength < kRomIdentityContentOffset + kRomIdentitySize || identity.CoveredLength > size) {
+    if (identity.CoveredLength < kRomIdentityContentOffset + kRomIdentitySize ||
+        identity.CoveredLength > size) {
         return RomIdentityError::kTooShort;
     }
     if (ContentSum(contents, identity.CoveredLength) != identity.ContentSum) {

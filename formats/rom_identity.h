@@ -44,10 +44,10 @@ struct RomIdentity {
 
 enum class RomIdentityError {
     kNone,
-    kTooShort,        // the contents do not reach past the block or the covered length
-    kNoBlock,         // no magic, a wrong length or a wrong block sum
-    kBadFields,       // a date code that is not eight digits, an unknown OS major
-    kContentSum,      // the contents do not add up to the recorded sum
+    kTooShort,    // the contents do not reach past the block or the covered length
+    kNoBlock,     // no magic, a wrong length or a wrong block sum
+    kBadFields,   // a date code that is not eight digits, an unknown OS major
+    kContentSum,  // the contents do not add up to the recorded sum
 };
 
 // Writes the block into image contents (content offset 0 at contents[0]),

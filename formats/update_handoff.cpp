@@ -35,7 +35,9 @@ ImagePart ReadPart(const uint8_t* in) {
     return part;
 }
 
-char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c; }
+char16_t Upper(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c;
+}
 
 // "\TEMP\" followed by at least one character, the folder matched without
 // regard to case as the handheld's file system does.

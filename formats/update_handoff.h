@@ -102,17 +102,18 @@ struct HandoffFile {
 
 enum class HandoffError {
     kNone,
-    kWrongLength,         // the file is not exactly 4480 bytes
-    kWrongLengthField,    // its first word does not say 4480
-    kTooManyItems,        // Items above the 48 slots the file holds
-    kNameUnterminated,    // a record's PartName has no terminator in its 32 units
-    kNameNotInTemp,       // a record's PartName is not a file under "\TEMP\"
+    kWrongLength,       // the file is not exactly 4480 bytes
+    kWrongLengthField,  // its first word does not say 4480
+    kTooManyItems,      // Items above the 48 slots the file holds
+    kNameUnterminated,  // a record's PartName has no terminator in its 32 units
+    kNameNotInTemp,     // a record's PartName is not a file under "\TEMP\"
 };
 
 // Checks and reads the file. Only the first Items records are checked and
 // kept; the others are left zero. On an error `out` holds nothing usable and
 // `badRecord` (when given) names the record at fault.
-HandoffError ParseHandoffFile(const uint8_t* data, size_t size, HandoffFile& out, size_t* badRecord = nullptr);
+HandoffError ParseHandoffFile(const uint8_t* data, size_t size, HandoffFile& out,
+                              size_t* badRecord = nullptr);
 std::string_view DescribeHandoffError(HandoffError error);
 
 // Writes "\TEMP\<index>" into a part name field.

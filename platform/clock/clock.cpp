@@ -28,7 +28,9 @@ std::atomic<double>& ScaleCell() {
 
 }  // namespace
 
-double TimeScale() { return ScaleCell().load(std::memory_order_relaxed); }
+double TimeScale() {
+    return ScaleCell().load(std::memory_order_relaxed);
+}
 
 void SetTimeScale(double scale) {
     ScaleCell().store(std::isfinite(scale) && scale >= 0.0 ? scale : 1.0, std::memory_order_relaxed);

@@ -39,7 +39,7 @@
 #define NUVA_FLASH_CACHED 0x80000000u
 #define NUVA_RAM_CACHED 0x84000000u
 #define NUVA_RAM_UNCACHED 0xA4000000u
-#define NUVA_RAM_PHYSICAL 0xA0000000u   // physical address of RAM byte 0
+#define NUVA_RAM_PHYSICAL 0xA0000000u  // physical address of RAM byte 0
 #define NUVA_FRAME_BUFFER 0xBE042000u
 #define NUVA_SCREEN_WIDTH 240u
 #define NUVA_SCREEN_HEIGHT 320u

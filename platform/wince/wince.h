@@ -123,7 +123,8 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName);
 
 // Device drivers are opened by name ("PWR1:") with CreateFileW.
 BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
-                     LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped);
+                     LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                     LPOVERLAPPED lpOverlapped);
 
 // ---- Registry --------------------------------------------------------------
 

@@ -56,10 +56,12 @@ void LinkInitThread() {
 uint32_t StartLinkInit() {
     InitThread& init = Init();
     std::lock_guard hold(init.lock);
-    if (init.running) return 0;
+    if (init.running)
+        return 0;
     // A previous thread has ended (it cleared `running`); collecting it
     // cannot block.
-    if (init.thread.joinable()) init.thread.join();
+    if (init.thread.joinable())
+        init.thread.join();
     try {
         init.thread = std::thread(LinkInitThread);
     } catch (const std::system_error&) {
@@ -88,7 +90,8 @@ void StopLinkInit() {
             finished = std::move(init.thread);
         }
     }
-    if (finished.joinable()) finished.join();
+    if (finished.joinable())
+        finished.join();
     ScaledSleepMs(kAfterStopPauseMs);
 }
 
@@ -103,17 +106,21 @@ void LinkWatchThread(std::stop_token stop) {
     };
     while (!stop.stop_requested()) {
         if (g_connected.load() == 1 && !Probe()) {
-            if (!pause(kProbeRetryMs)) return;
+            if (!pause(kProbeRetryMs))
+                return;
             if (!Probe()) {
                 g_connected.store(0);
                 StopLinkInit();
                 StartLinkInit();
             }
         }
-        if (!pause(kProbePeriodMs)) return;
+        if (!pause(kProbePeriodMs))
+            return;
     }
 }
 
-std::jthread StartLinkWatch() { return std::jthread(LinkWatchThread); }
+std::jthread StartLinkWatch() {
+    return std::jthread(LinkWatchThread);
+}
 
 }  // namespace nuva

@@ -18,7 +18,7 @@ constexpr uint32_t kFail = kResultFail;
 // CeRapiInvoke it is ours and freed on the way out; from the call on it
 // belongs to RAPI.
 class InputBlock {
-public:
+  public:
     InputBlock(const InputBlock&) = delete;
     InputBlock& operator=(const InputBlock&) = delete;
     InputBlock(InputBlock&& other) noexcept : handle_(other.handle_), data_(other.data_), size_(other.size_) {
@@ -27,13 +27,15 @@ public:
     }
     InputBlock& operator=(InputBlock&&) = delete;
     ~InputBlock() {
-        if (handle_ != nullptr) LocalFree(handle_);
+        if (handle_ != nullptr)
+            LocalFree(handle_);
     }
 
     static InputBlock Allocate(size_t bytes) {
         InputBlock block;
         block.handle_ = LocalAlloc(LPTR, bytes);
-        if (block.handle_ == nullptr) return block;
+        if (block.handle_ == nullptr)
+            return block;
         block.data_ = static_cast<BYTE*>(LocalLock(block.handle_));
         if (block.data_ == nullptr) {
             LocalFree(block.handle_);
@@ -53,7 +55,7 @@ public:
         return data_;
     }
 
-private:
+  private:
     InputBlock() = default;
     HLOCAL handle_ = nullptr;
     BYTE* data_ = nullptr;
@@ -66,7 +68,8 @@ struct OutputBlock {
     OutputBlock(const OutputBlock&) = delete;
     OutputBlock& operator=(const OutputBlock&) = delete;
     ~OutputBlock() {
-        if (data != nullptr) LocalFree(LocalHandle(data));
+        if (data != nullptr)
+            LocalFree(LocalHandle(data));
     }
     DWORD size = 0;
     BYTE* data = nullptr;
@@ -84,13 +87,15 @@ constexpr size_t kAllBlockBytes = 16;
 constexpr DWORD kAllPassedBytes = 8;
 
 void PutWide(BYTE* at, std::u16string_view text) {
-    for (size_t i = 0; i < text.size(); ++i) StoreLe16(at + 2 * i, static_cast<uint16_t>(text[i]));
+    for (size_t i = 0; i < text.size(); ++i)
+        StoreLe16(at + 2 * i, static_cast<uint16_t>(text[i]));
     StoreLe16(at + 2 * text.size(), 0);
 }
 
 uint32_t CallWithAll(const char16_t* function, OutputBlock& output) {
     InputBlock input = InputBlock::Allocate(kAllBlockBytes);
-    if (!input.ok()) return kFail;
+    if (!input.ok())
+        return kFail;
     PutWide(input.data(), u"ALL");
     return Invoke(function, kAllPassedBytes, &input, output);
 }
@@ -100,36 +105,47 @@ uint32_t CallWithAll(const char16_t* function, OutputBlock& output) {
 uint32_t QueryDeviceInfo(DeviceInfo* out) {
     OutputBlock output;
     const uint32_t result = CallWithAll(u"FnNUVAInfo", output);
-    if (result != 0 || out == nullptr) return result;
-    if (output.data == nullptr || output.size < kDeviceInfoSize) return kFail;
+    if (result != 0 || out == nullptr)
+        return result;
+    if (output.data == nullptr || output.size < kDeviceInfoSize)
+        return kFail;
     *out = ReadDeviceInfo(output.data);
     return 0;
 }
 
 uint32_t ReadDeviceFlash(uint32_t address, uint8_t* buffer, uint32_t count) {
-    if (buffer == nullptr && count != 0) return kFail;
+    if (buffer == nullptr && count != 0)
+        return kFail;
     InputBlock input = InputBlock::Allocate(8);
-    if (!input.ok()) return kFail;
+    if (!input.ok())
+        return kFail;
     StoreLe32(input.data(), address);
     StoreLe32(input.data() + 4, count);
 
     OutputBlock output;
     const uint32_t result = Invoke(u"FnNUVAReadFlash", 8, &input, output);
-    if (result != 0) return result;
-    if (output.data == nullptr) return kFail;
-    if (static_cast<uint64_t>(output.size) != static_cast<uint64_t>(count) + 4) return kFail;
-    if (count != 0) std::memcpy(buffer, output.data, count);
+    if (result != 0)
+        return result;
+    if (output.data == nullptr)
+        return kFail;
+    if (static_cast<uint64_t>(output.size) != static_cast<uint64_t>(count) + 4)
+        return kFail;
+    if (count != 0)
+        std::memcpy(buffer, output.data, count);
     return ByteSum(buffer, count, 0) == LoadLe32(output.data + count) ? 0 : kFail;
 }
 
 uint32_t ShowDeviceText(const char* text, uint32_t first, uint32_t second) {
-    if (text == nullptr) return kFail;
+    if (text == nullptr)
+        return kFail;
     const size_t length = std::strlen(text);
     // Header, text and terminator must fit a DWORD size with room to spare.
-    if (length > UINT32_MAX / 2) return kFail;
+    if (length > UINT32_MAX / 2)
+        return kFail;
     const size_t size = ((length + 8) & ~size_t{3}) + 8;
     InputBlock input = InputBlock::Allocate(size);
-    if (!input.ok()) return kFail;
+    if (!input.ok())
+        return kFail;
     std::memset(input.data(), 0, size);
     StoreLe32(input.data(), first);
     StoreLe32(input.data() + 4, second);
@@ -146,32 +162,40 @@ uint32_t ColdResetDevice() {
 
 uint32_t WarmResetDevice(int selector) {
     OutputBlock output;
-    if (selector != kWarmResetCleanup) return Invoke(u"WarmReset", 0, nullptr, output);
+    if (selector != kWarmResetCleanup)
+        return Invoke(u"WarmReset", 0, nullptr, output);
     InputBlock input = InputBlock::Allocate(4);
-    if (!input.ok()) return kFail;
+    if (!input.ok())
+        return kFail;
     StoreLe32(input.data(), 1);
     return Invoke(u"WarmReset", 4, &input, output);
 }
 
 uint32_t VerifyDeviceFile(LPCWSTR devicePath, uint32_t expectedSum) {
-    if (devicePath == nullptr) return kFail;
+    if (devicePath == nullptr)
+        return kFail;
     const std::u16string_view path(devicePath);
-    if (path.size() > UINT32_MAX / 4) return kFail;
+    if (path.size() > UINT32_MAX / 4)
+        return kFail;
     const size_t size = (((path.size() + 1) & ~size_t{3}) + 8) * 2;
     InputBlock input = InputBlock::Allocate(size);
-    if (!input.ok()) return kFail;
+    if (!input.ok())
+        return kFail;
     PutWide(input.data(), path);
 
     OutputBlock output;
     const uint32_t result = Invoke(u"IsCheckSumOk", static_cast<DWORD>(size), &input, output);
-    if (result != 0) return result;
-    if (output.data == nullptr || output.size < 4) return kFail;
+    if (result != 0)
+        return result;
+    if (output.data == nullptr || output.size < 4)
+        return kFail;
     return LoadLe32(output.data) == expectedSum ? 0 : kFail;
 }
 
 int32_t InstallAgent() {
     const std::string folder = ProgramFolder();
-    if (folder.empty()) return kCopyFileFailed;
+    if (folder.empty())
+        return kCopyFileFailed;
     return CopyFileToDevice(folder + "NUVA7INVOKE.DLL", u"\\Windows\\NUVA7INVOKE.DLL");
 }
 

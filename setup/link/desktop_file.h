@@ -11,7 +11,7 @@
 namespace nuva {
 
 class DesktopFile {
-public:
+  public:
     DesktopFile() = default;
     DesktopFile(const DesktopFile&) = delete;
     DesktopFile& operator=(const DesktopFile&) = delete;
@@ -35,7 +35,7 @@ public:
     // The file's length in bytes, or nothing when it cannot be taken.
     std::optional<uint64_t> Size() const;
 
-private:
+  private:
     explicit DesktopFile(int fd) : fd_(fd) {}
     int fd_ = -1;
 };

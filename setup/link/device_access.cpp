@@ -12,7 +12,8 @@ std::mutex& DeviceAccessLock() {
 HANDLE LockedCeCreateFile(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, DWORD creationDisposition,
                           DWORD flagsAndAttributes) {
     std::lock_guard hold(DeviceAccessLock());
-    return CeCreateFile(fileName, desiredAccess, shareMode, nullptr, creationDisposition, flagsAndAttributes, nullptr);
+    return CeCreateFile(fileName, desiredAccess, shareMode, nullptr, creationDisposition, flagsAndAttributes,
+                        nullptr);
 }
 
 BOOL LockedCeWriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten) {
@@ -61,7 +62,8 @@ DeviceFile DeviceFile::Create(LPCWSTR path, DWORD creationDisposition) {
 }
 
 void DeviceFile::Close() {
-    if (IsOpen()) LockedCeCloseHandle(handle_);
+    if (IsOpen())
+        LockedCeCloseHandle(handle_);
     handle_ = InvalidDeviceHandle();
 }
 

@@ -33,12 +33,14 @@ BOOL LockedCeGetVersionEx(LPCEOSVERSIONINFO versionInformation);
 DWORD LockedCeGetSpecialFolderPath(int folder, DWORD bufferLength, LPWSTR buffer);
 
 // RAPI's INVALID_HANDLE_VALUE, without the C cast of its macro.
-inline HANDLE InvalidDeviceHandle() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
+inline HANDLE InvalidDeviceHandle() {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+}
 
 // A device file handle that is closed (through the lock) when it goes out of
 // scope, so every transfer closes what it opened on every path.
 class DeviceFile {
-public:
+  public:
     DeviceFile() = default;
     explicit DeviceFile(HANDLE handle) : handle_(handle) {}
     DeviceFile(const DeviceFile&) = delete;
@@ -53,7 +55,7 @@ public:
     HANDLE get() const { return handle_; }
     void Close();
 
-private:
+  private:
     HANDLE handle_ = InvalidDeviceHandle();
 };
 

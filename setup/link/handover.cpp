@@ -4,8 +4,8 @@
 #include <array>
 #include <string>
 
-#include "formats/image_header.h"
 #include "formats/device_info.h"
+#include "formats/image_header.h"
 #include "formats/message_ids.h"
 #include "formats/result_codes.h"
 #include "setup/link/agent_calls.h"
@@ -21,7 +21,8 @@ namespace {
 // or holds nothing.
 std::u16string PartPath(const ImagePart& part) {
     const auto end = std::find(part.PartName.begin(), part.PartName.end(), u'\0');
-    if (end == part.PartName.end()) return {};
+    if (end == part.PartName.end())
+        return {};
     return std::u16string(part.PartName.begin(), end);
 }
 
@@ -29,8 +30,10 @@ std::u16string PartPath(const ImagePart& part) {
 // handheld does not say.
 std::u16string StartupFolder() {
     std::array<WCHAR, 260> buffer{};
-    const DWORD length = LockedCeGetSpecialFolderPath(CSIDL_STARTUP, static_cast<DWORD>(buffer.size()), buffer.data());
-    if (length == 0 || length >= buffer.size()) return {};
+    const DWORD length =
+        LockedCeGetSpecialFolderPath(CSIDL_STARTUP, static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0 || length >= buffer.size())
+        return {};
     return std::u16string(buffer.data(), length);
 }
 
@@ -39,15 +42,18 @@ std::u16string StartupFolder() {
 uint32_t TransferImageParts(MessageSink* window, const std::string& imagePath, UpdateHandoff& plan,
                             uint32_t handheldMemoryConfig, const std::atomic<int32_t>& keepGoing) {
     DesktopFile image = DesktopFile::OpenForReading(imagePath);
-    if (!image.IsOpen()) return kDeviceCopyFailed;
-    if (plan.Items > kMaxImageParts) return kDeviceCopyFailed;
+    if (!image.IsOpen())
+        return kDeviceCopyFailed;
+    if (plan.Items > kMaxImageParts)
+        return kDeviceCopyFailed;
 
     uint32_t total = plan.TotalBytes;
     uint32_t done = 0;
     PostIfAlive(window, WM_OVERALL_PROGRESS, done, total);
 
     if (handheldMemoryConfig == kMemoryConfigAdvanced) {
-        if (image.SeekTo(0)) CopySliceToDevice(image, window, kFillerBytes, kFillerPath);
+        if (image.SeekTo(0))
+            CopySliceToDevice(image, window, kFillerBytes, kFillerPath);
         total += kFillerBytes;
         done = kFillerBytes;
         PostIfAlive(window, WM_OVERALL_PROGRESS, done, total);
@@ -56,27 +62,34 @@ uint32_t TransferImageParts(MessageSink* window, const std::string& imagePath, U
     for (uint32_t index = 0; index < plan.Items; ++index) {
         // Stopping here must not look like success: the parts left are not
         // on the handheld, and the link may be back before anyone checks.
-        if (keepGoing.load() != 1) return kDeviceCopyFailed;
+        if (keepGoing.load() != 1)
+            return kDeviceCopyFailed;
 
         ImagePart& part = plan.parts[index];
         const std::u16string path = PartPath(part);
-        if (path.empty()) return kDeviceCopyFailed;
+        if (path.empty())
+            return kDeviceCopyFailed;
         const uint64_t fileOffset = uint64_t{part.ImageOffset} + kImageHeaderSize;
 
         uint32_t code = 0;
         int attempts = 0;
         bool confirmed = false;
         while (attempts < kPartAttempts && !confirmed) {
-            if (attempts > 0 && keepGoing.load() != 1) break;
+            if (attempts > 0 && keepGoing.load() != 1)
+                break;
             ++attempts;
-            if (!image.SeekTo(fileOffset)) return kDesktopReadFailed;
+            if (!image.SeekTo(fileOffset))
+                return kDesktopReadFailed;
             code = CopySliceToDevice(image, window, part.PartLength, path.c_str());
-            if (code != 0) continue;
+            if (code != 0)
+                continue;
 
-            if (!image.SeekTo(fileOffset)) return kDesktopReadFailed;
+            if (!image.SeekTo(fileOffset))
+                return kDesktopReadFailed;
             uint32_t sum = 0;
             code = SumFileRange(image, part.PartLength, sum);
-            if (code != 0) return code;
+            if (code != 0)
+                return code;
 
             if (VerifyDeviceFile(path.c_str(), sum) == 0) {
                 part.PartSum = sum;
@@ -85,7 +98,8 @@ uint32_t TransferImageParts(MessageSink* window, const std::string& imagePath, U
                 code = kPartNotConfirmed;
             }
         }
-        if (!confirmed) return attempts == kPartAttempts ? code : kDeviceCopyFailed;
+        if (!confirmed)
+            return attempts == kPartAttempts ? code : kDeviceCopyFailed;
 
         done += part.PartLength;
         PostIfAlive(window, WM_OVERALL_PROGRESS, done, total);
@@ -95,16 +109,19 @@ uint32_t TransferImageParts(MessageSink* window, const std::string& imagePath, U
 
 void RemoveStartupShortcuts() {
     const std::u16string folder = StartupFolder();
-    if (folder.empty()) return;
+    if (folder.empty())
+        return;
     LockedCeDeleteFile((folder + u"\\poutlook.lnk").c_str());
     LockedCeDeleteFile((folder + u"\\Welcome.lnk").c_str());
 }
 
 int32_t PlaceReflash() {
     const std::string programFolder = ProgramFolder();
-    if (programFolder.empty()) return kCopyFileFailed;
+    if (programFolder.empty())
+        return kCopyFileFailed;
     const std::u16string startup = StartupFolder();
-    if (startup.empty()) return kCopyFileFailed;
+    if (startup.empty())
+        return kCopyFileFailed;
     return CopyFileToDevice(programFolder + "Reflash.exe", (startup + u"\\Reflash.exe").c_str());
 }
 
@@ -112,19 +129,21 @@ uint32_t WriteUpdateInfo(const UpdateHandoff& plan) {
     const std::array<uint8_t, kHandoffFileSize> bytes = WriteHandoffFile(plan);
 
     DeviceFile file = DeviceFile::Create(kUpdateInfoPath, CREATE_NEW);
-    if (!file.IsOpen()) return kResultFail;
+    if (!file.IsOpen())
+        return kResultFail;
 
     bool same = false;
     DWORD written = 0;
-    if (LockedCeWriteFile(file.get(), bytes.data(), kHandoffFileSize, &written) && written == kHandoffFileSize &&
-        LockedCeSetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0) {
+    if (LockedCeWriteFile(file.get(), bytes.data(), kHandoffFileSize, &written) &&
+        written == kHandoffFileSize && LockedCeSetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0) {
         std::array<uint8_t, kHandoffFileSize> back{};
         DWORD read = 0;
-        same = LockedCeReadFile(file.get(), back.data(), kHandoffFileSize, &read) && read == kHandoffFileSize &&
-               back == bytes;
+        same = LockedCeReadFile(file.get(), back.data(), kHandoffFileSize, &read) &&
+               read == kHandoffFileSize && back == bytes;
     }
     file.Close();
-    if (same) return 0;
+    if (same)
+        return 0;
     LockedCeDeleteFile(kUpdateInfoPath);
     return kResultFail;
 }

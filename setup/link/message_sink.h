@@ -9,7 +9,7 @@
 namespace nuva {
 
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
 
     // Queues one message for the sink's own thread. wParam and lParam carry
@@ -24,7 +24,8 @@ public:
 // Posts when a sink is given and still alive; a transfer with no one to tell
 // passes nullptr.
 inline void PostIfAlive(MessageSink* sink, uint32_t message, uint32_t wParam, uint32_t lParam) {
-    if (sink != nullptr && sink->IsAlive()) sink->Post(message, wParam, lParam);
+    if (sink != nullptr && sink->IsAlive())
+        sink->Post(message, wParam, lParam);
 }
 
 }  // namespace nuva

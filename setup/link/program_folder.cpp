@@ -17,19 +17,23 @@ std::string ReadGrowingPath(const std::function<long(char* buffer, size_t capaci
     for (size_t size = kPathStep; size <= kPathLimit; size += kPathStep) {
         std::vector<char> buffer(size);
         const long length = read(buffer.data(), size);
-        if (length <= 0) return {};
+        if (length <= 0)
+            return {};
         // A path that fills the buffer may have been cut: try a larger one.
-        if (static_cast<size_t>(length) + 1 >= size) continue;
+        if (static_cast<size_t>(length) + 1 >= size)
+            continue;
         return std::string(buffer.data(), static_cast<size_t>(length));
     }
     return {};
 }
 
 std::string ProgramFolder() {
-    const std::string path =
-        ReadGrowingPath([](char* buffer, size_t capacity) { return static_cast<long>(::readlink("/proc/self/exe", buffer, capacity)); });
+    const std::string path = ReadGrowingPath([](char* buffer, size_t capacity) {
+        return static_cast<long>(::readlink("/proc/self/exe", buffer, capacity));
+    });
     const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return {};
+    if (slash == std::string::npos)
+        return {};
     return path.substr(0, slash + 1);
 }
 

@@ -17,24 +17,30 @@ constexpr size_t kCopyBufferBytes = 32 * 1024;
 constexpr size_t kSliceBufferBytes = 64 * 1024;  // only the first chunk's worth is used
 constexpr size_t kSumBufferBytes = 32 * 1024;
 
-std::unique_ptr<uint8_t[]> TryAllocate(size_t bytes) { return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]); }
+std::unique_ptr<uint8_t[]> TryAllocate(size_t bytes) {
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]);
+}
 
 }  // namespace
 
 int32_t CopyFileToDevice(const std::string& desktopPath, LPCWSTR devicePath) {
     DesktopFile source = DesktopFile::OpenForReading(desktopPath);
-    if (!source.IsOpen()) return kCopyFileFailed;
+    if (!source.IsOpen())
+        return kCopyFileFailed;
 
     // CREATE_NEW below refuses an existing file, so an old copy goes first.
     LockedCeDeleteFile(devicePath);
     DeviceFile target = DeviceFile::Create(devicePath, CREATE_NEW);
-    if (!target.IsOpen()) return kCopyFileFailed;
+    if (!target.IsOpen())
+        return kCopyFileFailed;
 
     const std::optional<uint64_t> size = source.Size();
-    if (!size || *size == 0 || *size > UINT32_MAX) return kCopyFileFailed;
+    if (!size || *size == 0 || *size > UINT32_MAX)
+        return kCopyFileFailed;
 
     auto buffer = TryAllocate(kCopyBufferBytes);
-    if (!buffer) return kCopyFileFailed;
+    if (!buffer)
+        return kCopyFileFailed;
 
     const auto total = static_cast<uint32_t>(*size);
     uint32_t done = 0;
@@ -43,9 +49,11 @@ int32_t CopyFileToDevice(const std::string& desktopPath, LPCWSTR devicePath) {
         const std::optional<size_t> got = source.Read(buffer.get(), want);
         // A file that ends before its size said (it shrank while being read)
         // would otherwise never finish.
-        if (!got || *got == 0) return kCopyFileFailed;
+        if (!got || *got == 0)
+            return kCopyFileFailed;
         DWORD written = 0;
-        if (!LockedCeWriteFile(target.get(), buffer.get(), static_cast<DWORD>(*got), &written) || written != *got) {
+        if (!LockedCeWriteFile(target.get(), buffer.get(), static_cast<DWORD>(*got), &written) ||
+            written != *got) {
             return kCopyFileFailed;
         }
         done += static_cast<uint32_t>(*got);
@@ -55,20 +63,25 @@ int32_t CopyFileToDevice(const std::string& desktopPath, LPCWSTR devicePath) {
 }
 
 uint32_t CopySliceToDevice(DesktopFile& file, MessageSink* window, uint32_t count, LPCWSTR devicePath) {
-    if (count == 0) return kDeviceCopyFailed;
+    if (count == 0)
+        return kDeviceCopyFailed;
     DeviceFile target = DeviceFile::Create(devicePath, CREATE_ALWAYS);
-    if (!target.IsOpen()) return kDeviceCopyFailed;
+    if (!target.IsOpen())
+        return kDeviceCopyFailed;
 
     auto buffer = TryAllocate(kSliceBufferBytes);
-    if (!buffer) return kNoTransferMemory;
+    if (!buffer)
+        return kNoTransferMemory;
 
     uint32_t done = 0;
     while (done < count) {
         const uint32_t want = std::min(count - done, kTransferChunkBytes);
         const std::optional<size_t> got = file.Read(buffer.get(), want);
-        if (!got || *got == 0) return kDeviceCopyFailed;
+        if (!got || *got == 0)
+            return kDeviceCopyFailed;
         DWORD written = 0;
-        if (!LockedCeWriteFile(target.get(), buffer.get(), static_cast<DWORD>(*got), &written) || written != *got) {
+        if (!LockedCeWriteFile(target.get(), buffer.get(), static_cast<DWORD>(*got), &written) ||
+            written != *got) {
             return kDeviceCopyFailed;
         }
         done += written;
@@ -81,14 +94,16 @@ uint32_t CopySliceToDevice(DesktopFile& file, MessageSink* window, uint32_t coun
 
 uint32_t SumFileRange(DesktopFile& file, uint32_t count, uint32_t& sum) {
     auto buffer = TryAllocate(kSumBufferBytes);
-    if (!buffer) return kNoTransferMemory;
+    if (!buffer)
+        return kNoTransferMemory;
 
     uint32_t running = 0;
     uint32_t done = 0;
     while (done < count) {
         const size_t want = std::min<size_t>(count - done, kSumBufferBytes);
         const std::optional<size_t> got = file.Read(buffer.get(), want);
-        if (!got || *got == 0) return kDesktopReadFailed;
+        if (!got || *got == 0)
+            return kDesktopReadFailed;
         running = ByteSum(buffer.get(), *got, running);
         done += static_cast<uint32_t>(*got);
     }

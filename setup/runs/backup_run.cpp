@@ -46,7 +46,7 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 // The RisFile being written: a temporary file that becomes `path` only when
 // complete, and is deleted otherwise.
 class PendingFile {
-public:
+  public:
     explicit PendingFile(std::string path) : path_(std::move(path)), temp_(path_ + ".part") {
         fd_ = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     }
@@ -76,7 +76,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::string path_;
     std::string temp_;
     int fd_ = -1;
@@ -84,8 +84,8 @@ private:
 
 }  // namespace
 
-uint32_t SaveRomImage(RunDevice& device, MessageSink* window, const std::string& path, const UpdateHandoff& plan,
-                      const DeviceInfo& info, WorkerContext* context) {
+uint32_t SaveRomImage(RunDevice& device, MessageSink* window, const std::string& path,
+                      const UpdateHandoff& plan, const DeviceInfo& info, WorkerContext* context) {
     std::vector<uint8_t> buffer(2 * kBackupBlockBytes);
     PendingFile file(path);
     if (!file.Open()) {
@@ -104,7 +104,8 @@ uint32_t SaveRomImage(RunDevice& device, MessageSink* window, const std::string&
             failed = true;
             break;
         }
-        uint32_t n = plan.TotalBytes - offset < kBackupBlockBytes ? plan.TotalBytes - offset : kBackupBlockBytes;
+        uint32_t n =
+            plan.TotalBytes - offset < kBackupBlockBytes ? plan.TotalBytes - offset : kBackupBlockBytes;
         // The flash seen through the handheld's uncached window at 0xA0000000.
         uint32_t address = plan.FlashOffset + offset - 0x60000000u;
         bool read = false;
@@ -137,7 +138,8 @@ uint32_t SaveRomImage(RunDevice& device, MessageSink* window, const std::string&
     return kResultOk;
 }
 
-int RunBackupWorker(WorkerContext& context, RunDevice& device, const std::string& path, const DeviceInfo& info) {
+int RunBackupWorker(WorkerContext& context, RunDevice& device, const std::string& path,
+                    const DeviceInfo& info) {
     DeviceInfo record = info;
     if (!KnownMemoryConfig(record.MemoryConfig) && device.QueryDeviceInfo(&record) != 0) {
         context.Post(WM_RUN_FAILED, 0, 0);
@@ -157,11 +159,14 @@ BackupRunController::BackupRunController(RunView& view, RunDevice& device, Worke
                                          BackupOrigin origin, std::string path, const DeviceInfo& deviceInfo)
     : ProgressPage(view, device, worker), origin_(origin), path_(std::move(path)), deviceInfo_(deviceInfo) {}
 
-uint32_t BackupRunController::DeviceTextCounter() { return g_backupDeviceTexts; }
+uint32_t BackupRunController::DeviceTextCounter() {
+    return g_backupDeviceTexts;
+}
 
 void BackupRunController::Init() {
     bool beforeUpdate = origin_ == BackupOrigin::kBeforeUpdate;
-    view_.SetTitle(LoadString(beforeUpdate ? string_id::kBackupTitleBeforeUpdate : string_id::kBackupTitlePlain));
+    view_.SetTitle(
+        LoadString(beforeUpdate ? string_id::kBackupTitleBeforeUpdate : string_id::kBackupTitlePlain));
     view_.SetBar(run_control::kOverallBar, 0);
     bytesSaved_ = 0;
     ArmStartTimer();
@@ -203,8 +208,9 @@ void BackupRunController::OnMessage(uint32_t message, uint32_t wParam, uint32_t 
                       FormatText(string_id::kBackupProgressFormat, static_cast<int>(percent)));
         view_.SetBar(run_control::kOverallBar, percent);
         if (KnownMemoryConfig(deviceInfo_.MemoryConfig) && g_backupDeviceTexts % 5 == 0) {
-            device_.ShowDeviceText(LoadString(plain ? string_id::kDeviceTextPlainBackup : string_id::kDeviceTextBackup),
-                                   kFrameBufferAddress, 0);
+            device_.ShowDeviceText(
+                LoadString(plain ? string_id::kDeviceTextPlainBackup : string_id::kDeviceTextBackup),
+                kFrameBufferAddress, 0);
         }
         ++g_backupDeviceTexts;
     } else if (message == WM_RUN_COMPLETE) {
@@ -226,7 +232,8 @@ void BackupRunController::OnMessage(uint32_t message, uint32_t wParam, uint32_t 
     }
 }
 
-BackupCompleteController::BackupCompleteController(RunView& view, RunDevice& device) : view_(view), device_(device) {}
+BackupCompleteController::BackupCompleteController(RunView& view, RunDevice& device)
+    : view_(view), device_(device) {}
 
 void BackupCompleteController::Init() {
     view_.EnableControl(run_control::kOkButton, false);
@@ -267,7 +274,9 @@ void BackupCompleteController::OnOk() {
     }
 }
 
-void BackupCompleteController::OnEscape() { view_.EndPage(2); }
+void BackupCompleteController::OnEscape() {
+    view_.EndPage(2);
+}
 
 bool EnoughSpaceForBackup(uint64_t bytesPerSector, uint64_t sectorsPerCluster, uint64_t freeClusters) {
     if (bytesPerSector == 0 || sectorsPerCluster == 0) {

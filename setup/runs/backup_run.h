@@ -35,20 +35,21 @@ inline constexpr uint32_t kBackupReadAttempts = 5;
 // reads, a failed or short write (a full disk, a removed medium), a failed
 // rename, or a stop request end the run with E_FAIL and delete the
 // temporary file. Returns 0 or E_FAIL.
-uint32_t SaveRomImage(RunDevice& device, MessageSink* window, const std::string& path, const UpdateHandoff& plan,
-                      const DeviceInfo& info, WorkerContext* context = nullptr);
+uint32_t SaveRomImage(RunDevice& device, MessageSink* window, const std::string& path,
+                      const UpdateHandoff& plan, const DeviceInfo& info, WorkerContext* context = nullptr);
 
 // BackupWorker's body. `info` is what the page holds; when the page never
 // got a DeviceInfo (the agent could not be installed when the run was
 // prepared) the worker asks the handheld itself. Returns 0 or -1.
-int RunBackupWorker(WorkerContext& context, RunDevice& device, const std::string& path, const DeviceInfo& info);
+int RunBackupWorker(WorkerContext& context, RunDevice& device, const std::string& path,
+                    const DeviceInfo& info);
 
 enum class BackupOrigin : int { kPlainBackup = 0, kBeforeUpdate = 1 };
 
 class BackupRunController final : public ProgressPage {
-public:
-    BackupRunController(RunView& view, RunDevice& device, WorkerSlot& worker, BackupOrigin origin, std::string path,
-                        const DeviceInfo& deviceInfo);
+  public:
+    BackupRunController(RunView& view, RunDevice& device, WorkerSlot& worker, BackupOrigin origin,
+                        std::string path, const DeviceInfo& deviceInfo);
 
     void Init();
     void OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam);
@@ -56,7 +57,7 @@ public:
     const DeviceInfo& Info() const { return deviceInfo_; }
     static uint32_t DeviceTextCounter();
 
-private:
+  private:
     void StartStep() override;
     std::function<void(WorkerContext&)> WorkerBody() override;
     void ShowRunControls() override;
@@ -71,7 +72,7 @@ private:
 // handheld (warm, no cleanup) and enables OK once the link is back and at
 // least seven ticks have passed.
 class BackupCompleteController {
-public:
+  public:
     static constexpr uint32_t kRestartTimer = 100;
     static constexpr uint32_t kRestartDelayMs = 5000;
     static constexpr uint32_t kWatchTimer = 200;
@@ -84,7 +85,7 @@ public:
     void OnEscape();
     bool OkEnabled() const { return okEnabled_; }
 
-private:
+  private:
     void StartCheck();
 
     RunView& view_;

@@ -32,7 +32,7 @@ std::string SpinnerText(uint32_t step);
 uint32_t PercentOf(uint32_t done, uint32_t total);
 
 class ProgressPage {
-public:
+  public:
     void OnTimer(uint32_t id);
     // The page's destruction: the armed timer, then the worker (waits up to
     // 2000 ms, then lets it go).
@@ -41,8 +41,9 @@ public:
     uint32_t ActiveTimer() const { return activeTimer_; }
     uint32_t SpinnerCount() const { return spinnerCount_; }
 
-protected:
-    ProgressPage(RunView& view, RunDevice& device, WorkerSlot& worker) : view_(view), device_(device), worker_(worker) {}
+  protected:
+    ProgressPage(RunView& view, RunDevice& device, WorkerSlot& worker)
+        : view_(view), device_(device), worker_(worker) {}
     ~ProgressPage() = default;
 
     // Initialisation: counters cleared, timer 100 armed.
@@ -63,7 +64,7 @@ protected:
     RunDevice& device_;
     uint32_t overallTotal_ = 0;
 
-private:
+  private:
     void WaitingStep();
     void AnimationStep();
 

@@ -14,7 +14,7 @@
 namespace nuva {
 
 class RunDevice {
-public:
+  public:
     virtual ~RunDevice() = default;
 
     // The process-wide connection flag (g_connected): 1 while connected.
@@ -28,8 +28,8 @@ public:
     virtual uint32_t ColdResetDevice() = 0;
     virtual uint32_t WarmResetDevice(int selector) = 0;
 
-    virtual uint32_t TransferImageParts(MessageSink* window, const std::string& imagePath, UpdateHandoff& plan,
-                                        uint32_t handheldMemoryConfig) = 0;
+    virtual uint32_t TransferImageParts(MessageSink* window, const std::string& imagePath,
+                                        UpdateHandoff& plan, uint32_t handheldMemoryConfig) = 0;
     virtual void RemoveStartupShortcuts() = 0;
     virtual int32_t PlaceReflash() = 0;
     virtual uint32_t WriteUpdateInfo(const UpdateHandoff& plan) = 0;
@@ -38,7 +38,7 @@ public:
 // The device link of setup/link over RAPI, with g_connected of the
 // connection monitor.
 class LinkRunDevice final : public RunDevice {
-public:
+  public:
     const std::atomic<int32_t>& Connected() const override;
     int32_t InstallAgent() override;
     uint32_t QueryDeviceInfo(DeviceInfo* out) override;

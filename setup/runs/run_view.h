@@ -27,7 +27,7 @@ inline constexpr uint32_t kOkButton = 1;  // BackupCompleteDialog's OK
 }  // namespace run_control
 
 class RunView {
-public:
+  public:
     virtual ~RunView() = default;
 
     virtual void ArmTimer(uint32_t id, uint32_t periodMs) = 0;

@@ -52,8 +52,9 @@ int RunUpdateWorker(WorkerContext& context, RunDevice& device, const UpdateWorke
     if (device.QueryDeviceInfo(&fresh) != 0) {
         return fail(WM_RUN_FAILED);
     }
-    UpdateHandoff plan = PlanImageWrite(input.header, fresh.OsMajorVersion,
-                                        input.mode == RunMode::kUpdate ? PlanMode::kUpdate : PlanMode::kRestore);
+    UpdateHandoff plan =
+        PlanImageWrite(input.header, fresh.OsMajorVersion,
+                       input.mode == RunMode::kUpdate ? PlanMode::kUpdate : PlanMode::kRestore);
     if (context.StopRequested()) {
         return -1;
     }
@@ -80,9 +81,14 @@ int RunUpdateWorker(WorkerContext& context, RunDevice& device, const UpdateWorke
 
 UpdateRunController::UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker, RunMode mode,
                                          std::string imagePath, const DeviceInfo& deviceInfo)
-    : ProgressPage(view, device, worker), mode_(mode), imagePath_(std::move(imagePath)), deviceInfo_(deviceInfo) {}
+    : ProgressPage(view, device, worker),
+      mode_(mode),
+      imagePath_(std::move(imagePath)),
+      deviceInfo_(deviceInfo) {}
 
-uint32_t UpdateRunController::DeviceTextCounter() { return g_updateDeviceTexts; }
+uint32_t UpdateRunController::DeviceTextCounter() {
+    return g_updateDeviceTexts;
+}
 
 void UpdateRunController::Init() {
     using namespace run_control;
@@ -168,13 +174,15 @@ void UpdateRunController::OnProgress(uint32_t message, uint32_t wParam, uint32_t
     doneInFile_ = wParam;
     view_.SetBar(run_control::kFileBar, PercentOf(wParam, lParam));
     uint32_t percent = PercentOf(doneInFile_ + doneBefore_, overallTotal_);
-    view_.SetText(run_control::kStatusLine,
-                  FormatWithArguments("%s%d %%", {FormatArg::kString, FormatArg::kInt},
-                                      LoadString(string_id::kCopyingFiles).c_str(), static_cast<int>(percent)));
+    view_.SetText(
+        run_control::kStatusLine,
+        FormatWithArguments("%s%d %%", {FormatArg::kString, FormatArg::kInt},
+                            LoadString(string_id::kCopyingFiles).c_str(), static_cast<int>(percent)));
     // Every fifth message (the program's first included) mirrors a short text
     // on the handheld's screen; each is a remote call that repaints it all.
     if (KnownMemoryConfig(deviceInfo_.MemoryConfig) && g_updateDeviceTexts % 5 == 0) {
-        uint32_t text = mode_ == RunMode::kUpdate ? string_id::kDeviceTextUpdateCopy : string_id::kDeviceTextRestoreCopy;
+        uint32_t text =
+            mode_ == RunMode::kUpdate ? string_id::kDeviceTextUpdateCopy : string_id::kDeviceTextRestoreCopy;
         device_.ShowDeviceText(LoadString(text), kFrameBufferAddress, 0);
     }
     ++g_updateDeviceTexts;
@@ -219,6 +227,8 @@ void UpdateRunController::OnFailed(uint32_t message) {
     view_.EndPage(2);
 }
 
-void UpdateRunController::OnClose() { view_.EndPage(0); }
+void UpdateRunController::OnClose() {
+    view_.EndPage(0);
+}
 
 }  // namespace nuva

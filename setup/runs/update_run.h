@@ -39,9 +39,9 @@ struct UpdateWorkerInput {
 int RunUpdateWorker(WorkerContext& context, RunDevice& device, const UpdateWorkerInput& input);
 
 class UpdateRunController final : public ProgressPage {
-public:
-    UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker, RunMode mode, std::string imagePath,
-                        const DeviceInfo& deviceInfo);
+  public:
+    UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker, RunMode mode,
+                        std::string imagePath, const DeviceInfo& deviceInfo);
 
     // The page's initialisation: bars, counters, texts by mode, timer 100.
     void Init();
@@ -58,7 +58,7 @@ public:
     // The device-text counter lives as long as the program.
     static uint32_t DeviceTextCounter();
 
-private:
+  private:
     void StartStep() override;
     std::function<void(WorkerContext&)> WorkerBody() override;
     void ShowRunControls() override;

@@ -49,7 +49,9 @@ void WorkerContext::Post(uint32_t message, uint32_t wParam, uint32_t lParam) {
     state_->Post(message, wParam, lParam);
 }
 
-MessageSink* WorkerContext::Sink() { return state_.get(); }
+MessageSink* WorkerContext::Sink() {
+    return state_.get();
+}
 
 namespace {
 
@@ -66,7 +68,9 @@ bool LaunchThread(std::function<void()> body) {
 
 WorkerSlot::WorkerSlot() : launcher_(LaunchThread) {}
 WorkerSlot::WorkerSlot(Launcher launcher) : launcher_(std::move(launcher)) {}
-WorkerSlot::~WorkerSlot() { Stop(0); }
+WorkerSlot::~WorkerSlot() {
+    Stop(0);
+}
 
 bool WorkerSlot::Start(MessageSink& page, std::function<void(WorkerContext&)> body) {
     Stop(0);

@@ -21,7 +21,7 @@
 namespace nuva {
 
 class WorkerContext {
-public:
+  public:
     bool StopRequested() const;
     // Pauses a nominal number of milliseconds on the scaled clock; false when
     // the worker was asked to stop meanwhile (it should then return).
@@ -34,12 +34,12 @@ public:
     struct State;
     explicit WorkerContext(std::shared_ptr<State> state);
 
-private:
+  private:
     std::shared_ptr<State> state_;
 };
 
 class WorkerSlot {
-public:
+  public:
     // Makes the thread; a launcher that fails stands for a thread that cannot
     // be created (tests use it).
     using Launcher = std::function<bool(std::function<void()>)>;
@@ -61,7 +61,7 @@ public:
 
     bool Running() const;
 
-private:
+  private:
     Launcher launcher_;
     std::shared_ptr<WorkerContext::State> current_;
 };

@@ -15,7 +15,9 @@
 namespace nuva {
 namespace {
 
-std::string DemoFolder() { return NUVA_DEMO_INSTALL_DIR; }
+std::string DemoFolder() {
+    return NUVA_DEMO_INSTALL_DIR;
+}
 
 TEST(DemoInstallation, ImagesNamedInSetupIniAreThereAndPassSetupsChecks) {
     std::string folder = DemoFolder();

@@ -407,12 +407,14 @@ TEST(RestoreInfoStartCheck, EveryFailureEndsWithCancel) {
         // A backup cut short, one whose count is not its generation's, and one
         // whose contents changed since it was written would all be flashed
         // after the handheld's cold restart.
-        {"cut short", [](ScriptedCheckDevice& x) { x.headerLength -= 16384; }, ShowWhat::kImageCorrupt, "", 0},
+        {"cut short", [](ScriptedCheckDevice& x) { x.headerLength -= 16384; }, ShowWhat::kImageCorrupt, "",
+         0},
         {"wrong count", [](ScriptedCheckDevice& x) { x.header.SetWord32(header_offset::kByteCount, 1000); },
          ShowWhat::kImageCorrupt, "", 0},
-        {"contents changed", [](ScriptedCheckDevice& x) { x.contentsSum += 1; }, ShowWhat::kImageCorrupt, "", 0},
-        {"unreadable contents", [](ScriptedCheckDevice& x) { x.sumResult = 0xA0000001; }, ShowWhat::kImageCorrupt,
-         "", 0},
+        {"contents changed", [](ScriptedCheckDevice& x) { x.contentsSum += 1; }, ShowWhat::kImageCorrupt, "",
+         0},
+        {"unreadable contents", [](ScriptedCheckDevice& x) { x.sumResult = 0xA0000001; },
+         ShowWhat::kImageCorrupt, "", 0},
         {"other memory size",
          [](ScriptedCheckDevice& x) { x.header.SetByte(header_offset::kModelByte, kModelByteBasic); },
          ShowWhat::kImageCorrupt, "", 0},

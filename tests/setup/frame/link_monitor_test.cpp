@@ -21,14 +21,15 @@ using namespace std::chrono_literals;
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
-        if (condition()) return true;
+        if (condition())
+            return true;
         std::this_thread::sleep_for(1ms);
     }
     return condition();
 }
 
 class LinkMonitorTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fake_rapi::Reset();
         SetTimeScale(0.01);

@@ -26,7 +26,8 @@ constexpr uint32_t kLinkDown = 0x8007006D;
 
 Bytes Wide(std::u16string_view text, size_t bytes) {
     Bytes out(bytes);
-    for (size_t i = 0; i < text.size(); ++i) StoreLe16(out.data() + 2 * i, static_cast<uint16_t>(text[i]));
+    for (size_t i = 0; i < text.size(); ++i)
+        StoreLe16(out.data() + 2 * i, static_cast<uint16_t>(text[i]));
     return out;
 }
 
@@ -36,7 +37,7 @@ void AnswerAlways(HRESULT result, std::optional<Bytes> output) {
 }
 
 class AgentCallsTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fake_rapi::Reset();
         SetTimeScale(0);
@@ -173,7 +174,8 @@ TEST_F(AgentCallsTest, ShowDeviceTextBlockLayout) {
     EXPECT_EQ(LoadLe32(call.input.data() + 4), 0u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(call.input.data() + 8)),
               "\n\n\n\n\n\n\n\n\n       Copying files ");
-    for (size_t i = 38; i < 44; ++i) EXPECT_EQ(call.input[i], 0) << "byte " << i;
+    for (size_t i = 38; i < 44; ++i)
+        EXPECT_EQ(call.input[i], 0) << "byte " << i;
 
     // Lengths where the rounding leaves the least room for the terminator.
     for (const char* text : {"", "a", "abc", "abcd", "abcdefg"}) {

@@ -25,12 +25,15 @@ constexpr HRESULT kLinkDown = static_cast<HRESULT>(0x8007006D);
 constexpr HRESULT kFail = static_cast<HRESULT>(0x80004005);
 constexpr HRESULT kAlreadyInitialised = static_cast<HRESULT>(0x80041001);
 
-HANDLE Invalid() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
+HANDLE Invalid() {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+}
 
 std::u16string Lower(std::u16string_view text) {
     std::u16string out(text);
     for (char16_t& c : out) {
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<char16_t>(c - u'A' + u'a');
     }
     return out;
 }
@@ -117,7 +120,8 @@ std::u16string WideFrom(const Bytes& bytes) {
     std::u16string out;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
         const auto c = static_cast<char16_t>(nuva::LoadLe16(bytes.data() + i));
-        if (c == 0) break;
+        if (c == 0)
+            break;
         out.push_back(c);
     }
     return out;
@@ -127,29 +131,36 @@ std::u16string WideFrom(const Bytes& bytes) {
 
 InvokeAnswer AgentAnswer(const InvokeCall& call, const Bytes& info, const Bytes& flash) {
     if (call.function == u"FnNUVAInfo") {
-        if (WideFrom(call.input) != u"ALL") return {kFail, std::nullopt};
+        if (WideFrom(call.input) != u"ALL")
+            return {kFail, std::nullopt};
         return {kOk, info};
     }
     if (call.function == u"IsCheckSumOk") {
         const std::optional<Bytes> file = File(WideFrom(call.input));
-        if (!file || file->empty()) return {kFail, std::nullopt};
+        if (!file || file->empty())
+            return {kFail, std::nullopt};
         Bytes out(4);
         nuva::StoreLe32(out.data(), nuva::ByteSum(file->data(), file->size(), 0));
         return {kOk, out};
     }
     if (call.function == u"FnNUVAReadFlash") {
-        if (call.input.size() < 8) return {kFail, std::nullopt};
+        if (call.input.size() < 8)
+            return {kFail, std::nullopt};
         const uint32_t address = nuva::LoadLe32(call.input.data());
         const uint32_t length = nuva::LoadLe32(call.input.data() + 4);
         const uint64_t offset = uint64_t{address} - 0xA0000000u;
-        if (address < 0xA0000000u || offset + length > flash.size()) return {kFail, std::nullopt};
-        Bytes out(flash.begin() + static_cast<long>(offset), flash.begin() + static_cast<long>(offset + length));
+        if (address < 0xA0000000u || offset + length > flash.size())
+            return {kFail, std::nullopt};
+        Bytes out(flash.begin() + static_cast<long>(offset),
+                  flash.begin() + static_cast<long>(offset + length));
         out.resize(length + 4);
         nuva::StoreLe32(out.data() + length, nuva::ByteSum(out.data(), length, 0));
         return {kOk, out};
     }
-    if (call.function == u"FnNUVAShowString") return {kFail, std::nullopt};
-    if (call.function == u"WarmReset" || call.function == u"ColdReset") return {kOk, std::nullopt};
+    if (call.function == u"FnNUVAShowString")
+        return {kFail, std::nullopt};
+    if (call.function == u"WarmReset" || call.function == u"ColdReset")
+        return {kOk, std::nullopt};
     return {kProcNotFound, std::nullopt};
 }
 
@@ -193,7 +204,8 @@ std::optional<Bytes> File(const std::u16string& path) {
     Device& d = Dev();
     std::lock_guard hold(d.lock);
     const auto it = d.files.find(Lower(path));
-    if (it == d.files.end()) return std::nullopt;
+    if (it == d.files.end())
+        return std::nullopt;
     return it->second.data;
 }
 
@@ -201,7 +213,8 @@ std::vector<std::u16string> FileNames() {
     Device& d = Dev();
     std::lock_guard hold(d.lock);
     std::vector<std::u16string> names;
-    for (const auto& [key, entry] : d.files) names.push_back(entry.name);
+    for (const auto& [key, entry] : d.files)
+        names.push_back(entry.name);
     return names;
 }
 
@@ -259,7 +272,8 @@ void SetPlugged(bool plugged) {
         std::lock_guard hold(d.lock);
         d.plugged = plugged;
         // Device handles die with the link.
-        if (!plugged) d.handles.clear();
+        if (!plugged)
+            d.handles.clear();
     }
     d.linkChanged.notify_all();
 }
@@ -328,12 +342,14 @@ HRESULT CeRapiInit(void) {
     Device& d = Dev();
     std::unique_lock hold(d.lock);
     ++d.initCount;
-    if (d.initialised && d.plugged) return kAlreadyInitialised;
+    if (d.initialised && d.plugged)
+        return kAlreadyInitialised;
     const int epoch = d.initEpoch;
     ++d.initWaiting;
     d.linkChanged.wait(hold, [&] { return d.plugged || d.initEpoch != epoch; });
     --d.initWaiting;
-    if (d.initEpoch != epoch) return kFail;
+    if (d.initEpoch != epoch)
+        return kFail;
     d.initialised = true;
     return kOk;
 }
@@ -350,15 +366,21 @@ HRESULT CeRapiUninit(void) {
     return kOk;
 }
 
-HRESULT CeRapiGetError(void) { return t_rapiError; }
-DWORD CeGetLastError(void) { return t_lastError; }
+HRESULT CeRapiGetError(void) {
+    return t_rapiError;
+}
+DWORD CeGetLastError(void) {
+    return t_lastError;
+}
 
 HRESULT CeRapiInvoke(LPCWSTR pDllPath, LPCWSTR pFunctionName, DWORD cbInput, BYTE* pInput, DWORD* pcbOutput,
                      BYTE** ppOutput, IRAPIStream** ppIRAPIStream, DWORD dwReserved) {
     (void)ppIRAPIStream;
     (void)dwReserved;
-    if (pcbOutput != nullptr) *pcbOutput = 0;
-    if (ppOutput != nullptr) *ppOutput = nullptr;
+    if (pcbOutput != nullptr)
+        *pcbOutput = 0;
+    if (ppOutput != nullptr)
+        *ppOutput = nullptr;
 
     InvokeCall call;
     call.library = pDllPath != nullptr ? pDllPath : u"";
@@ -394,7 +416,8 @@ HRESULT CeRapiInvoke(LPCWSTR pDllPath, LPCWSTR pFunctionName, DWORD cbInput, BYT
     const InvokeAnswer answer = handler(call);
     if (answer.output && ppOutput != nullptr && pcbOutput != nullptr) {
         auto* block = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, answer.output->size()));
-        if (!answer.output->empty()) std::memcpy(block, answer.output->data(), answer.output->size());
+        if (!answer.output->empty())
+            std::memcpy(block, answer.output->data(), answer.output->size());
         *ppOutput = block;
         *pcbOutput = static_cast<DWORD>(answer.output->size());
     }
@@ -429,35 +452,36 @@ HANDLE CeCreateFile(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode
     }
     const bool exists = d.files.count(key) != 0;
     switch (dwCreationDisposition) {
-    case CREATE_NEW:
-        if (exists) {
-            DeviceError(kErrorFileExists);
+        case CREATE_NEW:
+            if (exists) {
+                DeviceError(kErrorFileExists);
+                return Invalid();
+            }
+            d.files[key] = FileEntry{name, {}};
+            break;
+        case CREATE_ALWAYS:
+            d.files[key] = FileEntry{name, {}};
+            break;
+        case OPEN_EXISTING:
+            if (!exists) {
+                DeviceError(kErrorFileNotFound);
+                return Invalid();
+            }
+            break;
+        case OPEN_ALWAYS:
+            if (!exists)
+                d.files[key] = FileEntry{name, {}};
+            break;
+        case TRUNCATE_EXISTING:
+            if (!exists) {
+                DeviceError(kErrorFileNotFound);
+                return Invalid();
+            }
+            d.files[key].data.clear();
+            break;
+        default:
+            DeviceError(87);
             return Invalid();
-        }
-        d.files[key] = FileEntry{name, {}};
-        break;
-    case CREATE_ALWAYS:
-        d.files[key] = FileEntry{name, {}};
-        break;
-    case OPEN_EXISTING:
-        if (!exists) {
-            DeviceError(kErrorFileNotFound);
-            return Invalid();
-        }
-        break;
-    case OPEN_ALWAYS:
-        if (!exists) d.files[key] = FileEntry{name, {}};
-        break;
-    case TRUNCATE_EXISTING:
-        if (!exists) {
-            DeviceError(kErrorFileNotFound);
-            return Invalid();
-        }
-        d.files[key].data.clear();
-        break;
-    default:
-        DeviceError(87);
-        return Invalid();
     }
     const uintptr_t id = d.nextHandle++;
     d.handles[id] = OpenFile{key, dwShareMode, 0};
@@ -468,7 +492,8 @@ HANDLE CeCreateFile(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode
 BOOL CeReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                 LPOVERLAPPED lpOverlapped) {
     (void)lpOverlapped;
-    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
+    if (lpNumberOfBytesRead != nullptr)
+        *lpNumberOfBytesRead = 0;
     Device& d = Dev();
     std::lock_guard hold(d.lock);
     if (!d.plugged) {
@@ -485,10 +510,13 @@ BOOL CeReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWO
     const size_t take = std::min<size_t>(available, nNumberOfBytesToRead);
     Bytes bytes(file.data.begin() + static_cast<long>(open->position),
                 file.data.begin() + static_cast<long>(open->position + take));
-    if (d.readFilter) d.readFilter(file.name, bytes);
-    if (!bytes.empty()) std::memcpy(lpBuffer, bytes.data(), std::min(bytes.size(), take));
+    if (d.readFilter)
+        d.readFilter(file.name, bytes);
+    if (!bytes.empty())
+        std::memcpy(lpBuffer, bytes.data(), std::min(bytes.size(), take));
     open->position += take;
-    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = static_cast<DWORD>(take);
+    if (lpNumberOfBytesRead != nullptr)
+        *lpNumberOfBytesRead = static_cast<DWORD>(take);
     Ok();
     return TRUE;
 }
@@ -496,7 +524,8 @@ BOOL CeReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWO
 BOOL CeWriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                  LPOVERLAPPED lpOverlapped) {
     (void)lpOverlapped;
-    if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
+    if (lpNumberOfBytesWritten != nullptr)
+        *lpNumberOfBytesWritten = 0;
     Device& d = Dev();
     std::unique_lock hold(d.lock);
     if (!d.plugged) {
@@ -529,11 +558,14 @@ BOOL CeWriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LP
     }
     const size_t count = std::min<size_t>(static_cast<size_t>(accept), nNumberOfBytesToWrite);
     FileEntry& target = d.files[open->key];
-    if (target.data.size() < open->position + count) target.data.resize(open->position + count);
-    if (count != 0) std::memcpy(target.data.data() + open->position, lpBuffer, count);
+    if (target.data.size() < open->position + count)
+        target.data.resize(open->position + count);
+    if (count != 0)
+        std::memcpy(target.data.data() + open->position, lpBuffer, count);
     open->position += count;
     d.writes.push_back(WriteRecord{target.name, static_cast<DWORD>(count)});
-    if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = static_cast<DWORD>(count);
+    if (lpNumberOfBytesWritten != nullptr)
+        *lpNumberOfBytesWritten = static_cast<DWORD>(count);
     Ok();
     return TRUE;
 }
@@ -551,10 +583,13 @@ DWORD CeSetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMov
         return kBadPointer;
     }
     int64_t base = 0;
-    if (dwMoveMethod == FILE_CURRENT) base = static_cast<int64_t>(open->position);
-    if (dwMoveMethod == FILE_END) base = static_cast<int64_t>(d.files[open->key].data.size());
+    if (dwMoveMethod == FILE_CURRENT)
+        base = static_cast<int64_t>(open->position);
+    if (dwMoveMethod == FILE_END)
+        base = static_cast<int64_t>(d.files[open->key].data.size());
     int64_t distance = lDistanceToMove;
-    if (lpDistanceToMoveHigh != nullptr) distance += static_cast<int64_t>(*lpDistanceToMoveHigh) << 32;
+    if (lpDistanceToMoveHigh != nullptr)
+        distance += static_cast<int64_t>(*lpDistanceToMoveHigh) << 32;
     const int64_t target = base + distance;
     if (target < 0 || target > 0xFFFFFFFE) {
         DeviceError(131);  // ERROR_NEGATIVE_SEEK
@@ -618,11 +653,14 @@ BOOL CeDeleteFile(LPCWSTR lpFileName) {
 DWORD CeGetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     Device& d = Dev();
     std::lock_guard hold(d.lock);
-    if (lpFileSizeHigh != nullptr) *lpFileSizeHigh = 0;
+    if (lpFileSizeHigh != nullptr)
+        *lpFileSizeHigh = 0;
     OpenFile* open = d.plugged ? FindHandle(d, hFile) : nullptr;
     if (open == nullptr) {
-        if (d.plugged) DeviceError(kErrorInvalidHandle);
-        else LinkDown();
+        if (d.plugged)
+            DeviceError(kErrorInvalidHandle);
+        else
+            LinkDown();
         return 0xFFFFFFFFu;
     }
     Ok();

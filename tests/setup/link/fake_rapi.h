@@ -22,10 +22,10 @@ using Bytes = std::vector<uint8_t>;
 struct InvokeCall {
     std::u16string library;
     std::u16string function;
-    DWORD passed = 0;          // cbInput
-    bool hadBlock = false;     // pInput was not null
-    size_t blockSize = 0;      // LocalSize of the input block
-    Bytes input;               // the `passed` bytes of the block
+    DWORD passed = 0;       // cbInput
+    bool hadBlock = false;  // pInput was not null
+    size_t blockSize = 0;   // LocalSize of the input block
+    Bytes input;            // the `passed` bytes of the block
 };
 
 // What the handheld answers: the result and, when set, the output block.

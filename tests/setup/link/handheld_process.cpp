@@ -21,7 +21,8 @@ namespace {
 
 std::vector<char*> Argv(std::vector<std::string>& args) {
     std::vector<char*> out;
-    for (auto& a : args) out.push_back(a.data());
+    for (auto& a : args)
+        out.push_back(a.data());
     out.push_back(nullptr);
     return out;
 }
@@ -32,9 +33,11 @@ std::vector<std::string> Environment(const std::map<std::string, std::string>& e
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry(*e);
         const std::string name = entry.substr(0, entry.find('='));
-        if (extra.count(name) == 0) out.push_back(entry);
+        if (extra.count(name) == 0)
+            out.push_back(entry);
     }
-    for (const auto& [name, value] : extra) out.push_back(name + "=" + value);
+    for (const auto& [name, value] : extra)
+        out.push_back(name + "=" + value);
     return out;
 }
 
@@ -44,13 +47,18 @@ bool ReadUntil(int fd, const std::string& until, std::string& text, std::chrono:
     const auto end = std::chrono::steady_clock::now() + limit;
     char buffer[4096];
     while (until.empty() || text.find(until) == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+            continue;
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return until.empty();
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return until.empty();
         text.append(buffer, static_cast<size_t>(got));
     }
     return true;
@@ -61,7 +69,8 @@ bool ReadUntil(int fd, const std::string& until, std::string& text, std::chrono:
 CtlResult RunProgram(const std::string& program, const std::vector<std::string>& args) {
     CtlResult result;
     int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return result;
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        return result;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
@@ -90,7 +99,9 @@ HandheldProcess::HandheldProcess(std::string program, std::string folder)
     endpoint_ = "unix:" + folder_ + "/link";
 }
 
-HandheldProcess::~HandheldProcess() { Stop(); }
+HandheldProcess::~HandheldProcess() {
+    Stop();
+}
 
 bool HandheldProcess::Start(const std::string& romImage, const std::vector<std::string>& options,
                             const std::map<std::string, std::string>& environment, std::string& error) {
@@ -103,7 +114,8 @@ bool HandheldProcess::Start(const std::string& romImage, const std::vector<std::
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     const std::string logPath = folder_ + "/handheld.log";
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
 
     std::vector<std::string> args{program_, "--state", state_, "--rom", romImage};
     args.insert(args.end(), options.begin(), options.end());
@@ -140,7 +152,8 @@ CtlResult HandheldProcess::Ctl(const std::vector<std::string>& args) const {
 }
 
 void HandheldProcess::Stop() {
-    if (pid_ <= 0) return;
+    if (pid_ <= 0)
+        return;
     Ctl({"quit"});
     int status = 0;
     for (int i = 0; i < 200; ++i) {

@@ -18,7 +18,7 @@ struct CtlResult {
 };
 
 class HandheldProcess {
-public:
+  public:
     // `folder` is created and holds the handheld's state, its cable socket
     // and its log.
     HandheldProcess(std::string program, std::string folder);
@@ -45,7 +45,7 @@ public:
     // The handheld's standard error so far, for failure messages.
     std::string Log() const;
 
-private:
+  private:
     std::string program_;
     std::string folder_;
     std::string state_;

@@ -51,10 +51,12 @@ UpdateHandoff PlanOf(const std::vector<uint32_t>& lengths) {
     return plan;
 }
 
-std::u16string PartPath(uint32_t index) { return u"\\TEMP\\" + std::u16string(1, static_cast<char16_t>(u'0' + index)); }
+std::u16string PartPath(uint32_t index) {
+    return u"\\TEMP\\" + std::u16string(1, static_cast<char16_t>(u'0' + index));
+}
 
 class HandoverTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fake_rapi::Reset();
         SetTimeScale(0);
@@ -70,17 +72,20 @@ protected:
         return dir_.Write("image.nb0", image_);
     }
     Bytes Content(uint32_t offset, uint32_t length) const {
-        return Bytes(image_.begin() + kImageHeaderSize + offset, image_.begin() + kImageHeaderSize + offset + length);
+        return Bytes(image_.begin() + kImageHeaderSize + offset,
+                     image_.begin() + kImageHeaderSize + offset + length);
     }
     // Counts the agent's sum checks per part and lets `wrong(index, n)`
     // decide whether the n-th check (from 1) of a part answers a wrong sum.
     void CheckSums(std::function<bool(uint32_t index, int n)> wrong) {
         fake_rapi::SetInvokeHandler([this, wrong](const InvokeCall& call) {
             InvokeAnswer answer = fake_rapi::AgentAnswer(call, Bytes(124), Bytes());
-            if (call.function != u"IsCheckSumOk" || !answer.output) return answer;
+            if (call.function != u"IsCheckSumOk" || !answer.output)
+                return answer;
             const uint32_t index = call.input[12] - u'0';  // "\TEMP\" is six characters
             const int n = ++checks_[index];
-            if (wrong(index, n)) StoreLe32(answer.output->data(), LoadLe32(answer.output->data()) + 1);
+            if (wrong(index, n))
+                StoreLe32(answer.output->data(), LoadLe32(answer.output->data()) + 1);
             return answer;
         });
     }
@@ -108,9 +113,9 @@ TEST_F(HandoverTest, BasicHandheldGetsEveryPartConfirmedAndNoFiller) {
     }
     EXPECT_FALSE(fake_rapi::File(kFillerPath));
     EXPECT_EQ(sink.Posts(WM_OVERALL_PROGRESS), (std::vector<Posted>{{WM_OVERALL_PROGRESS, 0, 90000},
-                                                                     {WM_OVERALL_PROGRESS, 40000, 90000},
-                                                                     {WM_OVERALL_PROGRESS, 72769, 90000},
-                                                                     {WM_OVERALL_PROGRESS, 90000, 90000}}));
+                                                                    {WM_OVERALL_PROGRESS, 40000, 90000},
+                                                                    {WM_OVERALL_PROGRESS, 72769, 90000},
+                                                                    {WM_OVERALL_PROGRESS, 90000, 90000}}));
     // Overall progress comes before any part's own, and each part's last
     // file progress is its whole length.
     const auto posts = sink.Posts();
@@ -172,7 +177,8 @@ TEST_F(HandoverTest, CopyFailuresAreRetriedThenReported) {
     // Part 0's first two copies fail, the third goes through.
     int zeroWrites = 0;
     fake_rapi::SetWriteFilter([&](const std::u16string& name, DWORD size) {
-        if (name == u"\\TEMP\\0" && ++zeroWrites <= 2) return -1L;
+        if (name == u"\\TEMP\\0" && ++zeroWrites <= 2)
+            return -1L;
         return static_cast<long>(size);
     });
     ASSERT_EQ(TransferImageParts(nullptr, path, plan, kMemoryConfigBasic, connected_), 0u);
@@ -205,7 +211,8 @@ TEST_F(HandoverTest, ALinkDropBetweenPartsIsNeverASuccess) {
     // The link drops while part 0 is confirmed and is back before anyone
     // looks: parts 1 and 2 were never copied.
     fake_rapi::SetInvokeHandler([&](const InvokeCall& call) {
-        if (call.function == u"IsCheckSumOk") connected_ = 0;
+        if (call.function == u"IsCheckSumOk")
+            connected_ = 0;
         return fake_rapi::AgentAnswer(call, Bytes(124), Bytes());
     });
     link_test::RecordingSink sink;
@@ -288,7 +295,8 @@ TEST_F(HandoverTest, WriteUpdateInfo) {
     // What was read back differs: the damaged file does not stay behind.
     fake_rapi::Reset();
     fake_rapi::SetReadFilter([](const std::u16string&, Bytes& bytes) {
-        if (bytes.size() > 100) bytes[100] ^= 0x40;
+        if (bytes.size() > 100)
+            bytes[100] ^= 0x40;
     });
     EXPECT_EQ(WriteUpdateInfo(plan), kResultFail);
     EXPECT_FALSE(fake_rapi::File(kUpdateInfoPath));

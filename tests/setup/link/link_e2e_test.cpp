@@ -36,16 +36,19 @@ constexpr double kScale = 0.01;
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
-        if (condition()) return true;
+        if (condition())
+            return true;
         std::this_thread::sleep_for(1ms);
     }
     return condition();
 }
 
-std::string Narrow(std::u16string_view text) { return std::string(text.begin(), text.end()); }
+std::string Narrow(std::u16string_view text) {
+    return std::string(text.begin(), text.end());
+}
 
 class LinkE2ETest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SetTimeScale(kScale);
         char folder[] = "/tmp/nuva-link-XXXXXX";
@@ -73,7 +76,8 @@ protected:
         const std::string path = folder_ + "/" + name;
         std::string detail;
         EXPECT_EQ(imagegen::WriteImageFile(spec, path, &detail), imagegen::ImageGenError::kNone) << detail;
-        if (bytes != nullptr) *bytes = link_test::ReadDesktopFile(path);
+        if (bytes != nullptr)
+            *bytes = link_test::ReadDesktopFile(path);
         return path;
     }
 
@@ -82,8 +86,8 @@ protected:
     void StartHandheld(const std::string& rom, const std::string& modelClass) {
         handheld_ = std::make_unique<link_test::HandheldProcess>(NUVA_HANDHELD_PROGRAM, folder_ + "/hh");
         std::string error;
-        ASSERT_TRUE(handheld_->Start(rom, {"--class", modelClass}, {{"NUVA_TIME_SCALE", std::to_string(kScale)}},
-                                     error))
+        ASSERT_TRUE(handheld_->Start(rom, {"--class", modelClass},
+                                     {{"NUVA_TIME_SCALE", std::to_string(kScale)}}, error))
             << error;
         ::setenv("NUVA_LINK", handheld_->CableEndpoint().c_str(), 1);
         g_connected = 0;
@@ -108,8 +112,8 @@ protected:
 TEST_F(LinkE2ETest, TheHandheldHoldsExactlyWhatThePlanSays) {
     // A Pocket PC 2002 handheld of the "Advanced" class, updated to 2003:
     // the generation changes, so the built-in storage is to be erased.
-    const std::string rom = MakeImage("factory.nb0", imagegen::OsFamily::k2002, imagegen::ModelClass::kAdvanced,
-                                      "11200200", "A02");
+    const std::string rom = MakeImage("factory.nb0", imagegen::OsFamily::k2002,
+                                      imagegen::ModelClass::kAdvanced, "11200200", "A02");
     Bytes image;
     const std::string imagePath = MakeImage("update.nb0", imagegen::OsFamily::k2003,
                                             imagegen::ModelClass::kAdvanced, "04100300", "A03", &image);
@@ -135,7 +139,8 @@ TEST_F(LinkE2ETest, TheHandheldHoldsExactlyWhatThePlanSays) {
     }
 
     link_test::RecordingSink sink;
-    ASSERT_EQ(TransferImageParts(&sink, imagePath, plan, info.MemoryConfig, g_connected), 0u) << handheld_->Log();
+    ASSERT_EQ(TransferImageParts(&sink, imagePath, plan, info.MemoryConfig, g_connected), 0u)
+        << handheld_->Log();
     EXPECT_EQ(plan, expected);
     const uint32_t total = plan.TotalBytes + kFillerBytes;
     EXPECT_EQ(sink.Posts(WM_OVERALL_PROGRESS).back(), (link_test::Posted{WM_OVERALL_PROGRESS, total, total}));
@@ -175,7 +180,8 @@ TEST_F(LinkE2ETest, PullingTheCableStopsTheTransferAndPuttingItBackReconnects) {
 
     link_test::RecordingSink sink;
     std::atomic<uint32_t> result{0xFFFFFFFF};
-    std::thread transfer([&] { result = TransferImageParts(&sink, rom, plan, info.MemoryConfig, g_connected); });
+    std::thread transfer(
+        [&] { result = TransferImageParts(&sink, rom, plan, info.MemoryConfig, g_connected); });
     ASSERT_TRUE(Eventually([&] { return sink.Posts(WM_FILE_PROGRESS).size() >= 3; }, 60s));
 
     const auto unplugged = std::chrono::steady_clock::now();
@@ -183,7 +189,8 @@ TEST_F(LinkE2ETest, PullingTheCableStopsTheTransferAndPuttingItBackReconnects) {
     ASSERT_TRUE(Eventually([] { return g_connected == 0; }, 60s));
     const auto dropped = std::chrono::steady_clock::now() - unplugged;
     transfer.join();
-    RecordProperty("drop_ms", std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(dropped).count()));
+    RecordProperty("drop_ms",
+                   std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(dropped).count()));
 
     EXPECT_NE(result.load(), 0u) << "a transfer cut by the cable reported success";
     EXPECT_EQ(plan.parts[plan.Items - 1].PartSum, 0u);

@@ -32,12 +32,12 @@ inline Bytes Pattern(size_t size, uint32_t seed = 1) {
 }
 
 class ScratchDir {
-public:
+  public:
     ScratchDir() {
         const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        path_ = std::filesystem::temp_directory_path() /
-                ("nuva-link-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" +
-                 std::to_string(::getpid()));
+        path_ =
+            std::filesystem::temp_directory_path() / ("nuva-link-" + std::string(info->test_suite_name()) +
+                                                      "-" + info->name() + "-" + std::to_string(::getpid()));
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }
@@ -53,7 +53,7 @@ public:
     }
     std::string Path(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -74,7 +74,7 @@ inline std::ostream& operator<<(std::ostream& os, const Posted& p) {
 }
 
 class RecordingSink : public nuva::MessageSink {
-public:
+  public:
     void Post(uint32_t message, uint32_t wParam, uint32_t lParam) override {
         std::lock_guard hold(lock_);
         posted_.push_back({message, wParam, lParam});
@@ -88,12 +88,13 @@ public:
     std::vector<Posted> Posts(uint32_t message) const {
         std::vector<Posted> out;
         for (const Posted& p : Posts()) {
-            if (p.message == message) out.push_back(p);
+            if (p.message == message)
+                out.push_back(p);
         }
         return out;
     }
 
-private:
+  private:
     mutable std::mutex lock_;
     std::vector<Posted> posted_;
     std::atomic<bool> alive_{true};

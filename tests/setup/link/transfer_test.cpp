@@ -23,18 +23,17 @@ using link_test::Pattern;
 using link_test::Posted;
 
 class TransferTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         fake_rapi::Reset();
         SetTimeScale(0);
     }
-    void TearDown() override {
-        EXPECT_EQ(fake_rapi::OpenHandles(), 0u) << "a device file was left open";
-    }
+    void TearDown() override { EXPECT_EQ(fake_rapi::OpenHandles(), 0u) << "a device file was left open"; }
     std::vector<DWORD> WriteSizes(const std::u16string& path) {
         std::vector<DWORD> sizes;
         for (const auto& w : fake_rapi::Writes()) {
-            if (w.path == path) sizes.push_back(w.size);
+            if (w.path == path)
+                sizes.push_back(w.size);
         }
         return sizes;
     }

@@ -143,7 +143,8 @@ TEST(BackupRun, PageFlowProgressCompletionAndFailure) {
     EXPECT_EQ(view.title, Text(s::kBackupTitlePlain));
     run.OnTimer(kStartTimer);
     EXPECT_EQ(run.Info(), device.info) << "the page's record comes from the handheld";
-    EXPECT_FALSE(std::count(device.calls.begin(), device.calls.end(), "cold-reset")) << "no restart before a backup";
+    EXPECT_FALSE(std::count(device.calls.begin(), device.calls.end(), "cold-reset"))
+        << "no restart before a backup";
     for (int i = 0; i < 7; ++i) {
         run.OnTimer(kWaitTimer);
     }
@@ -169,7 +170,8 @@ TEST(BackupRun, PageFlowProgressCompletionAndFailure) {
     failed.OnTimer(kStartTimer);
     failed.OnMessage(WM_RUN_FAILED, 0, 0);
     EXPECT_EQ(failing.calls.back(), "warm-reset 0");
-    EXPECT_EQ(failedView.events, std::vector<std::string>{"box " + Text(s::kCaution) + ": " + Text(s::kCopyIncomplete)});
+    EXPECT_EQ(failedView.events,
+              std::vector<std::string>{"box " + Text(s::kCaution) + ": " + Text(s::kCopyIncomplete)});
     EXPECT_EQ(failedView.endResult, 2);
 }
 

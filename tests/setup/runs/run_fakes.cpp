@@ -40,8 +40,12 @@ bool RecordingSink::WaitFor(uint32_t message, int milliseconds) {
     return false;
 }
 
-void RecordingView::ArmTimer(uint32_t id, uint32_t periodMs) { armed[id] = periodMs; }
-void RecordingView::KillTimer(uint32_t id) { armed.erase(id); }
+void RecordingView::ArmTimer(uint32_t id, uint32_t periodMs) {
+    armed[id] = periodMs;
+}
+void RecordingView::KillTimer(uint32_t id) {
+    armed.erase(id);
+}
 
 void RecordingView::MessageBox(const std::string& text, const std::string& caption, bool owned) {
     events.push_back("box " + caption + ": " + text + (owned ? "" : " (no owner)"));
@@ -123,7 +127,9 @@ uint32_t ScriptedDevice::TransferImageParts(MessageSink* window, const std::stri
     return transferResult;
 }
 
-void ScriptedDevice::RemoveStartupShortcuts() { Record("remove-shortcuts"); }
+void ScriptedDevice::RemoveStartupShortcuts() {
+    Record("remove-shortcuts");
+}
 
 int32_t ScriptedDevice::PlaceReflash() {
     Record("place-reflash");
@@ -153,6 +159,8 @@ std::string WriteSmallImage(const std::string& name, uint8_t osCode, uint8_t mod
     return path;
 }
 
-std::string Text(uint32_t id) { return LoadString(id); }
+std::string Text(uint32_t id) {
+    return LoadString(id);
+}
 
 }  // namespace nuva::test

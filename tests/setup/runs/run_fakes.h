@@ -20,20 +20,20 @@ struct Posted {
 };
 
 class RecordingSink : public MessageSink {
-public:
+  public:
     void Post(uint32_t message, uint32_t wParam, uint32_t lParam) override;
     bool IsAlive() const override { return true; }
     std::vector<Posted> Take();
     // Waits (real time, bounded) until a message of this kind arrives.
     bool WaitFor(uint32_t message, int milliseconds);
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<Posted> posted_;
 };
 
 class RecordingView : public RunView {
-public:
+  public:
     void ArmTimer(uint32_t id, uint32_t periodMs) override;
     void KillTimer(uint32_t id) override;
     void SetTitle(const std::string& text) override { title = text; }
@@ -42,7 +42,9 @@ public:
     void EnableControl(uint32_t control, bool enabled) override { enabledControls[control] = enabled; }
     void SetBar(uint32_t control, uint32_t position) override { bars[control] = position; }
     void MessageBox(const std::string& text, const std::string& caption, bool owned) override;
-    void ShowConnectionLost(int mode) override { events.push_back("connection-lost " + std::to_string(mode)); }
+    void ShowConnectionLost(int mode) override {
+        events.push_back("connection-lost " + std::to_string(mode));
+    }
     void ShowWrongModel() override { events.push_back("wrong-model"); }
     void ShowCompletionNotice(int updateForm, bool toPocketPc2002) override;
     int ShowBackupComplete() override {
@@ -66,7 +68,7 @@ public:
 
 // Answers as scripted; counts every call.
 class ScriptedDevice : public RunDevice {
-public:
+  public:
     const std::atomic<int32_t>& Connected() const override { return connected; }
     int32_t InstallAgent() override;
     uint32_t QueryDeviceInfo(DeviceInfo* out) override;
@@ -98,13 +100,14 @@ public:
     UpdateHandoff lastPlan;
     uint32_t lastMemoryConfig = 0;
 
-private:
+  private:
     void Record(const std::string& call);
 };
 
 // A small file that passes CheckImageFile: a header with the maker tag and
 // the marker, OS code `osCode`, model byte `model`, then `contentBytes`.
-std::string WriteSmallImage(const std::string& name, uint8_t osCode, uint8_t model, size_t contentBytes = 4096);
+std::string WriteSmallImage(const std::string& name, uint8_t osCode, uint8_t model,
+                            size_t contentBytes = 4096);
 
 std::string Text(uint32_t id);
 

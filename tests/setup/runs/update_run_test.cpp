@@ -68,7 +68,8 @@ TEST(UpdateRun, StartStepChecksTheFileAndPreparesTheHandheld) {
         EXPECT_EQ(page.view.texts[run_control::kHeading], Text(s::kUpdateHeading));
         EXPECT_EQ(page.view.armed.at(kStartTimer), 100u);
         page.run.OnTimer(kStartTimer);
-        EXPECT_EQ(page.view.events, std::vector<std::string>{"box " + Text(s::kCaution) + ": " + Text(s::kImageCorrupt)});
+        EXPECT_EQ(page.view.events,
+                  std::vector<std::string>{"box " + Text(s::kCaution) + ": " + Text(s::kImageCorrupt)});
         EXPECT_EQ(page.view.endResult, 2);
         EXPECT_TRUE(page.device.calls.empty()) << "the handheld is untouched";
     }
@@ -164,7 +165,8 @@ TEST(UpdateRun, ProgressTextsAndTheHandheldScreenEveryFifthMessage) {
     }
     EXPECT_EQ(page.view.bars[run_control::kFileBar], 163840u / 31457u);
     uint32_t percent = (163840u + 5242880u) / (31981568u / 100u);
-    EXPECT_EQ(page.view.texts[run_control::kStatusLine], Text(string_id::kCopyingFiles) + std::to_string(percent) + " %");
+    EXPECT_EQ(page.view.texts[run_control::kStatusLine],
+              Text(string_id::kCopyingFiles) + std::to_string(percent) + " %");
     EXPECT_EQ(UpdateRunController::DeviceTextCounter(), before + 10);
     size_t expected = 0;
     for (uint32_t c = before; c < before + 10; ++c) {
@@ -233,7 +235,8 @@ TEST(UpdateRun, FailuresColdRestartAReachableHandheldAndTellWhy) {
         page.device.calls.clear();
         page.run.OnMessage(WM_VERIFY_FAILED, 0, 0);
         EXPECT_EQ(page.device.calls, (std::vector<std::string>{"install", "cold-reset"}));
-        EXPECT_EQ(page.view.events, std::vector<std::string>{"box " + Text(s::kCaution) + ": " + Text(s::kReflashCorrupt)});
+        EXPECT_EQ(page.view.events,
+                  std::vector<std::string>{"box " + Text(s::kCaution) + ": " + Text(s::kReflashCorrupt)});
         EXPECT_EQ(page.view.endResult, 2);
         EXPECT_TRUE(page.view.armed.empty());
     }
@@ -244,7 +247,8 @@ TEST(UpdateRun, FailuresColdRestartAReachableHandheldAndTellWhy) {
         page.device.connected = 0;
         page.run.OnMessage(WM_RUN_FAILED, 0, 0);
         EXPECT_TRUE(page.device.calls.empty()) << "an unreachable handheld is left alone";
-        EXPECT_EQ(page.view.events, std::vector<std::string>{"box " + Text(s::kCaution) + ": " + Text(s::kCopyIncomplete)});
+        EXPECT_EQ(page.view.events,
+                  std::vector<std::string>{"box " + Text(s::kCaution) + ": " + Text(s::kCopyIncomplete)});
     }
     {
         UpdatePage page(RunMode::kUpdate, image, Handheld2003());
@@ -257,7 +261,7 @@ TEST(UpdateRun, FailuresColdRestartAReachableHandheldAndTellWhy) {
 }
 
 class UpdateWorkerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { SetTimeScale(0); }
     void TearDown() override { SetTimeScale(0.01); }
 
@@ -301,8 +305,9 @@ TEST_F(UpdateWorkerTest, RunsTheStepsInOrderAndPlansForTheFreshHandheld) {
     device.installResults = {-1, -1, -1, -1};  // the fifth attempt succeeds
     EXPECT_EQ(Run(device, RunMode::kRestore, kOsCode2003), 0);
     EXPECT_EQ(Ends(), std::vector<uint32_t>{WM_RUN_COMPLETE});
-    std::vector<std::string> expected = {"install", "install", "install", "install", "install", "query",
-                                         "transfer", "remove-shortcuts", "place-reflash", "write-info"};
+    std::vector<std::string> expected = {"install",       "install",   "install",  "install",
+                                         "install",       "query",     "transfer", "remove-shortcuts",
+                                         "place-reflash", "write-info"};
     EXPECT_EQ(device.calls, expected);
     EXPECT_EQ(device.lastMemoryConfig, kMemoryConfigAdvanced);
     EXPECT_EQ(device.lastPlan.Status[0], 1) << "restore mode";
