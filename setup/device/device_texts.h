@@ -5,7 +5,7 @@
 //
 // LanguageCodeFor, the two letters a backup header and a backup file name
 // carry for a LANGID, is the command line's code table and lives beside it in
-// setup/frame/settings.h.
+// setup/resources/settings.h.
 #pragma once
 
 #include <cstdint>

@@ -5,8 +5,8 @@
 #include <fstream>
 
 #include "setup/device/device_texts.h"
-#include "setup/frame/profile.h"
-#include "setup/frame/settings.h"
+#include "setup/resources/profile.h"
+#include "setup/resources/settings.h"
 
 namespace nuva {
 namespace {

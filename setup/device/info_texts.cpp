@@ -1,7 +1,7 @@
 #include "setup/device/info_texts.h"
 
 #include "setup/device/device_texts.h"
-#include "setup/frame/settings.h"
+#include "setup/resources/settings.h"
 #include "setup/resources/string_ids.h"
 #include "setup/resources/string_table.h"
 

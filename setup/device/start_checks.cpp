@@ -1,16 +1,10 @@
 #include "setup/device/start_checks.h"
 
-#include <new>
+#include <utility>
 
 #include "formats/result_codes.h"
-#include "setup/device/image_catalogue.h"
+#include "setup/device/page_results.h"
 #include "setup/device/update_plan.h"
-#include "setup/frame/link_monitor.h"
-#include "setup/frame/settings.h"
-#include "setup/frame/wizards.h"
-#include "setup/link/agent_calls.h"
-#include "setup/link/desktop_file.h"
-#include "setup/link/transfer.h"
 
 namespace nuva {
 namespace {
@@ -41,9 +35,9 @@ StartCheckResult& Stay(StartCheckResult& r, ShowWhat show) {
 
 // The handheld's record into the result, when the agent answers. A failed
 // query leaves the result's record empty.
-bool Query(StartCheckDevice& device, StartCheckResult& r) {
+bool Query(HandheldPort& port, StartCheckResult& r) {
     DeviceInfo info;
-    if (device.QueryDeviceInfo(&info) != kResultOk) {
+    if (port.QueryDeviceInfo(&info) != kResultOk) {
         return false;
     }
     r.deviceInfo = info;
@@ -59,8 +53,8 @@ bool KnownModel(const DeviceInfo& info) {
 // The image for the handheld's class and its header, as UpdateInfoPage and
 // BackupNoticePage find them. Returns false after ending the page with
 // `failResult`.
-bool ReadUpdateImage(StartCheckDevice& device, StartCheckResult& r, int failResult) {
-    LocatedImage image = device.LocateImage(r.deviceInfo.MemoryConfig == kMemoryConfigAdvanced);
+bool ReadUpdateImage(ImageFiles& files, StartCheckResult& r, int failResult) {
+    LocatedImage image = files.LocateImage(r.deviceInfo.MemoryConfig == kMemoryConfigAdvanced);
     if (image.status == ImageLookup::kMissing) {
         End(r, ShowWhat::kImageMissing, failResult);
         return false;
@@ -69,7 +63,7 @@ bool ReadUpdateImage(StartCheckDevice& device, StartCheckResult& r, int failResu
         End(r, ShowWhat::kOutOfMemory, failResult);
         return false;
     }
-    if (device.CheckImageFile(image.path, r.header) == 0) {
+    if (files.CheckImageFile(image.path, r.header) == 0) {
         End(r, ShowWhat::kImageCorrupt, failResult);
         return false;
     }
@@ -79,39 +73,39 @@ bool ReadUpdateImage(StartCheckDevice& device, StartCheckResult& r, int failResu
 
 }  // namespace
 
-StartCheckResult MainMenuStartCheck(StartCheckDevice& device) {
+StartCheckResult MainMenuStartCheck(HandheldPort& port, ImageFiles& files) {
     StartCheckResult r;
-    if (device.IsConnected() && device.InstallAgent() == 0) {
-        if (!Query(device, r) || !KnownModel(r.deviceInfo)) {
+    if (port.IsConnected() && port.InstallAgent() == 0) {
+        if (!Query(port, r) || !KnownModel(r.deviceInfo)) {
             return End(r, ShowWhat::kWrongModel, kCancel);
         }
         r.deviceValid = true;
-        LocatedImage image = device.LocateImage(r.deviceInfo.MemoryConfig == kMemoryConfigAdvanced);
+        LocatedImage image = files.LocateImage(r.deviceInfo.MemoryConfig == kMemoryConfigAdvanced);
         if (image.status != ImageLookup::kFound) {
             return End(r, ShowWhat::kImageMissing, kCancel);
         }
     }
     // Asked again: the checks above take time, and the buttons are enabled
     // only for a handheld that is still there.
-    if (!device.IsConnected()) {
+    if (!port.IsConnected()) {
         return End(r, ShowWhat::kConnectionLost, kConnectionLost);
     }
     return r;
 }
 
-StartCheckResult BackupNoticeStartCheck(StartCheckDevice& device) {
+StartCheckResult BackupNoticeStartCheck(HandheldPort& port, ImageFiles& files) {
     StartCheckResult r;
-    if (!device.IsConnected()) {
+    if (!port.IsConnected()) {
         return End(r, ShowWhat::kConnectionLost, kConnectionLost);
     }
-    if (device.InstallAgent() != 0) {
+    if (port.InstallAgent() != 0) {
         return End(r, ShowWhat::kCopyIncomplete, kCheckFailed);
     }
-    if (!Query(device, r) || r.deviceInfo.Supported != 1) {
+    if (!Query(port, r) || r.deviceInfo.Supported != 1) {
         return End(r, ShowWhat::kWrongModel, kCheckFailed);
     }
     r.deviceValid = true;
-    if (!ReadUpdateImage(device, r, kCheckFailed)) {
+    if (!ReadUpdateImage(files, r, kCheckFailed)) {
         return r;
     }
     // A backup file named as the update image carries kind 1.
@@ -119,29 +113,38 @@ StartCheckResult BackupNoticeStartCheck(StartCheckDevice& device) {
         return End(r, ShowWhat::kImageCorrupt, kCheckFailed);
     }
     if (r.header.ByteCount() != 0) {
-        uint32_t sum = 0;
-        if (device.SumImageContents(r.imagePath, r.header.ByteCount(), sum) != kResultOk ||
-            sum != r.header.ByteSumField()) {
-            return End(r, ShowWhat::kImageCorrupt, kCheckFailed);
-        }
+        r.pendingSum = ContentsSum{r.imagePath, r.header.ByteCount(), r.header.ByteSumField()};
+        return r;
     }
     r.imageValid = true;
     return r;
 }
 
-StartCheckResult UpdateInfoStartCheck(StartCheckDevice& device, int32_t force) {
+StartCheckResult FinishBackupNoticeCheck(StartCheckResult r, const SumOutcome& outcome) {
+    if (!r.pendingSum) {
+        return r;
+    }
+    const ContentsSum what = *std::exchange(r.pendingSum, std::nullopt);
+    if (!SumMatches(what, outcome)) {
+        return End(r, ShowWhat::kImageCorrupt, kCheckFailed);
+    }
+    r.imageValid = true;
+    return r;
+}
+
+StartCheckResult UpdateInfoStartCheck(HandheldPort& port, ImageFiles& files, int32_t force) {
     StartCheckResult r;
-    if (!device.IsConnected()) {
+    if (!port.IsConnected()) {
         return End(r, ShowWhat::kConnectionLost, kConnectionLost);
     }
-    if (device.InstallAgent() != 0) {
+    if (port.InstallAgent() != 0) {
         return End(r, ShowWhat::kCopyIncomplete, kCheckFailed);
     }
-    if (!Query(device, r) || !KnownModel(r.deviceInfo)) {
+    if (!Query(port, r) || !KnownModel(r.deviceInfo)) {
         return End(r, ShowWhat::kWrongModel, kCheckFailed);
     }
     r.deviceValid = true;
-    if (!ReadUpdateImage(device, r, kCheckFailed)) {
+    if (!ReadUpdateImage(files, r, kCheckFailed)) {
         return r;
     }
     r.imageValid = true;
@@ -166,16 +169,16 @@ StartCheckResult UpdateInfoStartCheck(StartCheckDevice& device, int32_t force) {
     return End(r, ShowWhat::kNone, result);
 }
 
-StartCheckResult RestoreInfoStartCheck(StartCheckDevice& device, const std::string& backupPath) {
+StartCheckResult RestoreInfoStartCheck(HandheldPort& port, ImageFiles& files, const std::string& backupPath) {
     StartCheckResult r;
-    if (device.InstallAgent() != 0) {
+    if (port.InstallAgent() != 0) {
         return End(r, ShowWhat::kNone, kCancel);
     }
-    if (!Query(device, r) || !KnownModel(r.deviceInfo)) {
+    if (!Query(port, r) || !KnownModel(r.deviceInfo)) {
         return End(r, ShowWhat::kWrongModel, kCancel);
     }
     r.deviceValid = true;
-    uint64_t length = device.CheckImageFile(backupPath, r.header);
+    uint64_t length = files.CheckImageFile(backupPath, r.header);
     if (length == 0) {
         return End(r, ShowWhat::kImageCorrupt, kCancel);
     }
@@ -184,14 +187,23 @@ StartCheckResult RestoreInfoStartCheck(StartCheckDevice& device, const std::stri
     // or whose contents no longer add up to the sum its header records is
     // refused here, before the handheld loses anything.
     uint32_t contents = ContentBytesFor(PlanVariantForImage(r.header).os);
-    uint32_t sum = 0;
-    if (length != kImageHeaderSize + uint64_t{contents} || r.header.ByteCount() != contents ||
-        device.SumImageContents(backupPath, contents, sum) != kResultOk || sum != r.header.ByteSumField()) {
+    if (length != kImageHeaderSize + uint64_t{contents} || r.header.ByteCount() != contents) {
         return End(r, ShowWhat::kImageCorrupt, kCancel);
     }
     r.imagePath = backupPath;
     r.imageValid = true;
+    r.pendingSum = ContentsSum{backupPath, contents, r.header.ByteSumField()};
+    return r;
+}
 
+StartCheckResult FinishRestoreInfoCheck(StartCheckResult r, const SumOutcome& outcome) {
+    if (!r.pendingSum) {
+        return r;
+    }
+    const ContentsSum what = *std::exchange(r.pendingSum, std::nullopt);
+    if (!SumMatches(what, outcome)) {
+        return End(r, ShowWhat::kImageCorrupt, kCancel);
+    }
     if (CheckCompatibility(r.header, r.deviceInfo, r.verdict, 1, 0, 1) == 0) {
         return r;
     }
@@ -210,9 +222,9 @@ StartCheckResult RestoreInfoStartCheck(StartCheckDevice& device, const std::stri
     return End(r, ShowWhat::kNone, kCancel);
 }
 
-StartCheckResult BatteryCheck(StartCheckDevice& device, int proceedResult) {
+StartCheckResult BatteryCheck(HandheldPort& port, int proceedResult) {
     StartCheckResult r;
-    if (!Query(device, r)) {
+    if (!Query(port, r)) {
         return Stay(r, ShowWhat::kQuestionBeep);
     }
     r.deviceValid = true;
@@ -223,44 +235,6 @@ StartCheckResult BatteryCheck(StartCheckDevice& device, int proceedResult) {
     }
     r.endWith = proceedResult;
     return r;
-}
-
-bool LinkStartCheckDevice::IsConnected() {
-    return g_connected.load() == 1;
-}
-
-int32_t LinkStartCheckDevice::InstallAgent() {
-    return nuva::InstallAgent();
-}
-
-uint32_t LinkStartCheckDevice::QueryDeviceInfo(DeviceInfo* out) {
-    return nuva::QueryDeviceInfo(out);
-}
-
-LocatedImage LinkStartCheckDevice::LocateImage(bool highModel) {
-    try {
-        std::optional<std::string> path = FindUpdateImage(g_installDir, highModel);
-        if (!path) {
-            return {ImageLookup::kMissing, {}};
-        }
-        return {ImageLookup::kFound, std::move(*path)};
-    } catch (const std::bad_alloc&) {
-        // The path could not be held: the page says so instead of going on
-        // without an image.
-        return {ImageLookup::kOutOfMemory, {}};
-    }
-}
-
-uint64_t LinkStartCheckDevice::CheckImageFile(const std::string& path, ImageHeader& header) {
-    return nuva::CheckImageFile(path, header);
-}
-
-uint32_t LinkStartCheckDevice::SumImageContents(const std::string& path, uint32_t count, uint32_t& sum) {
-    DesktopFile file = DesktopFile::OpenForReading(path);
-    if (!file.IsOpen() || !file.SeekTo(kImageHeaderSize)) {
-        return kDesktopReadFailed;
-    }
-    return SumFileRange(file, count, sum);
 }
 
 }  // namespace nuva

@@ -1,5 +1,10 @@
 #include "setup/frame/dialog_kit.h"
 
+#include <memory>
+#include <utility>
+
+#include "setup/resources/dialog_ids.h"
+#include "setup/resources/dialog_templates.h"
 #include "setup/resources/string_ids.h"
 #include "setup/resources/string_table.h"
 
@@ -38,7 +43,56 @@ std::string ReasonListText(const ReasonFlags& flags, std::string_view downgradeL
     return text;
 }
 
-EraseCautionController::EraseCautionController(DialogView& view, DialogDevice& device, Mode mode)
+ReasonController::ReasonController(PageView& view, int reasonMode, const ReasonFlags& reasons,
+                                   std::string downgradeLine)
+    : view_(view), reasonMode_(reasonMode), reasons_(reasons), downgradeLine_(std::move(downgradeLine)) {}
+
+void ReasonController::Init() {
+    view_.SetText(kHeading, LoadString(ReasonHeadingId(reasonMode_)));
+    view_.SetText(kReasonList, ReasonListText(reasons_, downgradeLine_));
+}
+
+void ReasonController::OnCommand(uint32_t control) {
+    if (control == kIdCancel) {
+        view_.EndDialog(2);
+    }
+}
+
+void ConnectionLostController::Init() {
+    namespace s = string_id;
+    uint32_t heading = mode_ == 1   ? s::kConnectionLostHeading1
+                       : mode_ == 2 ? s::kConnectionLostHeading2
+                                    : s::kConnectionLostHeading0;
+    view_.SetText(kHeading, LoadString(heading));
+    view_.DrawFrame(kHint, kRed, 1);
+}
+
+void ConnectionLostController::OnCommand(uint32_t control) {
+    if (control == kIdOk) {
+        view_.EndDialog(1);
+    }
+}
+
+void WrongModelController::OnCommand(uint32_t control) {
+    if (control == kIdOk) {
+        view_.EndDialog(1);
+    }
+}
+
+void CompletionNoticeController::Init() {
+    view_.SetTitle(LoadString(notice_.captionId));
+    view_.SetText(kText, LoadString(notice_.textId));
+    view_.ShowControl(notice_.shownPicture, true);
+    view_.ShowControl(notice_.hiddenPicture, false);
+}
+
+void CompletionNoticeController::OnCommand(uint32_t control) {
+    if (control == kIdCancel) {
+        view_.EndDialog(2);
+    }
+}
+
+EraseCautionController::EraseCautionController(PageView& view, HandheldPort& device, Mode mode)
     : view_(view), device_(device), mode_(mode) {}
 
 void EraseCautionController::StartTimer() {
@@ -103,7 +157,7 @@ void EraseCautionController::OnContinue() {
         lastContinue_ = ContinueOutcome::kNoAcPower;
         ReasonFlags reasons;
         reasons.noAcPower = true;
-        view_.ShowReason(ReasonMode(), reasons);
+        ShowReason(view_, ReasonMode(), reasons);
         StartTimer();
         return;
     }
@@ -111,12 +165,20 @@ void EraseCautionController::OnContinue() {
         lastContinue_ = ContinueOutcome::kLowBattery;
         ReasonFlags reasons;
         reasons.lowBattery = true;
-        view_.ShowReason(ReasonMode(), reasons);
+        ShowReason(view_, ReasonMode(), reasons);
         view_.EndDialog(2);
         return;
     }
     lastContinue_ = ContinueOutcome::kAccepted;
     view_.EndDialog(1);
+}
+
+void EraseCautionController::OnCommand(uint32_t control) {
+    if (control == kContinueButton) {
+        OnContinue();
+    } else if (control == kCancelButton) {
+        OnCancel();
+    }
 }
 
 void EraseCautionController::OnCancel() {
@@ -130,9 +192,6 @@ void EraseCautionController::Destroy() {
     StopTimer();
 }
 
-OsChangeNoticeController::OsChangeNoticeController(DialogView& view, DialogDevice& device)
-    : view_(view), device_(device) {}
-
 void OsChangeNoticeController::StopTimer() {
     if (timerRunning_) {
         view_.KillTimer(kDialogWatchTimer);
@@ -141,6 +200,8 @@ void OsChangeNoticeController::StopTimer() {
 }
 
 void OsChangeNoticeController::Init() {
+    view_.SetText(kNoticeText, OsChangeNoticeText());
+    view_.SetTextColour(kNoticeText, kRed);
     view_.ArmTimer(kDialogWatchTimer, kDialogWatchTimerMs);
     timerRunning_ = true;
 }
@@ -152,14 +213,15 @@ void OsChangeNoticeController::OnTimer(uint32_t id) {
     }
 }
 
-void OsChangeNoticeController::OnContinue() {
-    StopTimer();
-    view_.EndDialog(1);
-}
-
-void OsChangeNoticeController::OnCancel() {
-    StopTimer();
-    view_.EndDialog(2);
+void OsChangeNoticeController::OnCommand(uint32_t control) {
+    // Esc and the close box arrive as the Cancel identifier.
+    if (control == kContinueButton) {
+        StopTimer();
+        view_.EndDialog(1);
+    } else if (control == kCancelButton || control == kIdCancel) {
+        StopTimer();
+        view_.EndDialog(2);
+    }
 }
 
 void OsChangeNoticeController::Destroy() {
@@ -200,11 +262,64 @@ MessageBoxTexts MessageBoxFor(MessageBoxKind kind) {
         case MessageBoxKind::kReflashCorrupt:
             return fromTable(s::kReflashCorrupt);
         case MessageBoxKind::kOutOfMemory:
-            return MessageBoxTexts{"Memory Allocate Faile", "Error", false};
+            return MessageBoxTexts{DialogText(dialog_id::kLooseTexts, dialog_id::loose_text::kOutOfMemory),
+                                   DialogText(dialog_id::kLooseTexts, dialog_id::loose_text::kErrorCaption),
+                                   false};
         case MessageBoxKind::kThreadFailed:
-            return MessageBoxTexts{"Thread Create Failed..", "Error", false};
+            return MessageBoxTexts{DialogText(dialog_id::kLooseTexts, dialog_id::loose_text::kThreadFailed),
+                                   DialogText(dialog_id::kLooseTexts, dialog_id::loose_text::kErrorCaption),
+                                   false};
     }
     return {};
+}
+
+int ShowReason(DialogHost& owner, int reasonMode, const ReasonFlags& reasons, std::string downgradeLine) {
+    return owner.OpenDialog(dialog_id::kReason, [&](PageView& view) {
+        return std::make_unique<ReasonController>(view, reasonMode, reasons, downgradeLine);
+    });
+}
+
+int ShowConnectionLost(DialogHost& owner, int mode) {
+    return owner.OpenDialog(dialog_id::kConnectionLost, [&](PageView& view) {
+        return std::make_unique<ConnectionLostController>(view, mode);
+    });
+}
+
+int ShowWrongModel(DialogHost& owner) {
+    return owner.OpenDialog(dialog_id::kWrongModel,
+                            [](PageView& view) { return std::make_unique<WrongModelController>(view); });
+}
+
+int ShowCompletionNotice(DialogHost& owner, int mode, bool toPocketPc2002) {
+    return owner.OpenDialog(dialog_id::kCompletionNotice, [&](PageView& view) {
+        return std::make_unique<CompletionNoticeController>(view, mode, toPocketPc2002);
+    });
+}
+
+int ShowEraseCaution(DialogHost& owner, HandheldPort& device, EraseCautionController::Mode mode) {
+    return owner.OpenDialog(dialog_id::kEraseCaution, [&](PageView& view) {
+        return std::make_unique<EraseCautionController>(view, device, mode);
+    });
+}
+
+int ShowOsChangeNotice(DialogHost& owner, HandheldPort& device) {
+    return owner.OpenDialog(dialog_id::kOsChangeNotice, [&](PageView& view) {
+        return std::make_unique<OsChangeNoticeController>(view, device);
+    });
+}
+
+void ShowMessage(PageView& page, MessageBoxKind kind) {
+    MessageBoxTexts box = MessageBoxFor(kind);
+    if (box.owned) {
+        page.MessageBox(box.text, box.caption);
+    } else {
+        page.UnownedMessageBox(box.text, box.caption);
+    }
+}
+
+void ShowMessage(DialogHost& desktop, MessageBoxKind kind) {
+    MessageBoxTexts box = MessageBoxFor(kind);
+    desktop.MessageBox(box.text, box.caption);
 }
 
 }  // namespace nuva

@@ -1,10 +1,9 @@
 // The shared dialogs of Setup without their widgets: the erase caution that
-// waits for AC power, the Pocket PC generation notice, the reason dialog's
-// text, the completion notice's choice of texts and picture, and the message
-// boxes. Each dialog is a controller driven by its owner (timer ticks and
-// button presses) that acts through a small view, as the progress pages of
-// setup/runs are; the Qt dialogs and the command-line front end both drive
-// them.
+// waits for AC power, the Pocket PC generation notice, the reason dialog, the
+// connection-lost dialog, the wrong-model dialog, the completion notice, and
+// the message boxes. Each dialog is a controller over a PageView (page.h);
+// the Show functions open one over its owner and return its result, so that
+// every page opens them the same way whatever front end shows them.
 #pragma once
 
 #include <cstdint>
@@ -12,11 +11,11 @@
 #include <string_view>
 
 #include "formats/device_info.h"
+#include "setup/device/reasons.h"
+#include "setup/frame/page.h"
+#include "setup/link/handheld_port.h"
 
 namespace nuva {
-
-// Dialogs end with the results of every page: 1 OK or Continue, 2 Cancel,
-// 4 the connection was lost.
 
 // The timer a watching dialog runs, and its period.
 inline constexpr uint32_t kDialogWatchTimer = 100;
@@ -24,17 +23,6 @@ inline constexpr uint32_t kDialogWatchTimerMs = 500;
 
 // MessageBeep's question sound, the answer to a power query that failed.
 inline constexpr uint32_t kBeepQuestion = 0x20;
-
-// The reasons a ReasonDialog lists; any number may be set.
-struct ReasonFlags {
-    bool noAcPower = false;
-    bool lowBattery = false;
-    bool language = false;
-    bool sameRom = false;
-    bool downgrade = false;
-    bool otherDevice = false;
-    bool diskSpace = false;
-};
 
 // ReasonDialog's heading: string 159, 160 or 161 for reason mode 0, 1 or 2,
 // string 137 for any other mode.
@@ -45,60 +33,109 @@ uint32_t ReasonHeadingId(int reasonMode);
 // (DowngradeReasonLine of setup/device) and passed in by the caller.
 std::string ReasonListText(const ReasonFlags& flags, std::string_view downgradeLine = {});
 
-// What a dialog does outside itself.
-class DialogView {
+// ReasonDialog (template 136): the heading by reason mode and the reasons
+// set. Its one button, OK, has the Cancel identifier: it ends with 2.
+class ReasonController final : public PageController {
   public:
-    virtual ~DialogView() = default;
-    virtual void ArmTimer(uint32_t id, uint32_t periodMs) = 0;
-    virtual void KillTimer(uint32_t id) = 0;
-    virtual void EnableControl(uint32_t control, bool enabled) = 0;
-    virtual void Beep(uint32_t type) = 0;
-    // ReasonDialog, modal, with the given reason mode and the reasons set.
-    virtual void ShowReason(int reasonMode, const ReasonFlags& reasons) = 0;
-    // Ends the dialog (its modal loop returns `result`).
-    virtual void EndDialog(int result) = 0;
+    static constexpr uint32_t kHeading = 1069;
+    static constexpr uint32_t kReasonList = 1023;
+
+    ReasonController(PageView& view, int reasonMode, const ReasonFlags& reasons, std::string downgradeLine);
+    void Init() override;
+    void OnCommand(uint32_t control) override;
+
+    int ReasonMode() const { return reasonMode_; }
+    const ReasonFlags& Reasons() const { return reasons_; }
+
+  private:
+    PageView& view_;
+    int reasonMode_;
+    ReasonFlags reasons_;
+    std::string downgradeLine_;
 };
 
-// The handheld as the dialogs ask it: the connection flag and the agent's
-// information call.
-class DialogDevice {
+// ConnectionLostDialog (template 144): the heading by mode (string 137, 138
+// or 139; any other mode 137), the fixed reason of its template, and the
+// hint framed in red; OK ends it with 1.
+class ConnectionLostController final : public PageController {
   public:
-    virtual ~DialogDevice() = default;
-    virtual bool IsConnected() const = 0;
-    // 0 on success, else the call's failure code.
-    virtual uint32_t QueryDeviceInfo(DeviceInfo* out) = 0;
+    static constexpr uint32_t kHeading = 1046;
+    static constexpr uint32_t kReason = 1021;
+    static constexpr uint32_t kHint = 1048;
+
+    ConnectionLostController(PageView& view, int mode) : view_(view), mode_(mode) {}
+    void Init() override;
+    void OnCommand(uint32_t control) override;
+
+  private:
+    PageView& view_;
+    int mode_;
 };
 
-// The battery rule: at least 40 %, compared unsigned, so a handheld that
-// reports no level (0xFFFFFFFF) passes.
-inline constexpr uint32_t kMinimumBatteryPercent = 40;
-inline bool BatteryEnough(uint32_t batteryPercent) {
-    return batteryPercent >= kMinimumBatteryPercent;
-}
+// WrongModelDialog (template 148): only OK (1) closes it; Esc and the close
+// box do nothing.
+class WrongModelController final : public PageController {
+  public:
+    explicit WrongModelController(PageView& view) : view_(view) {}
+    void Init() override {}
+    void OnCommand(uint32_t control) override;
+    void OnEscape() override {}
+    void OnClose() override {}
 
-// EraseCautionDialog: asks before anything erases the handheld and lets the
-// user go on only with the AC adapter connected. Its timer enables Continue
-// exactly while the handheld reports AC power; Continue asks the handheld
-// again, so an adapter pulled since the last tick is still caught.
-class EraseCautionController {
+  private:
+    PageView& view_;
+};
+
+// CompletionNoticeDialog (template 150): its caption, text and which of its
+// two pictures shows.
+struct CompletionNotice {
+    uint32_t captionId = 0;      // string 127 (update) or 129 (restore)
+    uint32_t textId = 0;         // string 112 (update) or 113 (restore)
+    int picture = 4;             // 3: the target is Pocket PC 2002; 4 otherwise
+    uint32_t shownPicture = 0;   // control 1073 (bitmap 152) for picture 3, else 1071 (bitmap 151)
+    uint32_t hiddenPicture = 0;  // the other one
+};
+// `mode`: 1 = update, 0 = restore.
+CompletionNotice CompletionNoticeFor(int mode, bool toPocketPc2002);
+
+// "Exit" (identifier 2, also Esc and the close box) ends it with 2.
+class CompletionNoticeController final : public PageController {
+  public:
+    static constexpr uint32_t kText = 1072;
+
+    CompletionNoticeController(PageView& view, int mode, bool toPocketPc2002)
+        : view_(view), notice_(CompletionNoticeFor(mode, toPocketPc2002)) {}
+    void Init() override;
+    void OnCommand(uint32_t control) override;
+
+  private:
+    PageView& view_;
+    CompletionNotice notice_;
+};
+
+// EraseCautionDialog (template 134): asks before anything erases the
+// handheld and lets the user go on only with the AC adapter connected. Its
+// timer enables Continue exactly while the handheld reports AC power;
+// Continue asks the handheld again, so an adapter pulled since the last tick
+// is still caught.
+class EraseCautionController final : public PageController {
   public:
     static constexpr uint32_t kContinueButton = 1;
     static constexpr uint32_t kCancelButton = 2;
 
     enum class Mode : int { kRestore = 0, kUpdateOrBackup = 1 };
 
-    // How the last Continue ended, for the owner that shows the dialog.
+    // How the last Continue ended, for a front end that stands for the user.
     enum class ContinueOutcome { kNone, kQueryFailed, kNoAcPower, kLowBattery, kAccepted };
 
-    EraseCautionController(DialogView& view, DialogDevice& device, Mode mode);
+    EraseCautionController(PageView& view, HandheldPort& device, Mode mode);
 
     // Opening: Continue disabled, timer 100 every 500 ms.
-    void Init();
-    void OnTimer(uint32_t id);
-    void OnContinue();
-    void OnCancel();
+    void Init() override;
+    void OnTimer(uint32_t id) override;
+    void OnCommand(uint32_t control) override;
     // Destruction: the timer stops if it runs.
-    void Destroy();
+    void Destroy() override;
 
     // The reason mode of the reason dialogs it opens: 0 in update (or backup)
     // mode, 2 in restore mode.
@@ -109,12 +146,14 @@ class EraseCautionController {
     ContinueOutcome LastContinue() const { return lastContinue_; }
 
   private:
+    void OnContinue();
+    void OnCancel();
     void StartTimer();
     void StopTimer();
     void SetContinue(bool enabled);
 
-    DialogView& view_;
-    DialogDevice& device_;
+    PageView& view_;
+    HandheldPort& device_;
     Mode mode_;
     bool timerRunning_ = false;
     bool closing_ = false;
@@ -122,56 +161,32 @@ class EraseCautionController {
     ContinueOutcome lastContinue_ = ContinueOutcome::kNone;
 };
 
-// OsChangeNoticeDialog: warns that moving between Pocket PC 2002 and 2003
-// erases the built-in storage. Continue ends it with 1, Cancel (also Esc and
-// the close box) with 2; a lost connection ends it with 4 without a message
-// (the page shown next tells the user).
-class OsChangeNoticeController {
+// OsChangeNoticeDialog (template 139): warns that moving between Pocket PC
+// 2002 and 2003 erases the built-in storage, in red. Continue ends it with
+// 1, Cancel (also Esc and the close box) with 2; a lost connection ends it
+// with 4 without a message (the page shown next tells the user).
+class OsChangeNoticeController final : public PageController {
   public:
     static constexpr uint32_t kContinueButton = 1036;
     static constexpr uint32_t kCancelButton = 1035;
+    static constexpr uint32_t kNoticeText = 1033;
 
-    OsChangeNoticeController(DialogView& view, DialogDevice& device);
-    void Init();
-    void OnTimer(uint32_t id);
-    void OnContinue();
-    void OnCancel();
-    void Destroy();
+    OsChangeNoticeController(PageView& view, HandheldPort& device) : view_(view), device_(device) {}
+    void Init() override;
+    void OnTimer(uint32_t id) override;
+    void OnCommand(uint32_t control) override;
+    void Destroy() override;
 
   private:
     void StopTimer();
 
-    DialogView& view_;
-    DialogDevice& device_;
+    PageView& view_;
+    HandheldPort& device_;
     bool timerRunning_ = false;
 };
 
-// The notice's text (strings 172 and 179), drawn in red.
+// The notice's text (strings 172 and 179).
 std::string OsChangeNoticeText();
-inline constexpr std::string_view kOsChangeNoticeClickText = "Click [Continue] to begin the update process.";
-
-// EraseCautionDialog's fixed texts.
-inline constexpr std::string_view kEraseCautionText =
-    "The reflash procedure clears all data in your Pocket PC.";
-inline constexpr std::string_view kEraseCautionQuestion = "Do you want to continue?";
-inline constexpr std::string_view kEraseCautionAcHint =
-    "Ensure that the AC adapter is connected before proceeding.";
-
-// WrongModelDialog's text.
-inline constexpr std::string_view kWrongModelText =
-    "This utiliyu only support the Brel NUVA Q7 device.  Program will be terminated.";
-
-// CompletionNoticeDialog: its caption, text and which of its two pictures
-// shows.
-struct CompletionNotice {
-    uint32_t captionId = 0;      // string 127 (update) or 129 (restore)
-    uint32_t textId = 0;         // string 112 (update) or 113 (restore)
-    int picture = 4;             // 3: the target is Pocket PC 2002; 4 otherwise
-    uint32_t shownPicture = 0;   // control 1073 (bitmap 152) for picture 3, else 1071 (bitmap 151)
-    uint32_t hiddenPicture = 0;  // the other one
-};
-// `mode`: 1 = update, 0 = restore.
-CompletionNotice CompletionNoticeFor(int mode, bool toPocketPc2002);
 
 // The message boxes of the dialog kit.
 enum class MessageBoxKind {
@@ -189,5 +204,20 @@ struct MessageBoxTexts {
     bool owned = true;  // owned by the calling page; the "Error" boxes have no owner
 };
 MessageBoxTexts MessageBoxFor(MessageBoxKind kind);
+
+// Opening the shared dialogs over their owner; each returns the dialog's
+// result.
+int ShowReason(DialogHost& owner, int reasonMode, const ReasonFlags& reasons, std::string downgradeLine = {});
+int ShowConnectionLost(DialogHost& owner, int mode);
+int ShowWrongModel(DialogHost& owner);
+int ShowCompletionNotice(DialogHost& owner, int mode, bool toPocketPc2002);
+// EraseCautionDialog (1 or 2) and OsChangeNoticeDialog (1, 2 or 4).
+int ShowEraseCaution(DialogHost& owner, HandheldPort& device, EraseCautionController::Mode mode);
+int ShowOsChangeNotice(DialogHost& owner, HandheldPort& device);
+// A message box of the kit: owned by `page`, or without owner for the two
+// "Error" boxes.
+void ShowMessage(PageView& page, MessageBoxKind kind);
+// The same from the program itself, where no page is open.
+void ShowMessage(DialogHost& desktop, MessageBoxKind kind);
 
 }  // namespace nuva

@@ -15,26 +15,9 @@
 
 #include "formats/device_info.h"
 #include "formats/image_header.h"
+#include "setup/device/page_results.h"
 
 namespace nuva {
-
-// The integers pages end with.
-namespace page_result {
-inline constexpr int kOk = 1;              // OK / Continue
-inline constexpr int kCancel = 2;          // Cancel, Esc, the close box
-inline constexpr int kCheckFailed = 3;     // a device or image check failed; the user was told
-inline constexpr int kConnectionLost = 4;  // the link dropped; the user was told
-inline constexpr int kUpdateInfoNext = 1003;
-inline constexpr int kUpdateInfoBack = 1004;
-inline constexpr int kMenuBackupRestore = 1024;
-inline constexpr int kMenuUpdate = 1025;
-inline constexpr int kNoticeBack = 1025;
-inline constexpr int kNoticeNext = 1026;
-inline constexpr int kChoiceSave = 1037;
-inline constexpr int kChoiceRestore = 1038;
-inline constexpr int kRestoreInfoCancel = 1065;
-inline constexpr int kRestoreInfoRestore = 1066;
-}  // namespace page_result
 
 // EraseCautionDialog's and UpdateProgressPage's mode.
 inline constexpr int kWizardModeRestore = 0;

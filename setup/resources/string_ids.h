@@ -1,4 +1,4 @@
-// Identifiers of Setup's string table. The texts are in strings.rc beside
+// Identifiers of Setup's string table. The texts are in setup.rc beside
 // this file; a language module gives its own texts for the same identifiers.
 #pragma once
 

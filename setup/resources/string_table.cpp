@@ -5,186 +5,15 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <memory>
 
-#include "setup/resources/string_ids.h"
+#include "setup/resources/resource_file.h"
 
 namespace nuva {
 
-namespace detail {
-// Generated at build time from strings.rc (embed_text.cmake).
-extern const unsigned char kBuiltInStringsText[];
-extern const size_t kBuiltInStringsSize;
-}  // namespace detail
-
 namespace {
 
-// Windows string resources hold at most 4097 characters; a module needs no
-// more, and a larger file is not a string table.
-constexpr size_t kMaxTextBytes = 4096;
-constexpr std::streamoff kMaxFileBytes = 1024 * 1024;
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// True when `s` is well-formed UTF-8 (no overlong forms, no surrogates).
-bool IsUtf8(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        auto b = static_cast<unsigned char>(s[i]);
-        size_t extra;
-        uint32_t cp;
-        if (b < 0x80) {
-            ++i;
-            continue;
-        } else if ((b & 0xE0) == 0xC0) {
-            extra = 1;
-            cp = b & 0x1Fu;
-        } else if ((b & 0xF0) == 0xE0) {
-            extra = 2;
-            cp = b & 0x0Fu;
-        } else if ((b & 0xF8) == 0xF0) {
-            extra = 3;
-            cp = b & 0x07u;
-        } else {
-            return false;
-        }
-        if (i + extra >= s.size()) {
-            return false;
-        }
-        for (size_t k = 1; k <= extra; ++k) {
-            auto c = static_cast<unsigned char>(s[i + k]);
-            if ((c & 0xC0) != 0x80) {
-                return false;
-            }
-            cp = (cp << 6) | (c & 0x3Fu);
-        }
-        static constexpr uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return false;
-        }
-        i += extra + 1;
-    }
-    return true;
-}
-
-// Parses the quoted text that starts at line[pos] (the opening quote).
-bool ParseQuoted(std::string_view line, size_t& pos, std::string& text, std::string& why) {
-    ++pos;  // the opening quote
-    while (pos < line.size()) {
-        char c = line[pos++];
-        if (c == '"') {
-            return true;
-        }
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            why = "a raw control character in the text (write it as an escape)";
-            return false;
-        }
-        if (c != '\\') {
-            text.push_back(c);
-            continue;
-        }
-        if (pos >= line.size()) {
-            break;
-        }
-        char e = line[pos++];
-        switch (e) {
-            case 'n':
-                text.push_back('\n');
-                break;
-            case 'r':
-                text.push_back('\r');
-                break;
-            case 't':
-                text.push_back('\t');
-                break;
-            case '\\':
-                text.push_back('\\');
-                break;
-            case '"':
-                text.push_back('"');
-                break;
-            case 'x': {
-                int high = pos < line.size() ? HexValue(line[pos]) : -1;
-                int low = pos + 1 < line.size() ? HexValue(line[pos + 1]) : -1;
-                if (high < 0 || low < 0 || (high == 0 && low == 0)) {
-                    why = "\\x needs two hexadecimal digits other than 00";
-                    return false;
-                }
-                text.push_back(static_cast<char>(high * 16 + low));
-                pos += 2;
-                break;
-            }
-            default:
-                why = std::string("unknown escape \\") + e;
-                return false;
-        }
-    }
-    why = "the text has no closing quote";
-    return false;
-}
-
-bool ParseLine(std::string_view line, uint32_t& id, std::string& text, std::string& why) {
-    size_t pos = 0;
-    while (pos < line.size() && IsBlank(line[pos]))
-        ++pos;
-    size_t digits = pos;
-    uint32_t value = 0;
-    while (pos < line.size() && IsDigit(line[pos]) && pos - digits < 3) {
-        value = value * 10 + static_cast<uint32_t>(line[pos] - '0');
-        ++pos;
-    }
-    if (pos == digits || (pos < line.size() && IsDigit(line[pos]))) {
-        why = "expected a string identifier (101 to 188) at the start of the line";
-        return false;
-    }
-    if (value < string_id::kFirst || value > string_id::kLast) {
-        why = "string identifier " + std::to_string(value) + " is outside 101 to 188";
-        return false;
-    }
-    size_t blanks = pos;
-    while (pos < line.size() && IsBlank(line[pos]))
-        ++pos;
-    if (pos == blanks || pos >= line.size() || line[pos] != '"') {
-        why = "expected a blank and a quoted text after the identifier";
-        return false;
-    }
-    text.clear();
-    if (!ParseQuoted(line, pos, text, why)) {
-        return false;
-    }
-    while (pos < line.size() && IsBlank(line[pos]))
-        ++pos;
-    if (pos != line.size()) {
-        why = "unexpected characters after the closing quote";
-        return false;
-    }
-    if (text.size() > kMaxTextBytes) {
-        why = "the text is longer than 4096 bytes";
-        return false;
-    }
-    if (!IsUtf8(text)) {
-        why = "the text is not valid UTF-8";
-        return false;
-    }
-    id = value;
-    return true;
 }
 
 const char* ArgName(FormatArg a) {
@@ -243,61 +72,18 @@ bool NumberedArgumentAt(std::string_view format, size_t pos) {
     return p > pos && p < format.size() && format[p] == '$';
 }
 
-struct Active {
-    std::unique_ptr<StringTable> module;
-};
-Active& ActiveModule() {
-    static Active active;
-    return active;
-}
-
 }  // namespace
 
 bool ParseStringTable(std::string_view text, StringTable& table, TableError& error,
                       std::map<uint32_t, size_t>* lines) {
     table.clear();
-    StringTable parsed;
-    std::map<uint32_t, size_t> firstLine;
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
-        text.remove_prefix(3);
+    ResourceFile file;
+    if (!ParseResourceFile(text, ResourceForm::kModule, file, error)) {
+        return false;
     }
-    size_t lineNumber = 0;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        ++lineNumber;
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (line.find('\0') != std::string_view::npos) {
-            error = {lineNumber, "a NUL byte in the line"};
-            return false;
-        }
-        size_t first = line.find_first_not_of(" \t");
-        if (first == std::string_view::npos || line[first] == '#') {
-            continue;
-        }
-        uint32_t id = 0;
-        std::string value;
-        std::string why;
-        if (!ParseLine(line, id, value, why)) {
-            error = {lineNumber, why};
-            return false;
-        }
-        auto [it, inserted] = firstLine.emplace(id, lineNumber);
-        if (!inserted) {
-            error = {lineNumber, "string " + std::to_string(id) + " was already given on line " +
-                                     std::to_string(it->second)};
-            return false;
-        }
-        parsed.emplace(id, std::move(value));
-    }
-    table = std::move(parsed);
+    table = std::move(file.strings);
     if (lines != nullptr) {
-        *lines = std::move(firstLine);
+        *lines = std::move(file.stringLines);
     }
     return true;
 }
@@ -476,71 +262,20 @@ bool CheckModuleFormats(const StringTable& builtIn, const StringTable& module, u
 }
 
 const StringTable& BuiltInStrings() {
-    static const StringTable table = [] {
-        StringTable parsed;
-        TableError error;
-        std::string_view text(reinterpret_cast<const char*>(detail::kBuiltInStringsText),
-                              detail::kBuiltInStringsSize);
-        if (!ParseStringTable(text, parsed, error)) {
-            // strings.rc is part of the program: a fault there is a build bug.
-            std::fprintf(stderr, "strings.rc line %zu: %s\n", error.line, error.message.c_str());
-            std::abort();
-        }
-        return parsed;
-    }();
-    return table;
+    return BuiltInResources().strings;
 }
 
 const std::string& LoadString(uint32_t id) {
     static const std::string kEmpty;
-    if (const auto& module = ActiveModule().module) {
-        auto it = module->find(id);
-        if (it != module->end()) {
+    if (const ResourceFile* module = ActiveLanguageModule()) {
+        auto it = module->strings.find(id);
+        if (it != module->strings.end()) {
             return it->second;
         }
     }
     const StringTable& own = BuiltInStrings();
     auto it = own.find(id);
     return it != own.end() ? it->second : kEmpty;
-}
-
-ModuleLoadResult LoadLanguageModule(const std::string& path) {
-    ModuleLoadResult result;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        result.message = path + ": cannot be opened";
-        return result;
-    }
-    file.seekg(0, std::ios::end);
-    std::streamoff size = file.tellg();
-    file.seekg(0, std::ios::beg);
-    if (size < 0 || size > kMaxFileBytes) {
-        result.message = path + ": not a language module (larger than 1 MB, or not a file)";
-        return result;
-    }
-    std::string text(static_cast<size_t>(size), '\0');
-    file.read(text.data(), size);
-    if (file.gcount() != size) {
-        result.message = path + ": cannot be read";
-        return result;
-    }
-    auto module = std::make_unique<StringTable>();
-    TableError error;
-    std::map<uint32_t, size_t> lines;
-    if (!ParseStringTable(text, *module, error, &lines)) {
-        result.message = path + ": line " + std::to_string(error.line) + ": " + error.message;
-        return result;
-    }
-    uint32_t badId = 0;
-    std::string reason;
-    if (!CheckModuleFormats(BuiltInStrings(), *module, badId, reason)) {
-        result.message =
-            path + ": line " + std::to_string(lines[badId]) + ": " + reason + "; the module is not used";
-        return result;
-    }
-    ActiveModule().module = std::move(module);
-    result.ok = true;
-    return result;
 }
 
 std::string FormatWithArguments(std::string_view format, std::initializer_list<FormatArg> passed, ...) {
@@ -575,14 +310,6 @@ std::string FormatWithArguments(std::string_view format, std::initializer_list<F
         uselocale(previous);
     }
     return out;
-}
-
-void UnloadLanguageModule() {
-    ActiveModule().module.reset();
-}
-
-bool LanguageModuleLoaded() {
-    return ActiveModule().module != nullptr;
 }
 
 }  // namespace nuva

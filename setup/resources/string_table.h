@@ -1,6 +1,7 @@
 // Setup's texts by string identifier: the built-in English table compiled in
-// from strings.rc, and a language module of the same format that replaces
-// them (see strings.rc for the format).
+// from setup.rc, and a language module of the same format that replaces
+// them (see setup.rc for the format; resource_file.h reads the whole file,
+// dialog texts included).
 //
 // Some texts are printf formats. A module comes from outside the program, so
 // it is taken only when each of its texts takes exactly the arguments of the
@@ -26,9 +27,10 @@ struct TableError {
     std::string message;
 };
 
-// Parses the text of a string table file. On failure `table` is left empty
-// and `error` says which line is at fault and why. `lines`, when given,
-// receives the line of each id.
+// Parses the text of a resource file in the language module's form and
+// gives its string table (its dialog texts are checked, then left out). On
+// failure `table` is left empty and `error` says which line is at fault and
+// why. `lines`, when given, receives the line of each id.
 bool ParseStringTable(std::string_view text, StringTable& table, TableError& error,
                       std::map<uint32_t, size_t>* lines = nullptr);
 
@@ -106,9 +108,10 @@ struct ModuleLoadResult {
     std::string message;  // why the module was refused
 };
 
-// Reads a language module and, when it is sound, puts it in place of the
-// previous one. A refused module changes nothing. Loading and unloading
-// happen at start-up and clean-up, while no other thread reads texts.
+// Reads a language module (strings and dialog texts) and, when it is sound,
+// puts it in place of the previous one. A refused module changes nothing.
+// Loading and unloading happen at start-up and clean-up, while no other
+// thread reads texts.
 ModuleLoadResult LoadLanguageModule(const std::string& path);
 void UnloadLanguageModule();
 bool LanguageModuleLoaded();

@@ -1,11 +1,10 @@
 #include "setup/runs/backup_run.h"
 
 #include <fcntl.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "formats/byte_sum.h"
@@ -13,6 +12,7 @@
 #include "formats/result_codes.h"
 #include "setup/device/image_catalogue.h"
 #include "setup/device/update_plan.h"
+#include "setup/resources/dialog_ids.h"
 #include "setup/resources/string_ids.h"
 #include "setup/resources/string_table.h"
 
@@ -20,8 +20,6 @@ namespace nuva {
 namespace {
 
 uint32_t g_backupDeviceTexts = 0;
-
-constexpr uint64_t kBackupSpaceBytes = 33554432;  // 32 MiB
 
 bool KnownMemoryConfig(uint32_t memoryConfig) {
     return memoryConfig == kMemoryConfigAdvanced || memoryConfig == kMemoryConfigBasic;
@@ -84,7 +82,7 @@ class PendingFile {
 
 }  // namespace
 
-uint32_t SaveRomImage(RunDevice& device, MessageSink* window, const std::string& path,
+uint32_t SaveRomImage(HandheldPort& device, MessageSink* window, const std::string& path,
                       const UpdateHandoff& plan, const DeviceInfo& info, WorkerContext* context) {
     std::vector<uint8_t> buffer(2 * kBackupBlockBytes);
     PendingFile file(path);
@@ -138,7 +136,7 @@ uint32_t SaveRomImage(RunDevice& device, MessageSink* window, const std::string&
     return kResultOk;
 }
 
-int RunBackupWorker(WorkerContext& context, RunDevice& device, const std::string& path,
+int RunBackupWorker(WorkerContext& context, HandheldPort& device, const std::string& path,
                     const DeviceInfo& info) {
     DeviceInfo record = info;
     if (!KnownMemoryConfig(record.MemoryConfig) && device.QueryDeviceInfo(&record) != 0) {
@@ -155,7 +153,7 @@ int RunBackupWorker(WorkerContext& context, RunDevice& device, const std::string
     return 0;
 }
 
-BackupRunController::BackupRunController(RunView& view, RunDevice& device, WorkerSlot& worker,
+BackupRunController::BackupRunController(PageView& view, HandheldPort& device, WorkerSlot& worker,
                                          BackupOrigin origin, std::string path, const DeviceInfo& deviceInfo)
     : ProgressPage(view, device, worker), origin_(origin), path_(std::move(path)), deviceInfo_(deviceInfo) {}
 
@@ -174,20 +172,20 @@ void BackupRunController::Init() {
 
 void BackupRunController::StartStep() {
     if (!device_.IsConnected()) {
-        view_.ShowConnectionLost(0);
-        view_.EndPage(4);
+        ShowConnectionLost(view_, 0);
+        view_.EndDialog(4);
         return;
     }
     if (device_.InstallAgent() == 0 && device_.QueryDeviceInfo(&deviceInfo_) != 0) {
-        view_.ShowWrongModel();
-        view_.EndPage(2);
+        ShowWrongModel(view_);
+        view_.EndDialog(2);
         return;
     }
     BeginWaiting();
 }
 
 std::function<void(WorkerContext&)> BackupRunController::WorkerBody() {
-    RunDevice& device = device_;
+    HandheldPort& device = device_;
     return [&device, path = path_, info = deviceInfo_](WorkerContext& context) {
         RunBackupWorker(context, device, path, info);
     };
@@ -220,19 +218,21 @@ void BackupRunController::OnMessage(uint32_t message, uint32_t wParam, uint32_t 
                 LoadString(plain ? string_id::kDeviceTextPlainBackupDone : string_id::kDeviceTextBackupDone),
                 kFrameBufferAddress, 0);
         }
-        view_.ShowBackupComplete();
-        view_.EndPage(1);
+        view_.OpenDialog(dialog_id::kBackupComplete, [this](PageView& view) {
+            return std::make_unique<BackupCompleteController>(view, device_);
+        });
+        view_.EndDialog(1);
     } else if (message == WM_RUN_FAILED) {
         KillActiveTimer();
         if (device_.IsConnected()) {
             device_.WarmResetDevice(0);
         }
-        view_.MessageBox(LoadString(string_id::kCopyIncomplete), LoadString(string_id::kCaution), true);
-        view_.EndPage(2);
+        ShowMessage(view_, MessageBoxKind::kCopyIncomplete);
+        view_.EndDialog(2);
     }
 }
 
-BackupCompleteController::BackupCompleteController(RunView& view, RunDevice& device)
+BackupCompleteController::BackupCompleteController(PageView& view, HandheldPort& device)
     : view_(view), device_(device) {}
 
 void BackupCompleteController::Init() {
@@ -259,7 +259,7 @@ void BackupCompleteController::OnTimer(uint32_t id) {
 void BackupCompleteController::StartCheck() {
     if (device_.IsConnected()) {
         if (device_.InstallAgent() != 0) {
-            view_.EndPage(3);
+            view_.EndDialog(3);
             return;
         }
         device_.WarmResetDevice(0);
@@ -268,35 +268,17 @@ void BackupCompleteController::StartCheck() {
     view_.ArmTimer(kWatchTimer, kWatchTimerMs);
 }
 
-void BackupCompleteController::OnOk() {
+void BackupCompleteController::OnCommand(uint32_t control) {
+    if (control != run_control::kOkButton) {
+        return;
+    }
     if (okEnabled_) {
-        view_.EndPage(1);
+        view_.EndDialog(1);
     }
 }
 
 void BackupCompleteController::OnEscape() {
-    view_.EndPage(2);
-}
-
-bool EnoughSpaceForBackup(uint64_t bytesPerSector, uint64_t sectorsPerCluster, uint64_t freeClusters) {
-    if (bytesPerSector == 0 || sectorsPerCluster == 0) {
-        return true;  // nothing sensible to compare with: the test is skipped
-    }
-    uint64_t sectors = (kBackupSpaceBytes + bytesPerSector - 1) / bytesPerSector;
-    uint64_t clusters = (sectors + sectorsPerCluster - 1) / sectorsPerCluster;
-    return freeClusters >= clusters;
-}
-
-bool EnoughSpaceForBackupAt(const std::string& path) {
-    std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    if (folder.empty()) {
-        folder = ".";
-    }
-    struct statvfs fs {};
-    if (::statvfs(folder.c_str(), &fs) != 0) {
-        return true;
-    }
-    return EnoughSpaceForBackup(fs.f_frsize, 1, fs.f_bavail);
+    view_.EndDialog(2);
 }
 
 }  // namespace nuva

@@ -13,9 +13,11 @@
 
 #include "formats/device_info.h"
 #include "formats/update_handoff.h"
+#include "setup/frame/dialog_kit.h"
+#include "setup/frame/page.h"
+#include "setup/link/handheld_port.h"
 #include "setup/runs/progress_page.h"
-#include "setup/runs/run_device.h"
-#include "setup/runs/run_view.h"
+#include "setup/runs/run_controls.h"
 #include "setup/runs/update_run.h"
 #include "setup/runs/worker_slot.h"
 
@@ -35,24 +37,28 @@ inline constexpr uint32_t kBackupReadAttempts = 5;
 // reads, a failed or short write (a full disk, a removed medium), a failed
 // rename, or a stop request end the run with E_FAIL and delete the
 // temporary file. Returns 0 or E_FAIL.
-uint32_t SaveRomImage(RunDevice& device, MessageSink* window, const std::string& path,
+uint32_t SaveRomImage(HandheldPort& device, MessageSink* window, const std::string& path,
                       const UpdateHandoff& plan, const DeviceInfo& info, WorkerContext* context = nullptr);
 
 // BackupWorker's body. `info` is what the page holds; when the page never
 // got a DeviceInfo (the agent could not be installed when the run was
 // prepared) the worker asks the handheld itself. Returns 0 or -1.
-int RunBackupWorker(WorkerContext& context, RunDevice& device, const std::string& path,
+int RunBackupWorker(WorkerContext& context, HandheldPort& device, const std::string& path,
                     const DeviceInfo& info);
 
 enum class BackupOrigin : int { kPlainBackup = 0, kBeforeUpdate = 1 };
 
 class BackupRunController final : public ProgressPage {
   public:
-    BackupRunController(RunView& view, RunDevice& device, WorkerSlot& worker, BackupOrigin origin,
+    BackupRunController(PageView& view, HandheldPort& device, WorkerSlot& worker, BackupOrigin origin,
                         std::string path, const DeviceInfo& deviceInfo);
 
-    void Init();
-    void OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam);
+    void Init() override;
+    void OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam) override;
+    // The page has no button a user could press, and a close request does
+    // nothing.
+    void OnCommand(uint32_t) override {}
+    void OnClose() override {}
 
     const DeviceInfo& Info() const { return deviceInfo_; }
     static uint32_t DeviceTextCounter();
@@ -71,34 +77,28 @@ class BackupRunController final : public ProgressPage {
 // BackupCompleteDialog: five seconds after the backup it restarts the
 // handheld (warm, no cleanup) and enables OK once the link is back and at
 // least seven ticks have passed.
-class BackupCompleteController {
+class BackupCompleteController final : public PageController {
   public:
     static constexpr uint32_t kRestartTimer = 100;
     static constexpr uint32_t kRestartDelayMs = 5000;
     static constexpr uint32_t kWatchTimer = 200;
     static constexpr uint32_t kWatchTimerMs = 500;
 
-    BackupCompleteController(RunView& view, RunDevice& device);
-    void Init();
-    void OnTimer(uint32_t id);
-    void OnOk();
-    void OnEscape();
+    BackupCompleteController(PageView& view, HandheldPort& device);
+    void Init() override;
+    void OnTimer(uint32_t id) override;
+    // OK (1) ends it with 1 once enabled; Esc with 2.
+    void OnCommand(uint32_t control) override;
+    void OnEscape() override;
     bool OkEnabled() const { return okEnabled_; }
 
   private:
     void StartCheck();
 
-    RunView& view_;
-    RunDevice& device_;
+    PageView& view_;
+    HandheldPort& device_;
     uint32_t ticks_ = 0;
     bool okEnabled_ = false;
 };
-
-// The free-space rule of the Save As step: room for 32 MiB, counted in whole
-// clusters of whole sectors.
-bool EnoughSpaceForBackup(uint64_t bytesPerSector, uint64_t sectorsPerCluster, uint64_t freeClusters);
-// The same rule for the file system that would hold `path`; true when its
-// free space cannot be asked (the test is then skipped).
-bool EnoughSpaceForBackupAt(const std::string& path);
 
 }  // namespace nuva

@@ -52,9 +52,9 @@ void ProgressPage::WaitingStep() {
     AnimationStep();
     if (device_.IsConnected() && spinnerCount_ >= kStepsBeforeWorker) {
         activeTimer_ = 0;
-        if (!worker_.Start(view_.Sink(), WorkerBody())) {
-            view_.MessageBox("Thread Create Failed..", "Error", false);
-            view_.EndPage(2);
+        if (!worker_.Start(view_, WorkerBody())) {
+            ShowMessage(view_, MessageBoxKind::kThreadFailed);
+            view_.EndDialog(2);
             return;
         }
         ShowRunControls();

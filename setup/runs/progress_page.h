@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <functional>
 
-#include "setup/runs/run_device.h"
-#include "setup/runs/run_view.h"
+#include "setup/frame/dialog_kit.h"
+#include "setup/frame/page.h"
+#include "setup/link/handheld_port.h"
+#include "setup/runs/run_controls.h"
 #include "setup/runs/worker_slot.h"
 
 namespace nuva {
@@ -31,20 +33,22 @@ std::string SpinnerText(uint32_t step);
 // total below 100 bytes counts as 100 (no division by zero).
 uint32_t PercentOf(uint32_t done, uint32_t total);
 
-class ProgressPage {
+class ProgressPage : public PageController {
   public:
-    void OnTimer(uint32_t id);
+    void OnTimer(uint32_t id) override;
+    // Esc and Cancel do nothing: a run cannot be abandoned from the desktop.
+    void OnEscape() override {}
     // The page's destruction: the armed timer, then the worker (waits up to
     // 2000 ms, then lets it go).
-    void Destroy();
+    void Destroy() override;
 
     uint32_t ActiveTimer() const { return activeTimer_; }
     uint32_t SpinnerCount() const { return spinnerCount_; }
 
   protected:
-    ProgressPage(RunView& view, RunDevice& device, WorkerSlot& worker)
+    ProgressPage(PageView& view, HandheldPort& device, WorkerSlot& worker)
         : view_(view), device_(device), worker_(worker) {}
-    ~ProgressPage() = default;
+    ~ProgressPage() override = default;
 
     // Initialisation: counters cleared, timer 100 armed.
     void ArmStartTimer();
@@ -60,8 +64,8 @@ class ProgressPage {
     // The controls shown once the worker runs.
     virtual void ShowRunControls() = 0;
 
-    RunView& view_;
-    RunDevice& device_;
+    PageView& view_;
+    HandheldPort& device_;
     uint32_t overallTotal_ = 0;
 
   private:

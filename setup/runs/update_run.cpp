@@ -25,7 +25,7 @@ bool KnownMemoryConfig(uint32_t memoryConfig) {
 
 }  // namespace
 
-int RunUpdateWorker(WorkerContext& context, RunDevice& device, const UpdateWorkerInput& input) {
+int RunUpdateWorker(WorkerContext& context, HandheldPort& device, const UpdateWorkerInput& input) {
     auto fail = [&](uint32_t message) {
         context.Post(message, 0, 0);
         return -1;
@@ -79,8 +79,8 @@ int RunUpdateWorker(WorkerContext& context, RunDevice& device, const UpdateWorke
     return 0;
 }
 
-UpdateRunController::UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker, RunMode mode,
-                                         std::string imagePath, const DeviceInfo& deviceInfo)
+UpdateRunController::UpdateRunController(PageView& view, HandheldPort& device, WorkerSlot& worker,
+                                         RunMode mode, std::string imagePath, const DeviceInfo& deviceInfo)
     : ProgressPage(view, device, worker),
       mode_(mode),
       imagePath_(std::move(imagePath)),
@@ -105,8 +105,8 @@ void UpdateRunController::Init() {
 
 void UpdateRunController::StartStep() {
     if (CheckImageFile(imagePath_, header_) == 0) {
-        view_.MessageBox(LoadString(string_id::kImageCorrupt), LoadString(string_id::kCaution), true);
-        view_.EndPage(2);
+        ShowMessage(view_, MessageBoxKind::kImageCorrupt);
+        view_.EndDialog(2);
         return;
     }
     if (PrepareUpdateRun()) {
@@ -116,16 +116,16 @@ void UpdateRunController::StartStep() {
 
 bool UpdateRunController::PrepareUpdateRun() {
     if (!device_.IsConnected()) {
-        view_.ShowConnectionLost(0);
-        view_.EndPage(4);
+        ShowConnectionLost(view_, 0);
+        view_.EndDialog(4);
         return false;
     }
     // When the agent cannot be installed now the worker tries again later.
     if (device_.InstallAgent() == 0) {
         DeviceInfo scratch;
         if (device_.QueryDeviceInfo(&scratch) != 0) {
-            view_.ShowWrongModel();
-            view_.EndPage(2);
+            ShowWrongModel(view_);
+            view_.EndDialog(2);
             return false;
         }
     }
@@ -135,7 +135,7 @@ bool UpdateRunController::PrepareUpdateRun() {
 
 std::function<void(WorkerContext&)> UpdateRunController::WorkerBody() {
     UpdateWorkerInput input{imagePath_, header_, mode_};
-    RunDevice& device = device_;
+    HandheldPort& device = device_;
     return [input, &device](WorkerContext& context) { RunUpdateWorker(context, device, input); };
 }
 
@@ -209,12 +209,18 @@ void UpdateRunController::OnComplete() {
     view_.EnableControl(kFinalButton, true);
 }
 
+void UpdateRunController::OnCommand(uint32_t control) {
+    if (control == run_control::kFinalButton) {
+        OnFinalButton();
+    }
+}
+
 void UpdateRunController::OnFinalButton() {
     if (ChangesGeneration()) {
         view_.HidePage();
-        view_.ShowCompletionNotice(static_cast<int>(mode_), header_.OsCode() == kOsCode2002);
+        ShowCompletionNotice(view_, static_cast<int>(mode_), header_.OsCode() == kOsCode2002);
     }
-    view_.EndPage(1);
+    view_.EndDialog(1);
 }
 
 void UpdateRunController::OnFailed(uint32_t message) {
@@ -223,12 +229,12 @@ void UpdateRunController::OnFailed(uint32_t message) {
         device_.ColdResetDevice();
     }
     uint32_t text = message == WM_VERIFY_FAILED ? string_id::kReflashCorrupt : string_id::kCopyIncomplete;
-    view_.MessageBox(LoadString(text), LoadString(string_id::kCaution), true);
-    view_.EndPage(2);
+    view_.MessageBox(LoadString(text), LoadString(string_id::kCaution));
+    view_.EndDialog(2);
 }
 
 void UpdateRunController::OnClose() {
-    view_.EndPage(0);
+    view_.EndDialog(0);
 }
 
 }  // namespace nuva

@@ -16,9 +16,11 @@
 
 #include "formats/device_info.h"
 #include "formats/image_header.h"
+#include "setup/frame/dialog_kit.h"
+#include "setup/frame/page.h"
+#include "setup/link/handheld_port.h"
 #include "setup/runs/progress_page.h"
-#include "setup/runs/run_device.h"
-#include "setup/runs/run_view.h"
+#include "setup/runs/run_controls.h"
 #include "setup/runs/worker_slot.h"
 
 namespace nuva {
@@ -36,21 +38,21 @@ struct UpdateWorkerInput {
 // fresh DeviceInfo, the plan, the transfer, the shortcuts, the flasher and
 // the hand-over; ends by posting WM_RUN_COMPLETE, WM_RUN_FAILED or
 // WM_VERIFY_FAILED (unless it was let go). Returns 0 or -1.
-int RunUpdateWorker(WorkerContext& context, RunDevice& device, const UpdateWorkerInput& input);
+int RunUpdateWorker(WorkerContext& context, HandheldPort& device, const UpdateWorkerInput& input);
 
 class UpdateRunController final : public ProgressPage {
   public:
-    UpdateRunController(RunView& view, RunDevice& device, WorkerSlot& worker, RunMode mode,
+    UpdateRunController(PageView& view, HandheldPort& device, WorkerSlot& worker, RunMode mode,
                         std::string imagePath, const DeviceInfo& deviceInfo);
 
     // The page's initialisation: bars, counters, texts by mode, timer 100.
-    void Init();
+    void Init() override;
     // Posted messages from the worker.
-    void OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam);
+    void OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam) override;
     // The final button (control 1000) after success.
-    void OnFinalButton();
+    void OnCommand(uint32_t control) override;
     // A close request ends the page with 0.
-    void OnClose();
+    void OnClose() override;
 
     bool ChangesGeneration() const;
     const ImageHeader& Header() const { return header_; }
@@ -63,6 +65,7 @@ class UpdateRunController final : public ProgressPage {
     std::function<void(WorkerContext&)> WorkerBody() override;
     void ShowRunControls() override;
     bool PrepareUpdateRun();
+    void OnFinalButton();
     void OnProgress(uint32_t message, uint32_t wParam, uint32_t lParam);
     void OnComplete();
     void OnFailed(uint32_t message);

@@ -35,7 +35,7 @@
 #include "setup/device/device_texts.h"
 #include "setup/device/image_catalogue.h"
 #include "setup/device/update_plan.h"
-#include "setup/frame/link_monitor.h"
+#include "setup/link/link_monitor.h"
 #include "setup/link/agent_calls.h"
 #include "setup/link/handover.h"
 #include "setup/link/message_sink.h"

@@ -10,7 +10,7 @@
 #include "formats/byte_sum.h"
 #include "formats/rom_identity.h"
 #include "setup/device/image_catalogue.h"
-#include "setup/frame/profile.h"
+#include "setup/resources/profile.h"
 
 namespace nuva {
 namespace {

@@ -28,7 +28,7 @@ bool RunsRomOf(const DeviceInfo& info, const ImageHeader& header) {
     return name.empty() || Utf8FromUtf16(FieldText(info.RomVersion)) == name;
 }
 
-FollowReport FollowRestart(FollowDevice& device, Terminal& terminal, const ImageHeader& written,
+FollowReport FollowRestart(HandheldPort& device, Terminal& terminal, const ImageHeader& written,
                            std::chrono::nanoseconds timeout) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + timeout;
@@ -57,7 +57,7 @@ FollowReport FollowRestart(FollowDevice& device, Terminal& terminal, const Image
         }
         waiting("The handheld is back on the link; asking it for its ROM");
         DeviceInfo info;
-        if (device.ReadHandheld(&info) == 0) {
+        if (device.InstallAgent() == 0 && device.QueryDeviceInfo(&info) == 0) {
             terminal.KeepStatus();
             report.info = info;
             report.result = RunsRomOf(info, written) ? FollowResult::kRunsImage : FollowResult::kRunsOther;

@@ -11,19 +11,10 @@
 
 #include "formats/device_info.h"
 #include "formats/image_header.h"
+#include "setup/link/handheld_port.h"
 #include "tools/flash/terminal.h"
 
 namespace nuva {
-
-class FollowDevice {
-  public:
-    virtual ~FollowDevice() = default;
-    // g_connected is 1.
-    virtual bool IsConnected() = 0;
-    // Installs the agent (a restarted handheld has lost it) and reads the
-    // handheld's record: 0, or a failure code.
-    virtual uint32_t ReadHandheld(DeviceInfo* out) = 0;
-};
 
 enum class FollowResult {
     kRunsImage,  // the handheld answers with the ROM that was written
@@ -42,9 +33,10 @@ struct FollowReport {
 bool RunsRomOf(const DeviceInfo& info, const ImageHeader& header);
 
 // Waits for the link to drop and then to come back, and reads the handheld
-// until it answers, all within `timeout` of real time; the waiting is shown
+// (installing the agent first: a restarted handheld has lost it) until it
+// answers, all within `timeout` of real time; the waiting is shown
 // on the terminal's status line.
-FollowReport FollowRestart(FollowDevice& device, Terminal& terminal, const ImageHeader& written,
+FollowReport FollowRestart(HandheldPort& device, Terminal& terminal, const ImageHeader& written,
                            std::chrono::nanoseconds timeout);
 
 }  // namespace nuva

@@ -2,15 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include "formats/byte_sum.h"
 #include "formats/result_codes.h"
-#include "setup/frame/settings.h"
-#include "setup/frame/wizards.h"
-#include "tests/setup/frame/temp_folder.h"
+#include "setup/device/page_results.h"
+#include "setup/resources/settings.h"
+#include "tests/setup/device/scripted_image_files.h"
+#include "tests/setup/resources/temp_folder.h"
 
 namespace nuva {
 namespace {
@@ -18,91 +19,32 @@ namespace {
 using namespace page_result;
 using Calls = std::vector<std::string>;
 
-// Answers every question as set, and notes each one asked.
-class ScriptedCheckDevice : public StartCheckDevice {
-  public:
-    ScriptedCheckDevice() {
-        info.Supported = 1;
-        info.AcOnline = 1;
-        info.BatteryPercent = 80;
-        info.LanguageId = 0x0409;
-        info.MemoryConfig = kMemoryConfigAdvanced;
-        info.PlatformInfo = 0x03050300;
-        info.OsMajorVersion = 4;
-        // A newer 2003 image for this handheld, its contents counted and summed.
-        SetImage("04100300", kOsCode2003);
-        header.SetWord32(header_offset::kByteCount, 1000);
-        header.SetWord32(header_offset::kByteSumField, 0x1234);
-    }
+using test::FakeHandheldPort;
+using test::ScriptedImageFiles;
 
-    void SetImage(std::string_view date, uint8_t osCode, uint8_t model = kModelByteAdvanced,
-                  std::string_view language = "EN") {
-        header.SetText(header_offset::kMagic, "BREL", 4);
-        header.SetText(header_offset::kDateCode, date, 8);
-        header.SetByte(header_offset::kOsCode, osCode);
-        header.SetByte(header_offset::kModelByte, model);
-        header.SetText(header_offset::kLanguageCode, language, 2);
-    }
-    // A backup of this handheld.
-    void SetBackupOfThisHandheld(std::string_view date, uint8_t osCode) {
-        SetImage(date, osCode);
-        header.SetWord16(header_offset::kKind, 1);
-        uint32_t contents = osCode == kOsCode2003 ? kContentBytes2003 : kContentBytes2002;
-        header.SetWord32(header_offset::kByteCount, contents);
-        headerLength = kImageHeaderSize + uint64_t{contents};
-        for (size_t i = 0; i < 16; ++i) {
-            info.DeviceUuid[i] = static_cast<uint8_t>(0xA0 + i);
-            header.SetByte(header_offset::kUuid + i, info.DeviceUuid[i]);
-        }
-    }
-
-    bool IsConnected() override {
-        calls.push_back("connected");
-        bool now = connected.front();
-        if (connected.size() > 1) {
-            connected.pop_front();
-        }
-        return now;
-    }
-    int32_t InstallAgent() override {
-        calls.push_back("install");
-        return install;
-    }
-    uint32_t QueryDeviceInfo(DeviceInfo* out) override {
-        calls.push_back("query");
-        if (query == kResultOk) {
-            *out = info;
-        }
-        return query;
-    }
-    LocatedImage LocateImage(bool highModel) override {
-        calls.push_back(highModel ? "locate high" : "locate low");
-        return image;
-    }
-    uint64_t CheckImageFile(const std::string& path, ImageHeader& out) override {
-        calls.push_back("check " + path);
-        out = header;
-        return headerLength;
-    }
-    uint32_t SumImageContents(const std::string& path, uint32_t count, uint32_t& sum) override {
-        calls.push_back("sum " + path + " " + std::to_string(count));
-        if (sumResult == kResultOk) {
-            sum = contentsSum;
-        }
-        return sumResult;
-    }
-
-    std::deque<bool> connected{true};  // successive answers; the last one stays
-    int32_t install = 0;
-    uint32_t query = kResultOk;
-    DeviceInfo info;
-    LocatedImage image{ImageLookup::kFound, "/install/rom-h.nb0"};
-    ImageHeader header;
-    uint64_t headerLength = kImageFileBytes2003;
-    uint32_t sumResult = kResultOk;
-    uint32_t contentsSum = 0x1234;
-    Calls calls;
+// A scripted handheld (a supported "Advanced" English one running Pocket PC
+// 2003, ROM 03050300) and its installation's files.
+struct Scripted {
+    FakeHandheldPort port;
+    ScriptedImageFiles files{port};
 };
+
+// The checks that sum a file, run to their end as a page runs them: the
+// first half, the sum, then the second half.
+StartCheckResult NoticeToTheEnd(Scripted& s) {
+    StartCheckResult r = BackupNoticeStartCheck(s.port, s.files);
+    if (!r.pendingSum) {
+        return r;
+    }
+    return FinishBackupNoticeCheck(r, SumContents(s.files, *r.pendingSum));
+}
+StartCheckResult RestoreToTheEnd(Scripted& s, const std::string& path) {
+    StartCheckResult r = RestoreInfoStartCheck(s.port, s.files, path);
+    if (!r.pendingSum) {
+        return r;
+    }
+    return FinishRestoreInfoCheck(r, SumContents(s.files, *r.pendingSum));
+}
 
 // Which reasons a result carries, by name, in the dialog's order.
 std::string Reasons(const StartCheckResult& r) {
@@ -137,150 +79,164 @@ void ExpectReason(const StartCheckResult& r, const char* reason, int mode, int r
 }
 
 TEST(MainMenuStartCheck, SupportedHandheldWithItsImageEnablesTheButtons) {
-    ScriptedCheckDevice d;
-    StartCheckResult r = MainMenuStartCheck(d);
+    Scripted s;
+    StartCheckResult r = MainMenuStartCheck(s.port, s.files);
     EXPECT_EQ(r.show, ShowWhat::kNone);
     EXPECT_FALSE(r.endWith.has_value());
-    EXPECT_EQ(d.calls, (Calls{"connected", "install", "query", "locate high", "connected"}));
+    EXPECT_EQ(s.files.Log(), (Calls{"install", "query", "locate high"}));
 
     // The small class needs the LOWMODEL image; the menu refuses only a
     // Supported of 0, not other values.
-    ScriptedCheckDevice basic;
-    basic.info.MemoryConfig = kMemoryConfigBasic;
-    basic.info.Supported = 2;
-    EXPECT_FALSE(MainMenuStartCheck(basic).endWith.has_value());
-    EXPECT_EQ(basic.calls[3], "locate low");
+    Scripted basic;
+    basic.port.info.MemoryConfig = kMemoryConfigBasic;
+    basic.port.info.Supported = 2;
+    EXPECT_FALSE(MainMenuStartCheck(basic.port, basic.files).endWith.has_value());
+    EXPECT_EQ(basic.files.Log().back(), "locate low");
 }
 
 TEST(MainMenuStartCheck, Failures) {
     {
-        ScriptedCheckDevice d;
-        d.connected = {false};
-        ExpectEnds(MainMenuStartCheck(d), ShowWhat::kConnectionLost, kConnectionLost);
-        EXPECT_EQ(d.calls, (Calls{"connected", "connected"}));
+        Scripted s;
+        s.port.connected = 0;
+        ExpectEnds(MainMenuStartCheck(s.port, s.files), ShowWhat::kConnectionLost, kConnectionLost);
+        EXPECT_EQ(s.files.Log(), Calls{});
     }
     {
         // The agent could not be copied: the wizard's first page says so,
         // the menu goes on without asking the handheld.
-        ScriptedCheckDevice d;
-        d.install = -1;
-        StartCheckResult r = MainMenuStartCheck(d);
+        Scripted s;
+        s.port.installResult = -1;
+        StartCheckResult r = MainMenuStartCheck(s.port, s.files);
         EXPECT_EQ(r.show, ShowWhat::kNone);
         EXPECT_FALSE(r.endWith.has_value());
-        EXPECT_EQ(d.calls, (Calls{"connected", "install", "connected"}));
+        EXPECT_EQ(s.files.Log(), (Calls{"install"}));
     }
     {
         // The link went while the checks ran.
-        ScriptedCheckDevice d;
-        d.connected = {true, false};
-        ExpectEnds(MainMenuStartCheck(d), ShowWhat::kConnectionLost, kConnectionLost);
+        Scripted s;
+        s.files.onLocate = [&s] { s.port.connected = 0; };
+        ExpectEnds(MainMenuStartCheck(s.port, s.files), ShowWhat::kConnectionLost, kConnectionLost);
     }
     {
-        ScriptedCheckDevice d;
-        d.query = kResultFail;
-        ExpectEnds(MainMenuStartCheck(d), ShowWhat::kWrongModel, kCancel);
+        Scripted s;
+        s.port.queryResult = kResultFail;
+        ExpectEnds(MainMenuStartCheck(s.port, s.files), ShowWhat::kWrongModel, kCancel);
     }
     for (uint32_t memoryConfig : {0u, 0x02000100u, 0x01000200u}) {
-        ScriptedCheckDevice d;
-        d.info.MemoryConfig = memoryConfig;
-        ExpectEnds(MainMenuStartCheck(d), ShowWhat::kWrongModel, kCancel);
+        Scripted s;
+        s.port.info.MemoryConfig = memoryConfig;
+        ExpectEnds(MainMenuStartCheck(s.port, s.files), ShowWhat::kWrongModel, kCancel);
     }
     {
-        ScriptedCheckDevice d;
-        d.info.Supported = 0;
-        ExpectEnds(MainMenuStartCheck(d), ShowWhat::kWrongModel, kCancel);
+        Scripted s;
+        s.port.info.Supported = 0;
+        ExpectEnds(MainMenuStartCheck(s.port, s.files), ShowWhat::kWrongModel, kCancel);
     }
     for (ImageLookup lookup : {ImageLookup::kMissing, ImageLookup::kOutOfMemory}) {
-        ScriptedCheckDevice d;
-        d.image = {lookup, ""};
-        ExpectEnds(MainMenuStartCheck(d), ShowWhat::kImageMissing, kCancel);
+        Scripted s;
+        s.files.image = {lookup, ""};
+        ExpectEnds(MainMenuStartCheck(s.port, s.files), ShowWhat::kImageMissing, kCancel);
     }
 }
 
 TEST(BackupNoticeStartCheck, VerifiesTheUpdateImage) {
-    ScriptedCheckDevice d;
-    StartCheckResult r = BackupNoticeStartCheck(d);
+    Scripted s;
+    // The first half stops before the sum, which the page runs beside it.
+    StartCheckResult first = BackupNoticeStartCheck(s.port, s.files);
+    EXPECT_FALSE(first.endWith.has_value());
+    EXPECT_FALSE(first.imageValid);
+    ASSERT_TRUE(first.pendingSum.has_value());
+    EXPECT_EQ(first.pendingSum->path, "/install/rom-h.nb0");
+    EXPECT_EQ(first.pendingSum->count, 1000u);
+    EXPECT_EQ(first.pendingSum->expected, 0x1234u);
+    EXPECT_EQ(s.files.Log(), (Calls{"install", "query", "locate high", "check /install/rom-h.nb0"}));
+
+    StartCheckResult r = FinishBackupNoticeCheck(first, SumContents(s.files, *first.pendingSum));
     EXPECT_EQ(r.show, ShowWhat::kNone);
     EXPECT_FALSE(r.endWith.has_value());
+    EXPECT_FALSE(r.pendingSum.has_value());
     EXPECT_TRUE(r.imageValid);
     EXPECT_EQ(r.imagePath, "/install/rom-h.nb0");
-    EXPECT_EQ(d.calls, (Calls{"connected", "install", "query", "locate high", "check /install/rom-h.nb0",
-                              "sum /install/rom-h.nb0 1000"}));
+    EXPECT_EQ(s.files.Log().back(), "sum /install/rom-h.nb0 1000");
 
     // No count: nothing to sum. Only Supported 1 is this model, whatever
     // the memory class; an unknown class looks for the small image.
-    ScriptedCheckDevice uncounted;
-    uncounted.header.SetWord32(header_offset::kByteCount, 0);
-    uncounted.info.MemoryConfig = 0;
-    EXPECT_FALSE(BackupNoticeStartCheck(uncounted).endWith.has_value());
-    EXPECT_EQ(uncounted.calls.back(), "check /install/rom-h.nb0");
-    EXPECT_EQ(uncounted.calls[3], "locate low");
+    Scripted uncounted;
+    uncounted.files.header.SetWord32(header_offset::kByteCount, 0);
+    uncounted.port.info.MemoryConfig = 0;
+    StartCheckResult plain = BackupNoticeStartCheck(uncounted.port, uncounted.files);
+    EXPECT_FALSE(plain.endWith.has_value());
+    EXPECT_FALSE(plain.pendingSum.has_value());
+    EXPECT_TRUE(plain.imageValid);
+    EXPECT_EQ(uncounted.files.Log(), (Calls{"install", "query", "locate low", "check /install/rom-h.nb0"}));
 }
 
 TEST(BackupNoticeStartCheck, EveryFailureEndsThePageAfterOneMessage) {
-    ScriptedCheckDevice d;
-    d.connected = {false};
-    ExpectEnds(BackupNoticeStartCheck(d), ShowWhat::kConnectionLost, kConnectionLost);
-    EXPECT_EQ(d.calls, (Calls{"connected"}));
-    EXPECT_EQ(BackupNoticeStartCheck(d).mode, 0);
+    Scripted s;
+    s.port.connected = 0;
+    StartCheckResult lost = NoticeToTheEnd(s);
+    ExpectEnds(lost, ShowWhat::kConnectionLost, kConnectionLost);
+    EXPECT_EQ(lost.mode, 0);
+    EXPECT_EQ(s.files.Log(), Calls{});
 
     struct Case {
         const char* what;
-        void (*spoil)(ScriptedCheckDevice&);
+        void (*spoil)(Scripted&);
         ShowWhat show;
     };
     const Case cases[] = {
-        {"agent not copied", [](ScriptedCheckDevice& x) { x.install = -1; }, ShowWhat::kCopyIncomplete},
-        {"no answer", [](ScriptedCheckDevice& x) { x.query = kResultFail; }, ShowWhat::kWrongModel},
-        {"Supported 0", [](ScriptedCheckDevice& x) { x.info.Supported = 0; }, ShowWhat::kWrongModel},
-        {"Supported 2", [](ScriptedCheckDevice& x) { x.info.Supported = 2; }, ShowWhat::kWrongModel},
+        {"agent not copied", [](Scripted& x) { x.port.installResult = -1; }, ShowWhat::kCopyIncomplete},
+        {"no answer", [](Scripted& x) { x.port.queryResult = kResultFail; }, ShowWhat::kWrongModel},
+        {"Supported 0", [](Scripted& x) { x.port.info.Supported = 0; }, ShowWhat::kWrongModel},
+        {"Supported 2", [](Scripted& x) { x.port.info.Supported = 2; }, ShowWhat::kWrongModel},
         {"no image",
-         [](ScriptedCheckDevice& x) {
-             x.image = {ImageLookup::kMissing, ""};
+         [](Scripted& x) {
+             x.files.image = {ImageLookup::kMissing, ""};
          },
          ShowWhat::kImageMissing},
         {"no memory for the path",
-         [](ScriptedCheckDevice& x) {
-             x.image = {ImageLookup::kOutOfMemory, ""};
+         [](Scripted& x) {
+             x.files.image = {ImageLookup::kOutOfMemory, ""};
          },
          ShowWhat::kOutOfMemory},
-        {"bad header", [](ScriptedCheckDevice& x) { x.headerLength = 0; }, ShowWhat::kImageCorrupt},
-        {"a backup file", [](ScriptedCheckDevice& x) { x.header.SetWord16(header_offset::kKind, 1); },
+        {"bad header", [](Scripted& x) { x.files.length = 0; }, ShowWhat::kImageCorrupt},
+        {"a backup file", [](Scripted& x) { x.files.header.SetWord16(header_offset::kKind, 1); },
          ShowWhat::kImageCorrupt},
-        {"contents unreadable", [](ScriptedCheckDevice& x) { x.sumResult = kDesktopReadFailed; },
+        {"contents unreadable", [](Scripted& x) { x.files.sumResult = kDesktopReadFailed; },
          ShowWhat::kImageCorrupt},
-        {"wrong sum", [](ScriptedCheckDevice& x) { x.contentsSum = 0x1235; }, ShowWhat::kImageCorrupt},
+        {"wrong sum", [](Scripted& x) { x.files.contentsSum = 0x1235; }, ShowWhat::kImageCorrupt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ScriptedCheckDevice x;
+        Scripted x;
         c.spoil(x);
-        StartCheckResult r = BackupNoticeStartCheck(x);
+        StartCheckResult r = NoticeToTheEnd(x);
         ExpectEnds(r, c.show, kCheckFailed);
         EXPECT_FALSE(r.imageValid);
     }
 }
 
 TEST(UpdateInfoStartCheck, PassingImageFillsBothColumns) {
-    ScriptedCheckDevice d;
-    StartCheckResult r = UpdateInfoStartCheck(d, 0);
+    Scripted s;
+    StartCheckResult r = UpdateInfoStartCheck(s.port, s.files, 0);
     EXPECT_EQ(r.show, ShowWhat::kNone);
     EXPECT_FALSE(r.endWith.has_value());
+    EXPECT_FALSE(r.pendingSum.has_value());
     EXPECT_TRUE(r.deviceValid);
     EXPECT_TRUE(r.imageValid);
-    EXPECT_EQ(r.deviceInfo, d.info);
-    EXPECT_EQ(r.header, d.header);
+    EXPECT_EQ(r.deviceInfo, s.port.info);
+    EXPECT_EQ(r.header, s.files.header);
     EXPECT_EQ(r.imagePath, "/install/rom-h.nb0");
     EXPECT_EQ(r.verdict.Refuse, 0);
     // The sum and the file kind are the notice page's checks, not this one's.
-    EXPECT_EQ(d.calls, (Calls{"connected", "install", "query", "locate high", "check /install/rom-h.nb0"}));
+    EXPECT_EQ(s.files.Log(), (Calls{"install", "query", "locate high", "check /install/rom-h.nb0"}));
 }
 
 TEST(UpdateInfoStartCheck, DeviceAndImageFailures) {
     {
-        ScriptedCheckDevice d;
-        d.connected = {false};
-        StartCheckResult r = UpdateInfoStartCheck(d, 0);
+        Scripted s;
+        s.port.connected = 0;
+        StartCheckResult r = UpdateInfoStartCheck(s.port, s.files, 0);
         ExpectEnds(r, ShowWhat::kConnectionLost, kConnectionLost);
         EXPECT_EQ(r.mode, 0);
         EXPECT_FALSE(r.deviceValid);
@@ -288,34 +244,34 @@ TEST(UpdateInfoStartCheck, DeviceAndImageFailures) {
     }
     struct Case {
         const char* what;
-        void (*spoil)(ScriptedCheckDevice&);
+        void (*spoil)(Scripted&);
         ShowWhat show;
         bool leftColumn;
     };
     const Case cases[] = {
-        {"agent not copied", [](ScriptedCheckDevice& x) { x.install = -1; }, ShowWhat::kCopyIncomplete,
+        {"agent not copied", [](Scripted& x) { x.port.installResult = -1; }, ShowWhat::kCopyIncomplete,
          false},
-        {"no answer", [](ScriptedCheckDevice& x) { x.query = kResultFail; }, ShowWhat::kWrongModel, false},
-        {"unknown class", [](ScriptedCheckDevice& x) { x.info.MemoryConfig = 0x04000400; },
-         ShowWhat::kWrongModel, false},
-        {"Supported 0", [](ScriptedCheckDevice& x) { x.info.Supported = 0; }, ShowWhat::kWrongModel, false},
+        {"no answer", [](Scripted& x) { x.port.queryResult = kResultFail; }, ShowWhat::kWrongModel, false},
+        {"unknown class", [](Scripted& x) { x.port.info.MemoryConfig = 0x04000400; }, ShowWhat::kWrongModel,
+         false},
+        {"Supported 0", [](Scripted& x) { x.port.info.Supported = 0; }, ShowWhat::kWrongModel, false},
         {"no image",
-         [](ScriptedCheckDevice& x) {
-             x.image = {ImageLookup::kMissing, ""};
+         [](Scripted& x) {
+             x.files.image = {ImageLookup::kMissing, ""};
          },
          ShowWhat::kImageMissing, true},
         {"no memory for the path",
-         [](ScriptedCheckDevice& x) {
-             x.image = {ImageLookup::kOutOfMemory, ""};
+         [](Scripted& x) {
+             x.files.image = {ImageLookup::kOutOfMemory, ""};
          },
          ShowWhat::kOutOfMemory, true},
-        {"bad header", [](ScriptedCheckDevice& x) { x.headerLength = 0; }, ShowWhat::kImageCorrupt, true},
+        {"bad header", [](Scripted& x) { x.files.length = 0; }, ShowWhat::kImageCorrupt, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ScriptedCheckDevice x;
+        Scripted x;
         c.spoil(x);
-        StartCheckResult r = UpdateInfoStartCheck(x, 0);
+        StartCheckResult r = UpdateInfoStartCheck(x.port, x.files, 0);
         ExpectEnds(r, c.show, kCheckFailed);
         EXPECT_EQ(r.deviceValid, c.leftColumn);
         EXPECT_FALSE(r.imageValid);
@@ -347,9 +303,9 @@ TEST(UpdateInfoStartCheck, RefusalsShowTheFirstMatchingLine) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.date << " code " << int{c.osCode} << " " << c.language);
-        ScriptedCheckDevice d;
-        d.SetImage(c.date, c.osCode, c.model, c.language);
-        StartCheckResult r = UpdateInfoStartCheck(d, c.force);
+        Scripted s;
+        s.files.SetImage(c.date, c.osCode, c.model, c.language);
+        StartCheckResult r = UpdateInfoStartCheck(s.port, s.files, c.force);
         if (c.show == ShowWhat::kReason) {
             ExpectReason(r, c.reason, 0, c.result);
         } else {
@@ -363,76 +319,81 @@ TEST(UpdateInfoStartCheck, RefusalsShowTheFirstMatchingLine) {
 
     // Forced, the older images pass.
     for (uint8_t osCode : {kOsCode2003, kOsCode2002}) {
-        ScriptedCheckDevice d;
-        d.SetImage(osCode == kOsCode2003 ? "03040300" : "04100300", osCode);
-        EXPECT_FALSE(UpdateInfoStartCheck(d, 1).endWith.has_value());
+        Scripted s;
+        s.files.SetImage(osCode == kOsCode2003 ? "03040300" : "04100300", osCode);
+        EXPECT_FALSE(UpdateInfoStartCheck(s.port, s.files, 1).endWith.has_value());
     }
 }
 
 TEST(RestoreInfoStartCheck, BackupOfThisHandheld) {
     // An older backup of the same handheld may go back: no downgrade test.
-    ScriptedCheckDevice d;
-    d.SetBackupOfThisHandheld("11220200", kOsCode2002);
-    StartCheckResult r = RestoreInfoStartCheck(d, "/docs/old.RIS");
+    Scripted s;
+    s.files.SetBackupOfThisHandheld("11220200", kOsCode2002);
+    // Once the header has passed, both columns may be shown while the whole
+    // contents are added up.
+    StartCheckResult first = RestoreInfoStartCheck(s.port, s.files, "/docs/old.RIS");
+    EXPECT_FALSE(first.endWith.has_value());
+    EXPECT_TRUE(first.deviceValid);
+    EXPECT_TRUE(first.imageValid);
+    ASSERT_TRUE(first.pendingSum.has_value());
+    EXPECT_EQ(first.pendingSum->count, kContentBytes2002);
+
+    StartCheckResult r = FinishRestoreInfoCheck(first, SumContents(s.files, *first.pendingSum));
     EXPECT_EQ(r.show, ShowWhat::kNone);
     EXPECT_FALSE(r.endWith.has_value());
     EXPECT_TRUE(r.deviceValid);
     EXPECT_TRUE(r.imageValid);
     EXPECT_EQ(r.imagePath, "/docs/old.RIS");
     // The timer watches the link; the start check does not ask.
-    EXPECT_EQ(d.calls, (Calls{"install", "query", "check /docs/old.RIS", "sum /docs/old.RIS 27000832"}));
+    EXPECT_EQ(s.files.Log(),
+              (Calls{"install", "query", "check /docs/old.RIS", "sum /docs/old.RIS 27000832"}));
 }
 
 TEST(RestoreInfoStartCheck, EveryFailureEndsWithCancel) {
     {
-        ScriptedCheckDevice d;
-        d.install = -1;
-        ExpectEnds(RestoreInfoStartCheck(d, "/r.RIS"), ShowWhat::kNone, kCancel);
-        EXPECT_EQ(d.calls, (Calls{"install"}));
+        Scripted s;
+        s.port.installResult = -1;
+        ExpectEnds(RestoreToTheEnd(s, "/r.RIS"), ShowWhat::kNone, kCancel);
+        EXPECT_EQ(s.files.Log(), (Calls{"install"}));
     }
     struct Case {
         const char* what;
-        void (*spoil)(ScriptedCheckDevice&);
+        void (*spoil)(Scripted&);
         ShowWhat show;
         const char* reason;
         int mode;
     };
     const Case cases[] = {
-        {"no answer", [](ScriptedCheckDevice& x) { x.query = kResultFail; }, ShowWhat::kWrongModel, "", 0},
-        {"unknown class", [](ScriptedCheckDevice& x) { x.info.MemoryConfig = 7; }, ShowWhat::kWrongModel, "",
-         0},
-        {"Supported 0", [](ScriptedCheckDevice& x) { x.info.Supported = 0; }, ShowWhat::kWrongModel, "", 0},
-        {"interrupted backup", [](ScriptedCheckDevice& x) { x.headerLength = 0; }, ShowWhat::kImageCorrupt,
-         "", 0},
+        {"no answer", [](Scripted& x) { x.port.queryResult = kResultFail; }, ShowWhat::kWrongModel, "", 0},
+        {"unknown class", [](Scripted& x) { x.port.info.MemoryConfig = 7; }, ShowWhat::kWrongModel, "", 0},
+        {"Supported 0", [](Scripted& x) { x.port.info.Supported = 0; }, ShowWhat::kWrongModel, "", 0},
+        {"interrupted backup", [](Scripted& x) { x.files.length = 0; }, ShowWhat::kImageCorrupt, "", 0},
         // A backup cut short, one whose count is not its generation's, and one
         // whose contents changed since it was written would all be flashed
         // after the handheld's cold restart.
-        {"cut short", [](ScriptedCheckDevice& x) { x.headerLength -= 16384; }, ShowWhat::kImageCorrupt, "",
-         0},
-        {"wrong count", [](ScriptedCheckDevice& x) { x.header.SetWord32(header_offset::kByteCount, 1000); },
+        {"cut short", [](Scripted& x) { x.files.length -= 16384; }, ShowWhat::kImageCorrupt, "", 0},
+        {"wrong count", [](Scripted& x) { x.files.header.SetWord32(header_offset::kByteCount, 1000); },
          ShowWhat::kImageCorrupt, "", 0},
-        {"contents changed", [](ScriptedCheckDevice& x) { x.contentsSum += 1; }, ShowWhat::kImageCorrupt, "",
-         0},
-        {"unreadable contents", [](ScriptedCheckDevice& x) { x.sumResult = 0xA0000001; },
+        {"contents changed", [](Scripted& x) { x.files.contentsSum += 1; }, ShowWhat::kImageCorrupt, "", 0},
+        {"unreadable contents", [](Scripted& x) { x.files.sumResult = kDesktopReadFailed; },
          ShowWhat::kImageCorrupt, "", 0},
         {"other memory size",
-         [](ScriptedCheckDevice& x) { x.header.SetByte(header_offset::kModelByte, kModelByteBasic); },
+         [](Scripted& x) { x.files.header.SetByte(header_offset::kModelByte, kModelByteBasic); },
          ShowWhat::kImageCorrupt, "", 0},
         // Traditional Chinese: its backups carry "TC", which no restore
         // accepts.
-        {"language", [](ScriptedCheckDevice& x) { x.info.LanguageId = 0x0404; }, ShowWhat::kReason,
-         "language", 0},
-        {"same ROM", [](ScriptedCheckDevice& x) { x.SetBackupOfThisHandheld("03050300", kOsCode2003); },
+        {"language", [](Scripted& x) { x.port.info.LanguageId = 0x0404; }, ShowWhat::kReason, "language", 0},
+        {"same ROM", [](Scripted& x) { x.files.SetBackupOfThisHandheld("03050300", kOsCode2003); },
          ShowWhat::kReason, "same-rom", 1},
-        {"other handheld", [](ScriptedCheckDevice& x) { x.info.DeviceUuid[15] ^= 1; }, ShowWhat::kReason,
+        {"other handheld", [](Scripted& x) { x.port.info.DeviceUuid[15] ^= 1; }, ShowWhat::kReason,
          "other-device", 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ScriptedCheckDevice x;
-        x.SetBackupOfThisHandheld("02010400", kOsCode2003);
+        Scripted x;
+        x.files.SetBackupOfThisHandheld("02010400", kOsCode2003);
         c.spoil(x);
-        StartCheckResult r = RestoreInfoStartCheck(x, "/r.RIS");
+        StartCheckResult r = RestoreToTheEnd(x, "/r.RIS");
         if (c.show == ShowWhat::kReason) {
             ExpectReason(r, c.reason, c.mode, kCancel);
         } else {
@@ -450,9 +411,9 @@ TEST(BatteryCheck, FortyPercentOrUnknownProceeds) {
          {Case{39, false}, Case{40, true}, Case{0, false}, Case{100, true}, Case{kBatteryUnknown, true}}) {
         SCOPED_TRACE(c.battery);
         for (int button : {kUpdateInfoNext, kRestoreInfoRestore}) {
-            ScriptedCheckDevice d;
-            d.info.BatteryPercent = c.battery;
-            StartCheckResult r = BatteryCheck(d, button);
+            FakeHandheldPort port;
+            port.info.BatteryPercent = c.battery;
+            StartCheckResult r = BatteryCheck(port, button);
             EXPECT_TRUE(r.deviceValid);
             EXPECT_EQ(r.deviceInfo.BatteryPercent, c.battery);
             if (c.proceeds) {
@@ -466,8 +427,8 @@ TEST(BatteryCheck, FortyPercentOrUnknownProceeds) {
             }
         }
     }
-    ScriptedCheckDevice silent;
-    silent.query = kResultFail;
+    FakeHandheldPort silent;
+    silent.queryResult = kResultFail;
     StartCheckResult r = BatteryCheck(silent, kUpdateInfoNext);
     EXPECT_EQ(r.show, ShowWhat::kQuestionBeep);
     EXPECT_FALSE(r.endWith.has_value());
@@ -476,7 +437,7 @@ TEST(BatteryCheck, FortyPercentOrUnknownProceeds) {
 
 // The real answers that come from the desktop: the installation's image and
 // the sum over its contents.
-TEST(LinkStartCheckDevice, FindsAndSumsTheInstalledImage) {
+TEST(InstalledImageFiles, FindsAndSumsTheInstalledImage) {
     testing::TempFolder dir;
     std::string saved = g_installDir;
     g_installDir = dir.path();
@@ -486,31 +447,47 @@ TEST(LinkStartCheckDevice, FindsAndSumsTheInstalledImage) {
     plain.SetText(header_offset::kMarker, "NUVA7", 5);
     plain.SetByte(header_offset::kOsCode, kOsCode2003);
     std::array<uint8_t, kImageHeaderSize> stored = plain.ToFile();
-    std::string contents(3000, '\0');
+    // More than three of the pieces the sum reads at a time, so that it
+    // crosses their borders.
+    std::string contents(3 * 1024 * 1024 + 3000, '\0');
     for (size_t i = 0; i < contents.size(); ++i) {
-        contents[i] = static_cast<char>(i * 7);
+        contents[i] = static_cast<char>(i * 7 + i / 4096);
     }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(contents.data());
     std::string file(reinterpret_cast<const char*>(stored.data()), stored.size());
     std::string path = dir.Write("images/hi.nb0", file + contents);
     dir.Write("setup.ini", "[Image]\nHIMODEL=images\\hi.nb0\n");
 
-    LinkStartCheckDevice device;
-    LocatedImage found = device.LocateImage(true);
+    InstalledImageFiles files;
+    LocatedImage found = files.LocateImage(true);
     EXPECT_EQ(found.status, ImageLookup::kFound);
     EXPECT_EQ(found.path, path);
-    EXPECT_EQ(device.LocateImage(false).status, ImageLookup::kMissing);
+    EXPECT_EQ(files.LocateImage(false).status, ImageLookup::kMissing);
 
     ImageHeader header;
-    EXPECT_EQ(device.CheckImageFile(path, header), file.size() + contents.size());
+    EXPECT_EQ(files.CheckImageFile(path, header), file.size() + contents.size());
     EXPECT_EQ(header, plain);
 
     // The sum starts behind the header.
     uint32_t sum = 0;
-    EXPECT_EQ(device.SumImageContents(path, 2000, sum), kResultOk);
-    EXPECT_EQ(sum, ByteSum(reinterpret_cast<const uint8_t*>(contents.data()), 2000));
-    // A count beyond the file's end, or no file, is a failure.
-    EXPECT_NE(device.SumImageContents(path, 3001, sum), kResultOk);
-    EXPECT_NE(device.SumImageContents(dir.path() + "none.nb0", 10, sum), kResultOk);
+    EXPECT_EQ(files.SumImageContents(path, 2000, sum, {}), kResultOk);
+    EXPECT_EQ(sum, ByteSum(bytes, 2000));
+    const auto all = static_cast<uint32_t>(contents.size());
+    SumOutcome whole = SumContents(files, ContentsSum{path, all, ByteSum(bytes, all)});
+    EXPECT_EQ(whole.result, kResultOk);
+    EXPECT_EQ(whole.sum, ByteSum(bytes, all));
+    EXPECT_TRUE(SumMatches(ContentsSum{path, all, ByteSum(bytes, all)}, whole));
+    EXPECT_FALSE(SumMatches(ContentsSum{path, all, ByteSum(bytes, all) + 1}, whole));
+
+    // A count beyond the file's end, or no file, is a failure; so is a sum
+    // asked to stop, whose page has gone.
+    EXPECT_NE(files.SumImageContents(path, all + 1, sum, {}), kResultOk);
+    EXPECT_NE(files.SumImageContents(dir.path() + "none.nb0", 10, sum, {}), kResultOk);
+    std::stop_source stopped;
+    stopped.request_stop();
+    sum = 0;
+    EXPECT_NE(files.SumImageContents(path, all, sum, stopped.get_token()), kResultOk);
+    EXPECT_EQ(sum, 0u);
 
     g_installDir = saved;
 }

@@ -6,8 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "formats/result_codes.h"
+#include "setup/resources/dialog_ids.h"
 #include "setup/resources/string_ids.h"
 #include "setup/resources/string_table.h"
+#include "tests/setup/support/fake_handheld_port.h"
+#include "tests/setup/support/recording_view.h"
 
 namespace nuva {
 namespace {
@@ -17,43 +21,39 @@ struct ShownReason {
     ReasonFlags flags;
 };
 
-class FakeView : public DialogView {
+// The recording view, with the reason dialogs it opened and the results
+// its dialog was ended with.
+class FakeView : public test::RecordingPageView {
   public:
-    void ArmTimer(uint32_t id, uint32_t periodMs) override { armed[id] = periodMs; }
-    void KillTimer(uint32_t id) override { armed.erase(id); }
-    void EnableControl(uint32_t control, bool enabled) override { enabledControls[control] = enabled; }
-    void Beep(uint32_t type) override { beeps.push_back(type); }
-    void ShowReason(int reasonMode, const ReasonFlags& reasons) override {
-        shown.push_back({reasonMode, reasons});
+    std::vector<ShownReason> Shown() const {
+        std::vector<ShownReason> shown;
+        for (const Nested& n : nested) {
+            if (auto* reason = dynamic_cast<const ReasonController*>(n.controller.get())) {
+                shown.push_back({reason->ReasonMode(), reason->Reasons()});
+            }
+        }
+        return shown;
     }
-    void EndDialog(int result) override { ended.push_back(result); }
-
-    bool Armed(uint32_t id) const { return armed.count(id) == 1; }
-
-    std::map<uint32_t, uint32_t> armed;
-    std::map<uint32_t, bool> enabledControls;
-    std::vector<uint32_t> beeps;
-    std::vector<ShownReason> shown;
-    std::vector<int> ended;
+    std::vector<int> Ended() const { return ends; }
+    std::vector<uint32_t> Beeps() const {
+        std::vector<uint32_t> beeps;
+        for (const std::string& e : events) {
+            if (e.rfind("beep ", 0) == 0) {
+                beeps.push_back(static_cast<uint32_t>(std::stoul(e.substr(5))));
+            }
+        }
+        return beeps;
+    }
 };
 
-class FakeDevice : public DialogDevice {
+class FakeDevice : public test::FakeHandheldPort {
   public:
-    bool IsConnected() const override { return connected; }
-    uint32_t QueryDeviceInfo(DeviceInfo* out) override {
-        ++queries;
-        if (failQueries > 0) {
-            --failQueries;
-            return 0x80004005;
+    void FailQueries(int n) {
+        for (int i = 0; i < n; ++i) {
+            queryAnswers.push_back({kResultFail, {}});
         }
-        *out = info;
-        return 0;
     }
-
-    bool connected = true;
-    int failQueries = 0;
-    int queries = 0;
-    DeviceInfo info;
+    int Queries() { return Count("query"); }
 };
 
 using Caution = EraseCautionController;
@@ -84,21 +84,21 @@ TEST(EraseCaution, ContinueFollowsTheAcAdapterTickByTick) {
     device.info.AcOnline = 0;
     caution.OnTimer(kTimer);
     EXPECT_FALSE(view.enabledControls.at(Caution::kContinueButton));
-    EXPECT_TRUE(view.ended.empty());
+    EXPECT_TRUE(view.Ended().empty());
 
     // A tick without the link, or without an answer, ends the caution with 2.
-    device.connected = false;
+    device.connected = 0;
     caution.OnTimer(kTimer);
-    EXPECT_EQ(view.ended, std::vector<int>{2});
+    EXPECT_EQ(view.Ended(), std::vector<int>{2});
     EXPECT_FALSE(view.Armed(kTimer));
 
     FakeView view2;
     FakeDevice silent;
-    silent.failQueries = 1;
+    silent.FailQueries(1);
     Caution caution2(view2, silent, Caution::Mode::kUpdateOrBackup);
     caution2.Init();
     caution2.OnTimer(kTimer);
-    EXPECT_EQ(view2.ended, std::vector<int>{2});
+    EXPECT_EQ(view2.Ended(), std::vector<int>{2});
     EXPECT_FALSE(caution2.TimerRunning());
 }
 
@@ -126,16 +126,16 @@ TEST(EraseCaution, BatteryRuleOnContinueIsUnsignedAndAtLeastForty) {
         caution.Init();
         caution.OnTimer(kTimer);
         ASSERT_TRUE(caution.ContinueEnabled());
-        caution.OnContinue();
-        EXPECT_EQ(view.ended, std::vector<int>{c.result});
+        caution.OnCommand(Caution::kContinueButton);
+        EXPECT_EQ(view.Ended(), std::vector<int>{c.result});
         if (c.reasonMode < 0) {
-            EXPECT_TRUE(view.shown.empty());
+            EXPECT_TRUE(view.Shown().empty());
             EXPECT_EQ(caution.LastContinue(), Caution::ContinueOutcome::kAccepted);
         } else {
-            ASSERT_EQ(view.shown.size(), 1u);
-            EXPECT_EQ(view.shown[0].mode, c.reasonMode);
-            EXPECT_TRUE(view.shown[0].flags.lowBattery);
-            EXPECT_FALSE(view.shown[0].flags.noAcPower);
+            ASSERT_EQ(view.Shown().size(), 1u);
+            EXPECT_EQ(view.Shown()[0].mode, c.reasonMode);
+            EXPECT_TRUE(view.Shown()[0].flags.lowBattery);
+            EXPECT_FALSE(view.Shown()[0].flags.noAcPower);
             EXPECT_EQ(caution.LastContinue(), Caution::ContinueOutcome::kLowBattery);
         }
         EXPECT_FALSE(view.Armed(kTimer));
@@ -153,29 +153,29 @@ TEST(EraseCaution, AdapterPulledBeforeContinueShowsTheAcReasonAndStays) {
     ASSERT_TRUE(caution.ContinueEnabled());
 
     device.info.AcOnline = 0;
-    caution.OnContinue();
-    ASSERT_EQ(view.shown.size(), 1u);
-    EXPECT_TRUE(view.shown[0].flags.noAcPower);
-    EXPECT_FALSE(view.shown[0].flags.lowBattery);
-    EXPECT_EQ(view.shown[0].mode, 2);
-    EXPECT_TRUE(view.ended.empty());
+    caution.OnCommand(Caution::kContinueButton);
+    ASSERT_EQ(view.Shown().size(), 1u);
+    EXPECT_TRUE(view.Shown()[0].flags.noAcPower);
+    EXPECT_FALSE(view.Shown()[0].flags.lowBattery);
+    EXPECT_EQ(view.Shown()[0].mode, 2);
+    EXPECT_TRUE(view.Ended().empty());
     EXPECT_TRUE(caution.Closing());
     EXPECT_TRUE(view.Armed(kTimer));
 
     // The restarted timer fires once more, watches only the link and is not
     // armed again; Continue keeps its state.
-    int queries = device.queries;
+    int queries = device.Queries();
     caution.OnTimer(kTimer);
-    EXPECT_EQ(device.queries, queries);
+    EXPECT_EQ(device.Queries(), queries);
     EXPECT_FALSE(view.Armed(kTimer));
     EXPECT_TRUE(caution.ContinueEnabled());
-    EXPECT_TRUE(view.ended.empty());
+    EXPECT_TRUE(view.Ended().empty());
 
     // Pressed again with the adapter back and a good battery: done.
     device.info.AcOnline = 1;
     device.info.BatteryPercent = 55;
-    caution.OnContinue();
-    EXPECT_EQ(view.ended, std::vector<int>{1});
+    caution.OnCommand(Caution::kContinueButton);
+    EXPECT_EQ(view.Ended(), std::vector<int>{1});
 }
 
 TEST(EraseCaution, FailedQueryOnContinueBeepsAndCancelStopsTheTimer) {
@@ -186,15 +186,15 @@ TEST(EraseCaution, FailedQueryOnContinueBeepsAndCancelStopsTheTimer) {
     Caution caution(view, device, Caution::Mode::kUpdateOrBackup);
     caution.Init();
     caution.OnTimer(kTimer);
-    device.failQueries = 1;
-    caution.OnContinue();
-    EXPECT_EQ(view.beeps, std::vector<uint32_t>{kBeepQuestion});
-    EXPECT_TRUE(view.shown.empty());
-    EXPECT_TRUE(view.ended.empty());
+    device.FailQueries(1);
+    caution.OnCommand(Caution::kContinueButton);
+    EXPECT_EQ(view.Beeps(), std::vector<uint32_t>{kBeepQuestion});
+    EXPECT_TRUE(view.Shown().empty());
+    EXPECT_TRUE(view.Ended().empty());
     EXPECT_TRUE(view.Armed(kTimer));
 
-    caution.OnCancel();
-    EXPECT_EQ(view.ended, std::vector<int>{2});
+    caution.OnCommand(Caution::kCancelButton);
+    EXPECT_EQ(view.Ended(), std::vector<int>{2});
     EXPECT_FALSE(view.Armed(kTimer));
     EXPECT_FALSE(caution.TimerRunning());
 
@@ -213,10 +213,10 @@ TEST(OsChangeNotice, EndsWithOneTwoOrFourAndNeverLeavesItsTimer) {
     notice.Init();
     EXPECT_EQ(view.armed.at(kTimer), 500u);
     notice.OnTimer(kTimer);
-    EXPECT_TRUE(view.ended.empty());
-    device.connected = false;
+    EXPECT_TRUE(view.Ended().empty());
+    device.connected = 0;
     notice.OnTimer(kTimer);
-    EXPECT_EQ(view.ended, std::vector<int>{4});
+    EXPECT_EQ(view.Ended(), std::vector<int>{4});
     EXPECT_FALSE(view.Armed(kTimer));
 
     for (bool proceed : {true, false}) {
@@ -224,8 +224,9 @@ TEST(OsChangeNotice, EndsWithOneTwoOrFourAndNeverLeavesItsTimer) {
         FakeDevice d;
         OsChangeNoticeController n(v, d);
         n.Init();
-        proceed ? n.OnContinue() : n.OnCancel();
-        EXPECT_EQ(v.ended, std::vector<int>{proceed ? 1 : 2});
+        n.OnCommand(proceed ? OsChangeNoticeController::kContinueButton
+                            : OsChangeNoticeController::kCancelButton);
+        EXPECT_EQ(v.Ended(), std::vector<int>{proceed ? 1 : 2});
         EXPECT_FALSE(v.Armed(kTimer));
     }
     EXPECT_EQ(OsChangeNoticeText(),
@@ -263,6 +264,53 @@ TEST(ReasonDialog, HeadingByModeAndLinesInTheirFixedOrder) {
     ReasonFlags space;
     space.diskSpace = true;
     EXPECT_EQ(ReasonListText(space), LoadString(string_id::kReasonDiskSpace));
+}
+
+TEST(SharedDialogs, OpenedOverTheirOwnerWithTheirTextsAndButtons) {
+    FakeView owner;
+    ReasonFlags battery;
+    battery.lowBattery = true;
+    owner.dialogResults[dialog_id::kReason] = {};
+    ShowReason(owner, 1, battery);
+    const FakeView::Nested* reason = owner.LastNested(dialog_id::kReason);
+    ASSERT_NE(reason, nullptr);
+    EXPECT_EQ(reason->view->texts.at(ReasonController::kHeading), LoadString(160));
+    EXPECT_EQ(reason->view->texts.at(ReasonController::kReasonList), "* Battery power is less than 40%.\n");
+    // Its OK button has the Cancel identifier.
+    reason->controller->OnCommand(kIdCancel);
+    EXPECT_EQ(reason->view->endResult, 2);
+
+    owner.dialogResults[dialog_id::kConnectionLost] = {1};
+    EXPECT_EQ(ShowConnectionLost(owner, 2), 1);
+    const FakeView::Nested* lost = owner.LastNested(dialog_id::kConnectionLost);
+    EXPECT_EQ(lost->view->texts.at(ConnectionLostController::kHeading), LoadString(139));
+    EXPECT_EQ(lost->view->events, std::vector<std::string>{"frame 1048 255,0,0 +1"});
+    lost->controller->OnCommand(kIdOk);
+    EXPECT_EQ(lost->view->endResult, 1);
+
+    owner.dialogResults[dialog_id::kWrongModel] = {1};
+    ShowWrongModel(owner);
+    const FakeView::Nested* wrong = owner.LastNested(dialog_id::kWrongModel);
+    wrong->controller->OnEscape();
+    wrong->controller->OnClose();
+    EXPECT_FALSE(wrong->view->endResult) << "only OK closes it";
+    wrong->controller->OnCommand(kIdOk);
+    EXPECT_EQ(wrong->view->endResult, 1);
+
+    owner.dialogResults[dialog_id::kCompletionNotice] = {2};
+    ShowCompletionNotice(owner, 0, true);
+    const FakeView::Nested* done = owner.LastNested(dialog_id::kCompletionNotice);
+    EXPECT_EQ(done->view->title, "Restore complete!");
+    EXPECT_EQ(done->view->texts.at(CompletionNoticeController::kText), LoadString(113));
+    EXPECT_TRUE(done->view->Shown(1073));
+    EXPECT_FALSE(done->view->Shown(1071));
+
+    // The string-table boxes belong to the page; the two "Error" boxes have
+    // no owner.
+    ShowMessage(owner, MessageBoxKind::kImageCorrupt);
+    ShowMessage(owner, MessageBoxKind::kOutOfMemory);
+    EXPECT_EQ(owner.events.end()[-2], "box Caution: " + LoadString(135));
+    EXPECT_EQ(owner.events.end()[-1], "box Error: Memory Allocate Faile (no owner)");
 }
 
 TEST(CompletionNotice, CaptionTextAndPictureByModeAndTarget) {

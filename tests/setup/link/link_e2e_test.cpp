@@ -18,7 +18,7 @@
 #include "platform/rapi/rapi.h"
 #include "setup/device/image_catalogue.h"
 #include "setup/device/update_plan.h"
-#include "setup/frame/link_monitor.h"
+#include "setup/link/link_monitor.h"
 #include "setup/link/agent_calls.h"
 #include "setup/link/handover.h"
 #include "tests/setup/link/handheld_process.h"

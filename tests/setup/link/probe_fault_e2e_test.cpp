@@ -17,7 +17,7 @@
 
 #include "platform/clock/clock.h"
 #include "platform/rapi/rapi.h"
-#include "setup/frame/link_monitor.h"
+#include "setup/link/link_monitor.h"
 #include "tests/setup/link/handheld_process.h"
 #include "tools/imagegen/imagegen.h"
 

@@ -10,6 +10,7 @@
 #include "formats/message_ids.h"
 #include "formats/result_codes.h"
 #include "platform/clock/clock.h"
+#include "setup/device/backup_space.h"
 #include "setup/device/image_catalogue.h"
 #include "setup/device/update_plan.h"
 #include "setup/resources/string_ids.h"
@@ -20,8 +21,8 @@ namespace nuva {
 namespace {
 
 namespace fs = std::filesystem;
-using test::RecordingView;
-using test::ScriptedDevice;
+using test::FakeHandheldPort;
+using test::RecordingPageView;
 using test::Text;
 
 DeviceInfo Handheld(uint32_t osMajor, uint32_t memoryConfig, uint16_t language = 0x0409) {
@@ -63,7 +64,7 @@ UpdateHandoff PlanFor(const DeviceInfo& info) {
 }
 
 TEST(SaveRomImage, WritesACompleteRisFileThatReadsBackAsTheHandheldsRom) {
-    ScriptedDevice device;
+    FakeHandheldPort device;
     DeviceInfo info = Handheld(4, kMemoryConfigAdvanced);
     device.flash = Flash(kContentBytes2003);
     device.failReads[kImageFlashOffset + 16384 * 3] = 4;  // the fifth read of block 3 succeeds
@@ -93,7 +94,7 @@ TEST(SaveRomImage, WritesACompleteRisFileThatReadsBackAsTheHandheldsRom) {
 }
 
 TEST(SaveRomImage, AFailedRunLeavesNoFileAndKeepsAnEarlierOne) {
-    ScriptedDevice device;
+    FakeHandheldPort device;
     DeviceInfo info = Handheld(3, kMemoryConfigBasic);
     device.flash = Flash(kContentBytes2002);
     device.failReads[kImageFlashOffset + 16384 * 10] = 5;
@@ -135,16 +136,15 @@ TEST(BackupRun, PageFlowProgressCompletionAndFailure) {
         body = std::move(b);
         return true;
     });
-    RecordingView view;
-    ScriptedDevice device;
+    RecordingPageView view;
+    FakeHandheldPort device;
     device.info = Handheld(4, kMemoryConfigAdvanced);
     BackupRunController run(view, device, worker, BackupOrigin::kPlainBackup, "/tmp/x.RIS", DeviceInfo{});
     run.Init();
     EXPECT_EQ(view.title, Text(s::kBackupTitlePlain));
     run.OnTimer(kStartTimer);
     EXPECT_EQ(run.Info(), device.info) << "the page's record comes from the handheld";
-    EXPECT_FALSE(std::count(device.calls.begin(), device.calls.end(), "cold-reset"))
-        << "no restart before a backup";
+    EXPECT_FALSE(device.Count("cold-reset")) << "no restart before a backup";
     for (int i = 0; i < 7; ++i) {
         run.OnTimer(kWaitTimer);
     }
@@ -156,12 +156,12 @@ TEST(BackupRun, PageFlowProgressCompletionAndFailure) {
     EXPECT_EQ(view.texts[run_control::kStatusLine], "Copying files and saving ROM image ... 12%");
     EXPECT_EQ(view.bars[run_control::kOverallBar], 12u);
     run.OnMessage(WM_RUN_COMPLETE, 0, 0);
-    EXPECT_EQ(view.events, std::vector<std::string>{"backup-complete"});
+    EXPECT_EQ(view.events, std::vector<std::string>{"dialog 143"});
     EXPECT_EQ(view.endResult, 1);
     EXPECT_EQ(device.deviceTexts.back(), Text(s::kDeviceTextPlainBackupDone));
 
-    RecordingView failedView;
-    ScriptedDevice failing;
+    RecordingPageView failedView;
+    FakeHandheldPort failing;
     failing.info = Handheld(3, kMemoryConfigBasic);
     BackupRunController failed(failedView, failing, worker, BackupOrigin::kBeforeUpdate, "/tmp/y.RIS",
                                failing.info);
@@ -169,23 +169,23 @@ TEST(BackupRun, PageFlowProgressCompletionAndFailure) {
     EXPECT_EQ(failedView.title, Text(s::kBackupTitleBeforeUpdate));
     failed.OnTimer(kStartTimer);
     failed.OnMessage(WM_RUN_FAILED, 0, 0);
-    EXPECT_EQ(failing.calls.back(), "warm-reset 0");
+    EXPECT_EQ(failing.Calls().back(), "warm-reset 0");
     EXPECT_EQ(failedView.events,
               std::vector<std::string>{"box " + Text(s::kCaution) + ": " + Text(s::kCopyIncomplete)});
     EXPECT_EQ(failedView.endResult, 2);
 }
 
 TEST(BackupRun, CompleteDialogRestartsTheHandheldAndWaitsForIt) {
-    RecordingView view;
-    ScriptedDevice device;
+    RecordingPageView view;
+    FakeHandheldPort device;
     BackupCompleteController dialog(view, device);
     dialog.Init();
     EXPECT_EQ(view.armed.at(BackupCompleteController::kRestartTimer), 5000u);
     EXPECT_FALSE(view.enabledControls[run_control::kOkButton]);
-    dialog.OnOk();
-    EXPECT_EQ(view.endResult, -1) << "OK starts disabled";
+    dialog.OnCommand(run_control::kOkButton);
+    EXPECT_EQ(view.endResult, std::nullopt) << "OK starts disabled";
     dialog.OnTimer(BackupCompleteController::kRestartTimer);
-    EXPECT_EQ(device.calls, (std::vector<std::string>{"install", "warm-reset 0"}));
+    EXPECT_EQ(device.Calls(), (std::vector<std::string>{"install", "warm-reset 0"}));
     device.connected = 0;  // restarting
     for (int i = 0; i < 20; ++i) {
         dialog.OnTimer(BackupCompleteController::kWatchTimer);
@@ -194,11 +194,11 @@ TEST(BackupRun, CompleteDialogRestartsTheHandheldAndWaitsForIt) {
     device.connected = 1;
     dialog.OnTimer(BackupCompleteController::kWatchTimer);
     EXPECT_TRUE(dialog.OkEnabled());
-    dialog.OnOk();
+    dialog.OnCommand(run_control::kOkButton);
     EXPECT_EQ(view.endResult, 1);
 
-    RecordingView early;
-    ScriptedDevice connected;
+    RecordingPageView early;
+    FakeHandheldPort connected;
     BackupCompleteController quick(early, connected);
     quick.Init();
     quick.OnTimer(BackupCompleteController::kRestartTimer);
@@ -209,8 +209,8 @@ TEST(BackupRun, CompleteDialogRestartsTheHandheldAndWaitsForIt) {
     quick.OnTimer(BackupCompleteController::kWatchTimer);
     EXPECT_TRUE(quick.OkEnabled());
 
-    RecordingView noAgent;
-    ScriptedDevice broken;
+    RecordingPageView noAgent;
+    FakeHandheldPort broken;
     broken.installResults = {-1};
     BackupCompleteController ends(noAgent, broken);
     ends.Init();

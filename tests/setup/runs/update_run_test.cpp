@@ -15,12 +15,12 @@
 namespace nuva {
 namespace {
 
-using test::RecordingView;
-using test::ScriptedDevice;
+using test::FakeHandheldPort;
+using test::RecordingPageView;
 using test::Text;
 
-bool Called(ScriptedDevice& device, const std::string& call) {
-    return std::find(device.calls.begin(), device.calls.end(), call) != device.calls.end();
+bool Called(FakeHandheldPort& device, const std::string& call) {
+    return device.Count(call) != 0;
 }
 
 DeviceInfo Handheld2003() {
@@ -40,8 +40,8 @@ WorkerSlot::Launcher NoRun(int& launches) {
 }
 
 struct UpdatePage {
-    RecordingView view;
-    ScriptedDevice device;
+    RecordingPageView view;
+    FakeHandheldPort device;
     int launches = 0;
     WorkerSlot worker{NoRun(launches)};
     UpdateRunController run;
@@ -71,7 +71,7 @@ TEST(UpdateRun, StartStepChecksTheFileAndPreparesTheHandheld) {
         EXPECT_EQ(page.view.events,
                   std::vector<std::string>{"box " + Text(s::kCaution) + ": " + Text(s::kImageCorrupt)});
         EXPECT_EQ(page.view.endResult, 2);
-        EXPECT_TRUE(page.device.calls.empty()) << "the handheld is untouched";
+        EXPECT_TRUE(page.device.Calls().empty()) << "the handheld is untouched";
     }
     std::string image = test::WriteSmallImage("update-run-start.nb0", kOsCode2003, kModelByteAdvanced);
     {
@@ -80,14 +80,14 @@ TEST(UpdateRun, StartStepChecksTheFileAndPreparesTheHandheld) {
         page.run.Init();
         EXPECT_EQ(page.view.title, Text(s::kRestoreTitle));
         page.run.OnTimer(kStartTimer);
-        EXPECT_EQ(page.view.events, std::vector<std::string>{"connection-lost 0"});
+        EXPECT_EQ(page.view.events, std::vector<std::string>{"dialog 144"});
         EXPECT_EQ(page.view.endResult, 4);
     }
     {
         UpdatePage page(RunMode::kUpdate, image, Handheld2003());
         page.device.queryResult = kResultFail;
         page.StartAndWait(0);
-        EXPECT_EQ(page.view.events, std::vector<std::string>{"wrong-model"});
+        EXPECT_EQ(page.view.events, std::vector<std::string>{"dialog 148"});
         EXPECT_EQ(page.view.endResult, 2);
         EXPECT_FALSE(Called(page.device, "cold-reset"));
     }
@@ -97,11 +97,11 @@ TEST(UpdateRun, StartStepChecksTheFileAndPreparesTheHandheld) {
         UpdatePage page(RunMode::kUpdate, image, Handheld2003());
         page.device.installResults = {-1};
         page.StartAndWait(0);
-        EXPECT_EQ(page.device.calls, (std::vector<std::string>{"install", "cold-reset"}));
+        EXPECT_EQ(page.device.Calls(), (std::vector<std::string>{"install", "cold-reset"}));
         EXPECT_EQ(page.run.ActiveTimer(), kWaitTimer);
         EXPECT_EQ(page.view.texts[run_control::kStatusLine], "...\\");
         EXPECT_TRUE(page.view.shownControls[run_control::kStatusLine]);
-        EXPECT_EQ(page.view.endResult, -1);
+        EXPECT_EQ(page.view.endResult, std::nullopt);
     }
 }
 
@@ -135,8 +135,8 @@ TEST(UpdateRun, WaitsForTheLinkAndSevenTicksBeforeTheWorker) {
     EXPECT_EQ(quick.launches, 1);
 
     // A thread that cannot be made.
-    RecordingView view;
-    ScriptedDevice device;
+    RecordingPageView view;
+    FakeHandheldPort device;
     WorkerSlot failing([](std::function<void()>) { return false; });
     UpdateRunController run(view, device, failing, RunMode::kUpdate, image, Handheld2003());
     run.Init();
@@ -200,14 +200,14 @@ TEST(UpdateRun, CompletionRestartsIntoTheFlasherAndLabelsTheFinalButton) {
         page.run.OnMessage(WM_RUN_COMPLETE, 0, 0);
         EXPECT_EQ(page.run.ActiveTimer(), 0u);
         EXPECT_TRUE(page.view.armed.empty());
-        EXPECT_EQ(page.device.calls.back(), "warm-reset 1");
+        EXPECT_EQ(page.device.Calls().back(), "warm-reset 1");
         EXPECT_EQ(page.view.title, Text(s::kUpdateDoneTitle));
         EXPECT_EQ(page.view.texts[run_control::kHeading], Text(s::kCopyComplete));
         EXPECT_EQ(page.view.texts[run_control::kExplanation], Text(s::kUpdateFinishing));
         EXPECT_EQ(page.view.texts[run_control::kFinalButton], Text(s::kExitButton));
         EXPECT_FALSE(page.view.shownControls[run_control::kOverallBar]);
         EXPECT_TRUE(page.view.enabledControls[run_control::kFinalButton]);
-        page.run.OnFinalButton();
+        page.run.OnCommand(run_control::kFinalButton);
         EXPECT_EQ(page.view.endResult, 1);
         EXPECT_TRUE(page.view.events.empty());
     }
@@ -220,8 +220,8 @@ TEST(UpdateRun, CompletionRestartsIntoTheFlasherAndLabelsTheFinalButton) {
         EXPECT_EQ(page.view.title, Text(s::kRestoreDoneTitle));
         EXPECT_EQ(page.view.texts[run_control::kExplanation], Text(s::kRestoreFinishing));
         EXPECT_EQ(page.view.texts[run_control::kFinalButton], Text(s::kNextButton));
-        page.run.OnFinalButton();
-        EXPECT_EQ(page.view.events, (std::vector<std::string>{"hide", "completion 0 2002"}));
+        page.run.OnCommand(run_control::kFinalButton);
+        EXPECT_EQ(page.view.events, (std::vector<std::string>{"hide", "dialog 150"}));
         EXPECT_EQ(page.view.endResult, 1);
     }
 }
@@ -232,9 +232,9 @@ TEST(UpdateRun, FailuresColdRestartAReachableHandheldAndTellWhy) {
     {
         UpdatePage page(RunMode::kUpdate, image, Handheld2003());
         page.StartAndWait(7);
-        page.device.calls.clear();
+        page.device.ClearCalls();
         page.run.OnMessage(WM_VERIFY_FAILED, 0, 0);
-        EXPECT_EQ(page.device.calls, (std::vector<std::string>{"install", "cold-reset"}));
+        EXPECT_EQ(page.device.Calls(), (std::vector<std::string>{"install", "cold-reset"}));
         EXPECT_EQ(page.view.events,
                   std::vector<std::string>{"box " + Text(s::kCaution) + ": " + Text(s::kReflashCorrupt)});
         EXPECT_EQ(page.view.endResult, 2);
@@ -243,10 +243,10 @@ TEST(UpdateRun, FailuresColdRestartAReachableHandheldAndTellWhy) {
     {
         UpdatePage page(RunMode::kUpdate, image, Handheld2003());
         page.StartAndWait(7);
-        page.device.calls.clear();
+        page.device.ClearCalls();
         page.device.connected = 0;
         page.run.OnMessage(WM_RUN_FAILED, 0, 0);
-        EXPECT_TRUE(page.device.calls.empty()) << "an unreachable handheld is left alone";
+        EXPECT_TRUE(page.device.Calls().empty()) << "an unreachable handheld is left alone";
         EXPECT_EQ(page.view.events,
                   std::vector<std::string>{"box " + Text(s::kCaution) + ": " + Text(s::kCopyIncomplete)});
     }
@@ -265,7 +265,7 @@ class UpdateWorkerTest : public ::testing::Test {
     void SetUp() override { SetTimeScale(0); }
     void TearDown() override { SetTimeScale(0.01); }
 
-    int Run(ScriptedDevice& device, RunMode mode, uint8_t osCode) {
+    int Run(FakeHandheldPort& device, RunMode mode, uint8_t osCode) {
         UpdateWorkerInput input;
         input.imagePath = "/images/rom.nb0";
         input.header.SetByte(header_offset::kOsCode, osCode);
@@ -300,7 +300,7 @@ class UpdateWorkerTest : public ::testing::Test {
 };
 
 TEST_F(UpdateWorkerTest, RunsTheStepsInOrderAndPlansForTheFreshHandheld) {
-    ScriptedDevice device;
+    FakeHandheldPort device;
     device.info = Handheld2003();
     device.installResults = {-1, -1, -1, -1};  // the fifth attempt succeeds
     EXPECT_EQ(Run(device, RunMode::kRestore, kOsCode2003), 0);
@@ -308,14 +308,14 @@ TEST_F(UpdateWorkerTest, RunsTheStepsInOrderAndPlansForTheFreshHandheld) {
     std::vector<std::string> expected = {"install",       "install",   "install",  "install",
                                          "install",       "query",     "transfer", "remove-shortcuts",
                                          "place-reflash", "write-info"};
-    EXPECT_EQ(device.calls, expected);
+    EXPECT_EQ(device.Calls(), expected);
     EXPECT_EQ(device.lastMemoryConfig, kMemoryConfigAdvanced);
     EXPECT_EQ(device.lastPlan.Status[0], 1) << "restore mode";
     EXPECT_EQ(device.lastPlan.Status[1], 1);
     EXPECT_EQ(device.lastPlan.PSMStart, 0u) << "same generation keeps the built-in storage";
     EXPECT_STREQ(device.lastPlan.ROMNAME.data(), "2003(A03)");
 
-    ScriptedDevice crossing;
+    FakeHandheldPort crossing;
     crossing.info = Handheld2003();
     EXPECT_EQ(Run(crossing, RunMode::kUpdate, kOsCode2002), 0);
     EXPECT_EQ(crossing.lastPlan.PSMStart, 0xA1A00000u);
@@ -326,40 +326,40 @@ TEST_F(UpdateWorkerTest, RunsTheStepsInOrderAndPlansForTheFreshHandheld) {
 
 TEST_F(UpdateWorkerTest, EveryFailurePostsTheRightEnd) {
     {
-        ScriptedDevice device;
+        FakeHandheldPort device;
         device.installResults = {-1, -1, -1, -1, -1};
         EXPECT_EQ(Run(device, RunMode::kUpdate, kOsCode2003), -1);
         EXPECT_EQ(Ends(), std::vector<uint32_t>{WM_RUN_FAILED});
-        EXPECT_EQ(std::count(device.calls.begin(), device.calls.end(), "install"), 5);
+        EXPECT_EQ(device.Count("install"), 5);
     }
     {
-        ScriptedDevice device;
+        FakeHandheldPort device;
         device.connected = 0;  // no attempt at all
         EXPECT_EQ(Run(device, RunMode::kUpdate, kOsCode2003), -1);
         EXPECT_EQ(Ends(), std::vector<uint32_t>{WM_RUN_FAILED});
-        EXPECT_TRUE(device.calls.empty());
+        EXPECT_TRUE(device.Calls().empty());
     }
     {
-        ScriptedDevice device;
+        FakeHandheldPort device;
         device.transferResult = kPartNotConfirmed;
         Run(device, RunMode::kUpdate, kOsCode2003);
         EXPECT_EQ(Ends(), std::vector<uint32_t>{WM_VERIFY_FAILED});
         EXPECT_FALSE(Called(device, "place-reflash"));
     }
     {
-        ScriptedDevice device;
+        FakeHandheldPort device;
         device.transferResult = kDeviceCopyFailed;
         Run(device, RunMode::kUpdate, kOsCode2003);
         EXPECT_EQ(Ends(), std::vector<uint32_t>{WM_RUN_FAILED});
     }
     {
-        ScriptedDevice device;
+        FakeHandheldPort device;
         device.writeInfoResult = kResultFail;
         Run(device, RunMode::kUpdate, kOsCode2003);
         EXPECT_EQ(Ends(), std::vector<uint32_t>{WM_RUN_FAILED});
     }
     {
-        ScriptedDevice device;
+        FakeHandheldPort device;
         device.placeResult = -1;
         Run(device, RunMode::kUpdate, kOsCode2003);
         EXPECT_EQ(Ends(), std::vector<uint32_t>{WM_RUN_FAILED});

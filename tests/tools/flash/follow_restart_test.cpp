@@ -7,6 +7,7 @@
 
 #include "formats/image_header.h"
 #include "platform/clock/clock.h"
+#include "tests/setup/support/fake_handheld_port.h"
 
 namespace nuva {
 namespace {
@@ -39,28 +40,26 @@ TEST(FollowRestart, TheRomIsKnownByDateCodeGenerationAndVersion) {
 
 // The link flag follows a script of polls; the handheld answers after a
 // number of failed reads.
-class ScriptedRestart : public FollowDevice {
+class ScriptedRestart : public test::FakeHandheldPort {
   public:
-    bool IsConnected() override {
+    const std::atomic<int32_t>& Connected() const override {
         bool up = polls < links.size() ? links[polls] : links.back();
         ++polls;
-        return up;
+        flag = up ? 1 : 0;
+        return flag;
     }
-    uint32_t ReadHandheld(DeviceInfo* out) override {
-        ++reads;
-        if (failReads > 0) {
-            --failReads;
-            return 0x80004005;
+    void Answer(const DeviceInfo& record, int failures) {
+        for (int i = 0; i < failures; ++i) {
+            queryAnswers.push_back({0x80004005, {}});
         }
-        *out = answer;
-        return 0;
+        queryAnswers.push_back({0, record});
+        info = record;
     }
+    int Reads() { return Count("query"); }
 
     std::vector<bool> links;
-    size_t polls = 0;
-    int failReads = 0;
-    int reads = 0;
-    DeviceInfo answer;
+    mutable size_t polls = 0;
+    mutable std::atomic<int32_t> flag{0};
 };
 
 class Follow : public ::testing::Test {
@@ -78,19 +77,18 @@ class Follow : public ::testing::Test {
 TEST_F(Follow, WaitsForTheDropAndTheReturnThenAsksUntilItAnswers) {
     ScriptedRestart device;
     device.links = {true, true, false, false, false, true};
-    device.failReads = 2;  // just restarted: the agent is not there yet
-    device.answer = Rom(0x04100300, 4, u"A03");
+    device.Answer(Rom(0x04100300, 4, u"A03"), 2);  // just restarted: the agent is not there yet
     FollowReport report = Run(device);
     EXPECT_EQ(report.result, FollowResult::kRunsImage);
     EXPECT_TRUE(report.linkDropped);
-    EXPECT_EQ(device.reads, 3);
-    EXPECT_EQ(report.info, device.answer);
+    EXPECT_EQ(device.Reads(), 3);
+    EXPECT_EQ(report.info, device.info);
 }
 
 TEST_F(Follow, AnotherRomOrNoReturnIsNeverTakenForSuccess) {
     ScriptedRestart old;
     old.links = {true, false, true};
-    old.answer = Rom(0x03050300, 4, u"A02");
+    old.Answer(Rom(0x03050300, 4, u"A02"), 0);
     EXPECT_EQ(Run(old).result, FollowResult::kRunsOther);
 
     ScriptedRestart gone;
@@ -98,19 +96,19 @@ TEST_F(Follow, AnotherRomOrNoReturnIsNeverTakenForSuccess) {
     FollowReport lost = Run(gone, std::chrono::milliseconds(200));
     EXPECT_EQ(lost.result, FollowResult::kTimedOut);
     EXPECT_TRUE(lost.linkDropped);
-    EXPECT_EQ(gone.reads, 0);
+    EXPECT_EQ(gone.Reads(), 0);
 
     ScriptedRestart stuck;
     stuck.links = {true};  // never restarts: its old ROM must not be read as the new one
-    stuck.answer = Rom(0x04100300, 4, u"A03");
+    stuck.Answer(Rom(0x04100300, 4, u"A03"), 0);
     FollowReport never = Run(stuck, std::chrono::milliseconds(200));
     EXPECT_EQ(never.result, FollowResult::kTimedOut);
     EXPECT_FALSE(never.linkDropped);
-    EXPECT_EQ(stuck.reads, 0);
+    EXPECT_EQ(stuck.Reads(), 0);
 
     ScriptedRestart mute;
     mute.links = {false, true};
-    mute.failReads = 1000;
+    mute.queryResult = 0x80004005;
     EXPECT_EQ(Run(mute, std::chrono::milliseconds(300)).result, FollowResult::kTimedOut);
 }
 

@@ -1,0 +1,71 @@
+#include "setup/device/image_files.h"
+
+#include <algorithm>
+#include <new>
+#include <optional>
+#include <utility>
+
+#include "setup/device/image_catalogue.h"
+#include "setup/link/desktop_file.h"
+#include "setup/link/transfer.h"
+#include "setup/resources/settings.h"
+
+namespace nuva {
+namespace {
+
+// How much of the contents is summed between two looks at the stop request:
+// small enough that a page closing mid-sum waits only a moment for it.
+constexpr uint32_t kSumPieceBytes = 1024 * 1024;
+
+}  // namespace
+
+SumOutcome SumContents(ImageFiles& files, const ContentsSum& what, std::stop_token stop) {
+    SumOutcome outcome;
+    outcome.result = files.SumImageContents(what.path, what.count, outcome.sum, std::move(stop));
+    return outcome;
+}
+
+LocatedImage InstalledImageFiles::LocateImage(bool highModel) {
+    try {
+        std::optional<std::string> path = FindUpdateImage(g_installDir, highModel);
+        if (!path) {
+            return {ImageLookup::kMissing, {}};
+        }
+        return {ImageLookup::kFound, std::move(*path)};
+    } catch (const std::bad_alloc&) {
+        // The path could not be held: the page says so instead of going on
+        // without an image.
+        return {ImageLookup::kOutOfMemory, {}};
+    }
+}
+
+uint64_t InstalledImageFiles::CheckImageFile(const std::string& path, ImageHeader& header) {
+    return nuva::CheckImageFile(path, header);
+}
+
+uint32_t InstalledImageFiles::SumImageContents(const std::string& path, uint32_t count, uint32_t& sum,
+                                               std::stop_token stop) {
+    DesktopFile file = DesktopFile::OpenForReading(path);
+    if (!file.IsOpen() || !file.SeekTo(kImageHeaderSize)) {
+        return kDesktopReadFailed;
+    }
+    // The byte sum of the whole is the wrapping sum of the sums of its pieces.
+    uint32_t running = 0;
+    for (uint32_t done = 0; done < count;) {
+        if (stop.stop_requested()) {
+            return kResultFail;
+        }
+        const uint32_t piece = std::min(count - done, kSumPieceBytes);
+        uint32_t pieceSum = 0;
+        const uint32_t result = SumFileRange(file, piece, pieceSum);
+        if (result != kResultOk) {
+            return result;
+        }
+        running += pieceSum;
+        done += piece;
+    }
+    sum = running;
+    return kResultOk;
+}
+
+}  // namespace nuva
