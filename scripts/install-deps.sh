@@ -2,7 +2,8 @@
 # Installs what building and testing need on a fresh Debian 12 machine.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libpng-dev zlib1g-dev console-data)
+          libpng-dev zlib1g-dev console-data qt6-base-dev fonts-dejavu-core
+          xvfb xauth xdotool x11-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -6,8 +6,8 @@
 // run; RunBackupRestoreWizard leads from the backup/restore choice to a plain
 // backup (and back to the choice) or to a restore. Both walk fixed state
 // tables and know nothing of how a page looks: every page is shown through
-// WizardPages, which the Qt pages and the command-line front end implement
-// and which tests script.
+// WizardPages, which the program implements with the pages' controllers
+// (setup/program) and which tests script.
 #pragma once
 
 #include <cstdint>

@@ -59,7 +59,7 @@ int ScriptedPage::Run(PageController& controller) {
     };
     controller.Init();
     act();
-    for (int events = 0; !endResult && events < kEventLimit; ++events) {
+    for (int step = 0; !endResult && step < kEventLimit; ++step) {
         if (!presses_.empty()) {
             uint32_t control = presses_.front();
             presses_.erase(presses_.begin());
