@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
 
 #include "platform/clock/clock.h"
 #include "setup/resources/dialog_ids.h"
@@ -14,6 +18,7 @@
 #include "setup/resources/string_table.h"
 #include "tests/setup/device/scripted_image_files.h"
 #include "tests/setup/support/fake_handheld_port.h"
+#include "tests/setup/support/marked_module.h"
 #include "tests/setup/support/scripted_desktop.h"
 
 namespace nuva {
@@ -154,6 +159,50 @@ TEST_F(ProgramTest, AConnectionLostInAWizardGoesBackToTheConnectionTest) {
     EXPECT_EQ(desktop.opened, (std::vector<uint32_t>{d::kMainMenu, d::kBackupNotice, d::kConnectionLost}));
     EXPECT_GE(desktop.now - before, 1000u);
     EXPECT_EQ(desktop.boxes.back(), "Caution: " + LoadString(string_id::kConnectHint));
+}
+
+TEST_F(ProgramTest, EveryTextThePagesShowComesFromTheLanguageModuleOfTheInstallation) {
+    // An installation whose setup.ini names a module that marks every text.
+    std::filesystem::path folder = std::filesystem::temp_directory_path() / "nuva-program-module";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "marked.rc") << test::MarkedModule();
+    std::ofstream(folder / "setup.ini") << "[0409]\r\nRESMODULE=marked.rc\r\n";
+    ::setenv("LC_ALL", "en_US.UTF-8", 1);
+    // An image for another language: the information page refuses it.
+    images.SetImage("04100300", kOsCode2003, kModelByteAdvanced, "FR");
+
+    auto marked = [](const std::string& text) { return text.rfind(test::kMark, 0) == 0; };
+    PressWhenEnabled(d::kMainMenu, 1025);
+    PressWhenEnabled(d::kBackupNotice, 1026);
+    PressAtOnce(d::kReason, 2);
+    SetupProgram program(desktop, port, images, link);
+    program.Run({(folder / "Setup").string(), "Setup"});
+    ::unsetenv("LC_ALL");
+    std::filesystem::remove_all(folder);
+
+    EXPECT_FALSE(program.LanguageModuleRefusal());
+    EXPECT_EQ(desktop.opened,
+              (std::vector<uint32_t>{d::kMainMenu, d::kBackupNotice, d::kUpdateInfo, d::kReason}));
+    // The two columns (model, ROM, OS and language of each side) and the
+    // reason's heading and line.
+    ASSERT_EQ(desktop.closed.size(), 4u);
+    // The menu and the notice closed first; the reason closed over the page.
+    const auto& reason = desktop.closed[2];
+    const auto& info = desktop.closed[3];
+    EXPECT_EQ(reason.templateId, d::kReason);
+    EXPECT_EQ(info.templateId, d::kUpdateInfo);
+    EXPECT_EQ(reason.texts.size(), 2u);
+    EXPECT_EQ(info.texts.size(), 8u);
+    for (const auto* page : {&reason, &info}) {
+        for (const auto& [control, text] : page->texts) {
+            // The image's ROM version is made of the image's own data
+            // ("A03(04100300FR)"), with no word to translate.
+            if (control != 1052) {
+                EXPECT_TRUE(marked(text)) << control << ": " << text;
+            }
+        }
+    }
+    EXPECT_FALSE(LanguageModuleLoaded()) << "the clean-up unloads it";
 }
 
 }  // namespace

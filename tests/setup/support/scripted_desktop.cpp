@@ -5,10 +5,14 @@
 namespace nuva::test {
 namespace {
 
-// How long a page with nothing armed waits (real time) for a worker's post.
+// How long a page with nothing armed waits (real time) for a worker's post,
+// and how long any page may stay open in real time.
 constexpr auto kIdleLimit = std::chrono::seconds(10);
-// A runaway page: more events than any page of the program needs.
-constexpr int kEventLimit = 200000;
+constexpr auto kPageLimit = std::chrono::seconds(60);
+// Virtual time runs far ahead of a worker thread's real time; after this
+// many ticks in a row with nothing else happening, each tick gives the
+// worker a moment first.
+constexpr int kTicksBeforeYielding = 20;
 
 }  // namespace
 
@@ -19,6 +23,7 @@ int ScriptedDesktop::OpenDialog(uint32_t templateId, const PageMaker& make) {
     ++depth_;
     int result = page.Run(*controller);
     --depth_;
+    closed.push_back({templateId, page.title, page.texts});
     return result;
 }
 
@@ -59,18 +64,28 @@ int ScriptedPage::Run(PageController& controller) {
     };
     controller.Init();
     act();
-    for (int step = 0; !endResult && step < kEventLimit; ++step) {
+    const auto pageDeadline = std::chrono::steady_clock::now() + kPageLimit;
+    int ticksInARow = 0;
+    while (!endResult && std::chrono::steady_clock::now() < pageDeadline) {
         if (!presses_.empty()) {
             uint32_t control = presses_.front();
             presses_.erase(presses_.begin());
+            ticksInARow = 0;
             controller.OnCommand(control);
         } else if (DeliverPosted(controller) > 0) {
-            // delivered
+            ticksInARow = 0;
         } else if (!due_.empty()) {
             auto next = due_.begin();
             for (auto it = due_.begin(); it != due_.end(); ++it) {
                 if (it->second < next->second) {
                     next = it;
+                }
+            }
+            if (++ticksInARow > kTicksBeforeYielding) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                if (DeliverPosted(controller) > 0) {
+                    ticksInARow = 0;
+                    continue;
                 }
             }
             uint32_t id = next->first;

@@ -62,6 +62,13 @@ class ScriptedDesktop final : public ProgramHost {
     // Every dialog opened, in order, and every message box ("caption: text").
     std::vector<uint32_t> opened;
     std::vector<std::string> boxes;
+    // Every dialog once it has ended: its title and texts as it left them.
+    struct Closed {
+        uint32_t templateId = 0;
+        std::string title;
+        std::map<uint32_t, std::string> texts;
+    };
+    std::vector<Closed> closed;
     uint64_t now = 0;  // the virtual clock, in milliseconds
 
   private:
