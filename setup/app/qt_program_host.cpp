@@ -8,7 +8,6 @@
 #include <QTimer>
 #include <chrono>
 
-#include "platform/clock/clock.h"
 #include "setup/resources/dialog_ids.h"
 #include "setup/resources/dialog_templates.h"
 
@@ -24,8 +23,7 @@ void QtProgramHost::MessageBox(const std::string& text, const std::string& capti
 
 void QtProgramHost::Wait(uint32_t milliseconds) {
     QEventLoop loop;
-    auto scaled = std::chrono::duration_cast<std::chrono::milliseconds>(ScaledMs(milliseconds));
-    QTimer::singleShot(scaled, &loop, &QEventLoop::quit);
+    QTimer::singleShot(std::chrono::milliseconds(milliseconds), &loop, &QEventLoop::quit);
     loop.exec();
 }
 

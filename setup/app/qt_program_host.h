@@ -16,7 +16,7 @@ class QtProgramHost final : public ProgramHost {
   public:
     int OpenDialog(uint32_t templateId, const PageMaker& make) override;
     void MessageBox(const std::string& text, const std::string& caption) override;
-    // Runs the event loop for `milliseconds` on the scaled clock.
+    // Runs the event loop for `milliseconds` of real time.
     void Wait(uint32_t milliseconds) override;
 
     QtDesktop& Desktop() { return desktop_; }

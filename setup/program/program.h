@@ -27,6 +27,10 @@ namespace nuva {
 // (the front end keeps serving its events meanwhile).
 class ProgramHost : public DialogHost {
   public:
+    // Waits `milliseconds` of real time. The program waits only for the
+    // cable to greet a handheld, which happens in real time whatever the
+    // clock's scale: a scaled pause would send the user away from a
+    // handheld that is connected but has not been greeted yet.
     virtual void Wait(uint32_t milliseconds) = 0;
 };
 

@@ -4,7 +4,6 @@
 #include <memory>
 #include <thread>
 
-#include "platform/clock/clock.h"
 #include "setup/resources/dialog_ids.h"
 #include "setup/resources/dialog_templates.h"
 
@@ -85,7 +84,8 @@ void TerminalHost::MessageBox(const std::string& text, const std::string& captio
 }
 
 void TerminalHost::Wait(uint32_t milliseconds) {
-    std::this_thread::sleep_for(std::max(ScaledMs(milliseconds), shortestWait_));
+    std::this_thread::sleep_for(
+        std::max<std::chrono::nanoseconds>(std::chrono::milliseconds(milliseconds), shortestWait_));
 }
 
 int TerminalHost::Open(TerminalPage* owner, uint32_t templateId, const PageMaker& make) {

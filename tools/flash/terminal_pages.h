@@ -47,9 +47,8 @@ class TerminalUser {
 
 class TerminalHost final : public ProgramHost {
   public:
-    // `shortestWait`: a pause of the program lasts at least this long in
-    // real time, so that a handheld starting on its cable is waited for
-    // even at a small time scale.
+    // `shortestWait`: a pause of the program lasts at least this long (real
+    // time), so that a handheld still starting on its cable is waited for.
     TerminalHost(ConsoleLoop& loop, Terminal& terminal, TerminalUser& user,
                  std::chrono::nanoseconds shortestWait = {})
         : loop_(loop), terminal_(terminal), user_(user), shortestWait_(shortestWait) {}
