@@ -20,7 +20,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "setup/app/qt_program_host.h"
+#include "setup/windows/app/qt_program_host.h"
 #include "setup/device/image_files.h"
 #include "setup/link/handheld_port.h"
 #include "setup/windows/desktop_services.h"

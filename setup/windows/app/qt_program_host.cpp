@@ -1,4 +1,4 @@
-#include "setup/app/qt_program_host.h"
+#include "setup/windows/app/qt_program_host.h"
 
 #include <QApplication>
 #include <QEventLoop>

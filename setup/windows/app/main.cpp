@@ -3,7 +3,7 @@
 // its pages one after another until its main loop ends.
 #include <QApplication>
 
-#include "setup/app/qt_program_host.h"
+#include "setup/windows/app/qt_program_host.h"
 #include "setup/device/image_files.h"
 #include "setup/link/handheld_port.h"
 #include "setup/program/program.h"
