@@ -129,11 +129,20 @@ bool FormatArguments(std::string_view format, std::vector<FormatArg>& args, std:
                     ++i;
             }
         }
+        // One length modifier, as the C library reads it: "hh" and "ll" are
+        // the only pairs. Whatever follows it is the conversion, so "%zl"
+        // is an unknown conversion 'l', not a modifier of the next '%'.
         std::string length;
-        while (i < format.size() && std::string_view("hlLqjzZt").find(format[i]) != std::string_view::npos &&
-               length.size() < 2) {
+        if (i < format.size() && (format[i] == 'h' || format[i] == 'l')) {
+            length.push_back(format[i++]);
+            if (i < format.size() && format[i] == length[0]) {
+                length.push_back(format[i++]);
+            }
+        } else if (i < format.size() &&
+                   std::string_view("LqjzZt").find(format[i]) != std::string_view::npos) {
             length.push_back(format[i++]);
         }
+
         if (i >= format.size()) {
             if (!length.empty()) {
                 reason = "an unfinished conversion \"%" + length + "\"";
@@ -219,7 +228,9 @@ bool FormatArguments(std::string_view format, std::vector<FormatArg>& args, std:
                 reason = "\"%n\" writes through an argument and is not allowed";
                 return false;
             case '%':
-                break;  // a percent sign with modifiers: printed, reads nothing
+                // Only "%%" is a plain percent sign; with flags, a width or a
+                // length in between, C libraries differ on what it reads.
+                return unsupported();
             default:
                 // Letters may be conversions of some C library (glibc's %m,
                 // %b); only a non-letter ends a spec that reads nothing.
