@@ -45,6 +45,9 @@ class QuietLink : public ProgramLink {
 class ProgramTest : public ::testing::Test {
   protected:
     void SetUp() override { SetTimeScale(0.01); }
+    void TearDown() override {
+        EXPECT_TRUE(desktop.stuck.empty()) << "a page never ended: " << desktop.stuck[0];
+    }
 
     int Run() {
         SetupProgram program(desktop, port, images, link);
@@ -141,7 +144,9 @@ TEST_F(ProgramTest, AConnectionLostInAWizardGoesBackToTheConnectionTest) {
         port.connected = 1;
         page.Press(1);
         desktop.actions[d::kMainMenu] = [](test::ScriptedPage& menu) {
-            if (menu.Enabled(2)) {
+            // Exit works at once, checks or no checks.
+            if (!menu.acted) {
+                menu.acted = true;
                 menu.Press(2);
             }
         };

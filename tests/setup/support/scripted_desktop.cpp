@@ -109,6 +109,9 @@ int ScriptedPage::Run(PageController& controller) {
         }
     }
     controller.Destroy();
+    if (!endResult) {
+        desktop_.stuck.push_back(templateId_);
+    }
     return endResult.value_or(-1);
 }
 

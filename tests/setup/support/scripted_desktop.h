@@ -69,6 +69,9 @@ class ScriptedDesktop final : public ProgramHost {
         std::map<uint32_t, std::string> texts;
     };
     std::vector<Closed> closed;
+    // Pages that neither ended nor had anything left to wait for, or stayed
+    // open past the real-time limit: a test that meets one has gone wrong.
+    std::vector<uint32_t> stuck;
     uint64_t now = 0;  // the virtual clock, in milliseconds
 
   private:
