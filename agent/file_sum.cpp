@@ -9,10 +9,12 @@ namespace {
 constexpr UINT kBufferBytes = 32 * 1024;
 constexpr DWORD kPieceBytes = 16 * 1024;
 
+// Only a file that exists is summed: asking about a path must not leave an
+// empty file behind in the handheld's store.
 class File {
   public:
     explicit File(const char16_t* path)
-        : handle_(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+        : handle_(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr)) {}
     ~File() {
         if (IsOpen()) {

@@ -155,10 +155,12 @@ TEST(AgentCheckSumTest, EmptyMissingAndUnnamedFilesFail) {
     EXPECT_EQ(empty.result, E_FAIL);
     EXPECT_TRUE(empty.output.empty());
 
-    // Open-always: the missing file is created empty, and fails as empty.
+    // A missing file fails and is not created by the question.
     const AgentCall missing = handheld.Call(u"IsCheckSumOk", WideBlock(u"\\TEMP\\missing"));
     EXPECT_EQ(missing.result, E_FAIL);
-    EXPECT_TRUE(handheld.FileExists(u"\\TEMP\\missing"));
+    EXPECT_FALSE(handheld.FileExists(u"\\TEMP\\missing"));
+    EXPECT_EQ(handheld.Call(u"IsCheckSumOk", WideBlock(u"\\Windows\\planted.dll")).result, E_FAIL);
+    EXPECT_FALSE(handheld.FileExists(u"\\Windows\\planted.dll"));
 
     // A folder that does not exist, and a path without its terminator.
     EXPECT_EQ(handheld.Call(u"IsCheckSumOk", WideBlock(u"\\NoSuchFolder\\x")).result, E_FAIL);
