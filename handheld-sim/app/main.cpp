@@ -132,7 +132,12 @@ int RunHandheld(const HandheldOptions& options) {
         return Fail(kExitUsage, stateDir + " holds no handheld yet: --rom IMAGE is needed to make one");
     }
     std::error_code ec;
-    std::filesystem::create_directories(stateDir, ec);
+    if (std::filesystem::create_directories(stateDir, ec)) {
+        // A folder made here holds the handheld and its control socket: for
+        // the owner alone. A folder the user gave is left as it is.
+        std::filesystem::permissions(stateDir, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace, ec);
+    }
     if (ec) {
         return Fail(kExitFailed, "cannot create " + stateDir + ": " + ec.message());
     }

@@ -190,7 +190,9 @@ bool MakeFolder(const std::string& path, std::string& error) {
     }
     for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
         std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+        // The handheld's flash, store and registry are the user's own data:
+        // folders made for them are for the owner alone.
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
             error = Errno("cannot make the folder", part);
             return false;
         }
@@ -208,7 +210,7 @@ bool MakeFolder(const std::string& path, std::string& error) {
 
 bool WriteFileWhole(const std::string& path, std::span<const uint8_t> bytes, std::string& error) {
     std::string temporary = path + ".partial";
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
         error = Errno("cannot create", temporary);
         return false;

@@ -650,6 +650,17 @@ TEST(StateFolder, AHandheldKeepsFlashFilesAndStorageAcrossRuns) {
                   ProgramEnd::kReturned);
     }
     EXPECT_EQ(std::filesystem::file_size(dir + "/flash.bin"), 48u << 20);
+    // The flash, store and registry are the user's data: no other user may
+    // read them.
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(dir).permissions() & fs::perms::all, fs::perms::owner_all);
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+        if (entry.is_regular_file()) {
+            EXPECT_EQ(entry.status().permissions() & (fs::perms::group_all | fs::perms::others_all),
+                      fs::perms::none)
+                << entry.path();
+        }
+    }
     CreateError error = CreateError::kNone;
     std::string detail;
     {
