@@ -11,6 +11,14 @@
 
 namespace nuva::sim {
 
+// Whether `bytes` are a whole program the loader may map: a 64-bit
+// little-endian ELF file whose program headers, and every segment they
+// place, lie inside the bytes. The loader maps segments straight from the
+// file; one cut short would be touched past its end and end the whole
+// process (SIGBUS) instead of failing to load. False with `error` saying
+// what is missing.
+bool IsWholeProgram(std::span<const uint8_t> bytes, std::string& error);
+
 class LoadedModule {
   public:
     LoadedModule() = default;

@@ -259,6 +259,17 @@ TEST(InvokeExport, CallsTheLibraryInTheStoreWithHeapBlocks) {
     EXPECT_EQ(handheld->InvokeExport(u"MISSING", u"TestEcho", {}, output, &detail), kInvokeLibraryNotFound);
     EXPECT_EQ(handheld->InvokeExport(u"TESTLIB", u"NoSuchExport", {}, output, &detail),
               kInvokeExportNotFound);
+    // A library cut short (as a copy that stopped part way) does not load,
+    // wherever it was cut, and the handheld goes on.
+    const std::vector<uint8_t> whole = ReadHostFile(NUVA_TEST_LIBRARY);
+    for (size_t cut : {size_t{40}, size_t{64}, size_t{100}, size_t{1000}, whole.size() / 2}) {
+        SCOPED_TRACE(cut);
+        PutStoreFile(*handheld, u"\\Windows\\CUT.dll",
+                     std::vector<uint8_t>(whole.begin(), whole.begin() + cut));
+        EXPECT_EQ(handheld->InvokeExport(u"CUT", u"TestEcho", {}, output, &detail), kInvokeBadLibrary);
+        EXPECT_NE(detail.find("CUT"), std::string::npos) << detail;
+    }
+    ASSERT_EQ(handheld->InvokeExport(u"TESTLIB", u"TestEcho", {}, output, &detail), 0) << detail;
     PutStoreText(*handheld, u"\\Windows\\BROKEN.dll", "garbage");
     EXPECT_EQ(handheld->InvokeExport(u"BROKEN", u"TestEcho", {}, output, &detail), kInvokeBadLibrary);
     EXPECT_FALSE(detail.empty());
