@@ -4,6 +4,7 @@
 #include <new>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "setup/device/image_catalogue.h"
 #include "setup/link/desktop_file.h"
@@ -16,12 +17,18 @@ namespace {
 // How much of the contents is summed between two looks at the stop request:
 // small enough that a page closing mid-sum waits only a moment for it.
 constexpr uint32_t kSumPieceBytes = 1024 * 1024;
+// No image of the handheld's flash holds more: a larger file is not one.
+constexpr uint64_t kLargestContents = 64ull * 1024 * 1024;
 
 }  // namespace
 
 SumOutcome SumContents(ImageFiles& files, const ContentsSum& what, std::stop_token stop) {
     SumOutcome outcome;
-    outcome.result = files.SumImageContents(what.path, what.count, outcome.sum, std::move(stop));
+    outcome.result =
+        what.count == 0 ? kResultOk : files.SumImageContents(what.path, what.count, outcome.sum, stop);
+    if (outcome.result == kResultOk && what.identity) {
+        outcome.identity = files.CheckContentsIdentity(what.path, stop);
+    }
     return outcome;
 }
 
@@ -66,6 +73,34 @@ uint32_t InstalledImageFiles::SumImageContents(const std::string& path, uint32_t
     }
     sum = running;
     return kResultOk;
+}
+
+RomIdentityError InstalledImageFiles::CheckContentsIdentity(const std::string& path, std::stop_token stop) {
+    DesktopFile file = DesktopFile::OpenForReading(path);
+    const std::optional<uint64_t> size = file.IsOpen() ? file.Size() : std::nullopt;
+    if (!size || *size < kImageHeaderSize || *size - kImageHeaderSize > kLargestContents ||
+        !file.SeekTo(kImageHeaderSize)) {
+        return RomIdentityError::kTooShort;
+    }
+    std::vector<uint8_t> contents;
+    try {
+        contents.resize(static_cast<size_t>(*size - kImageHeaderSize));
+    } catch (const std::bad_alloc&) {
+        return RomIdentityError::kTooShort;
+    }
+    for (size_t done = 0; done < contents.size();) {
+        if (stop.stop_requested()) {
+            return RomIdentityError::kTooShort;
+        }
+        const size_t piece = std::min<size_t>(contents.size() - done, kSumPieceBytes);
+        const std::optional<size_t> got = file.Read(contents.data() + done, piece);
+        if (!got || *got == 0) {
+            return RomIdentityError::kTooShort;  // the file shrank under us
+        }
+        done += *got;
+    }
+    RomIdentity identity;
+    return ReadRomIdentity(contents.data(), contents.size(), identity);
 }
 
 }  // namespace nuva

@@ -15,6 +15,7 @@
 
 #include "formats/image_header.h"
 #include "formats/result_codes.h"
+#include "formats/rom_identity.h"
 
 namespace nuva {
 
@@ -25,23 +26,30 @@ struct LocatedImage {
     std::string path;  // with kFound
 };
 
-// Contents a check still has to add up: `count` bytes behind the header of
-// `path`, which must sum to `expected`.
+// Contents a check still has to read: `count` bytes behind the header of
+// `path`, which must sum to `expected` (nothing to sum when `count` is 0),
+// and, with `identity`, the ROM identity block the contents carry, which
+// must vouch for them as the handheld's start does.
 struct ContentsSum {
     std::string path;
     uint32_t count = 0;
     uint32_t expected = 0;
+    bool identity = false;
 };
 
-// What adding them up gave: 0 with the sum, or the failure code.
+// What reading them gave: 0 with the sum (or nothing summed), or the failure
+// code; and what the identity block said when it was asked.
 struct SumOutcome {
     uint32_t result = kResultFail;
     uint32_t sum = 0;
+    RomIdentityError identity = RomIdentityError::kNone;
 };
 
-// True when the contents could be read and add up to what was expected.
+// True when the contents could be read, add up to what was expected, and
+// carry a sound identity block when one was asked for.
 inline bool SumMatches(const ContentsSum& what, const SumOutcome& outcome) {
-    return outcome.result == kResultOk && outcome.sum == what.expected;
+    return outcome.result == kResultOk && (what.count == 0 || outcome.sum == what.expected) &&
+           (!what.identity || outcome.identity == RomIdentityError::kNone);
 }
 
 class ImageFiles {
@@ -58,6 +66,11 @@ class ImageFiles {
     // does, or `stop` was requested first. May run on a thread of its own.
     virtual uint32_t SumImageContents(const std::string& path, uint32_t count, uint32_t& sum,
                                       std::stop_token stop) = 0;
+    // The ROM identity block of the contents behind the header of `path`,
+    // checked over those contents as the handheld checks its flash when it
+    // starts: kNone when it vouches for them. A file that cannot be read, or
+    // a stop requested first, reads as kTooShort.
+    virtual RomIdentityError CheckContentsIdentity(const std::string& path, std::stop_token stop) = 0;
 };
 
 // Adds up what `what` names through `files`.
@@ -70,6 +83,7 @@ class InstalledImageFiles final : public ImageFiles {
     uint64_t CheckImageFile(const std::string& path, ImageHeader& header) override;
     uint32_t SumImageContents(const std::string& path, uint32_t count, uint32_t& sum,
                               std::stop_token stop) override;
+    RomIdentityError CheckContentsIdentity(const std::string& path, std::stop_token stop) override;
 };
 
 }  // namespace nuva

@@ -112,11 +112,11 @@ StartCheckResult BackupNoticeStartCheck(HandheldPort& port, ImageFiles& files) {
     if (r.header.Kind() != 0) {
         return End(r, ShowWhat::kImageCorrupt, kCheckFailed);
     }
-    if (r.header.ByteCount() != 0) {
-        r.pendingSum = ContentsSum{r.imagePath, r.header.ByteCount(), r.header.ByteSumField()};
-        return r;
-    }
-    r.imageValid = true;
+    // Before anything is written, the contents must carry the identity block
+    // the handheld checks at every start: an image whose byte count is 0 has
+    // no sum to be checked by, and flashing a damaged one bricks the
+    // handheld. The count, when there is one, is summed too.
+    r.pendingSum = ContentsSum{r.imagePath, r.header.ByteCount(), r.header.ByteSumField(), true};
     return r;
 }
 

@@ -89,6 +89,23 @@ TEST_F(FlashE2E, EveryRefusalShowsItsTextAndLeavesTheHandheldAlone) {
                     "Reinstall the Reflash program.\n"))
         << out;
 
+    // A damaged image whose header counts nothing (so no sum checks it): its
+    // identity block no longer vouches for its contents, and flashing it
+    // would brick the handheld. Refused before anything is written.
+    nuva::imagegen::ImageSpec uncounted = kA04;
+    uncounted.withSum = false;
+    const std::string damaged = MakeInstallation("damaged", uncounted, kA04);
+    Bytes image = ReadFile(damaged + "/images/high.nb0");
+    ASSERT_GT(image.size(), 0x300000u);
+    image[0x300000] ^= 0x40;
+    ASSERT_TRUE(WriteFile(damaged + "/images/high.nb0", image));
+    EXPECT_EQ(RunFlash(damaged, {"update", "--yes"}, out), 3) << out;
+    EXPECT_TRUE(Has(out,
+                    "[Caution]\nThe integrity check on the system image file failed. \n"
+                    "Reinstall the Reflash program.\n"))
+        << out;
+    EXPECT_FALSE(Has(out, "Reflash in Progress")) << out;
+
     const std::string foreign = Path("other.ris");
     ASSERT_NO_FATAL_FAILURE(WriteOtherHandheldsBackup(foreign));
     EXPECT_EQ(RunFlash(DemoInstallation(), {"restore", foreign, "--yes"}, out), 2) << out;

@@ -84,6 +84,11 @@ class ScriptedImageFiles : public ImageFiles {
         return sumResult;
     }
 
+    RomIdentityError CheckContentsIdentity(const std::string& path, std::stop_token) override {
+        Note("identity " + path);
+        return identity;
+    }
+
     // Sums started from now on wait for ReleaseSums (or their stop).
     void HoldSums() {
         std::lock_guard lock(mutex_);
@@ -117,6 +122,7 @@ class ScriptedImageFiles : public ImageFiles {
     uint64_t length = kImageFileBytes2003;
     uint32_t sumResult = kResultOk;
     uint32_t contentsSum = 0x1234;
+    RomIdentityError identity = RomIdentityError::kNone;
 
   private:
     void Note(const std::string& call) {

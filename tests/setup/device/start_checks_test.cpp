@@ -157,18 +157,44 @@ TEST(BackupNoticeStartCheck, VerifiesTheUpdateImage) {
     EXPECT_FALSE(r.pendingSum.has_value());
     EXPECT_TRUE(r.imageValid);
     EXPECT_EQ(r.imagePath, "/install/rom-h.nb0");
-    EXPECT_EQ(s.files.Log().back(), "sum /install/rom-h.nb0 1000");
+    const Calls log = s.files.Log();
+    EXPECT_EQ(Calls(log.end() - 2, log.end()),
+              (Calls{"sum /install/rom-h.nb0 1000", "identity /install/rom-h.nb0"}));
 
-    // No count: nothing to sum. Only Supported 1 is this model, whatever
-    // the memory class; an unknown class looks for the small image.
+    // No count: nothing to sum, but the identity block still vouches for the
+    // contents. Only Supported 1 is this model, whatever the memory class;
+    // an unknown class looks for the small image.
     Scripted uncounted;
     uncounted.files.header.SetWord32(header_offset::kByteCount, 0);
     uncounted.port.info.MemoryConfig = 0;
     StartCheckResult plain = BackupNoticeStartCheck(uncounted.port, uncounted.files);
     EXPECT_FALSE(plain.endWith.has_value());
-    EXPECT_FALSE(plain.pendingSum.has_value());
+    ASSERT_TRUE(plain.pendingSum.has_value());
+    EXPECT_TRUE(plain.pendingSum->identity);
+    plain = FinishBackupNoticeCheck(plain, SumContents(uncounted.files, *plain.pendingSum));
     EXPECT_TRUE(plain.imageValid);
-    EXPECT_EQ(uncounted.files.Log(), (Calls{"install", "query", "locate low", "check /install/rom-h.nb0"}));
+    EXPECT_EQ(uncounted.files.Log(), (Calls{"install", "query", "locate low", "check /install/rom-h.nb0",
+                                            "identity /install/rom-h.nb0"}));
+}
+
+TEST(BackupNoticeStartCheck, AnImageWhoseIdentityBlockDoesNotVouchForItIsRefusedWhateverItsCount) {
+    // A damaged image whose header counts nothing was flashed unchecked and
+    // bricked the handheld; one with a count and a matching sum but a
+    // broken block would do the same.
+    for (uint32_t count : {0u, 1000u}) {
+        for (RomIdentityError damage :
+             {RomIdentityError::kNoBlock, RomIdentityError::kContentSum, RomIdentityError::kTooShort}) {
+            SCOPED_TRACE(count);
+            Scripted s;
+            s.files.header.SetWord32(header_offset::kByteCount, count);
+            s.files.identity = damage;
+            StartCheckResult first = BackupNoticeStartCheck(s.port, s.files);
+            ASSERT_TRUE(first.pendingSum.has_value());
+            StartCheckResult r = FinishBackupNoticeCheck(first, SumContents(s.files, *first.pendingSum));
+            ExpectEnds(r, ShowWhat::kImageCorrupt, kCheckFailed);
+            EXPECT_FALSE(r.imageValid);
+        }
+    }
 }
 
 TEST(BackupNoticeStartCheck, EveryFailureEndsThePageAfterOneMessage) {
