@@ -8,8 +8,8 @@
 #      flasher and then runs the new ROM (A03).
 # When Setup ends, the handheld's report and a picture of its screen are
 # shown, and the handheld is stopped. It needs a display (DISPLAY or
-# WAYLAND_DISPLAY); without one, run it under xvfb-run to see it work
-# headless. NUVA_TIME_SCALE (default here 0.1) sets the pace; 1 is real time.
+# WAYLAND_DISPLAY) where you can click. NUVA_TIME_SCALE (default here 0.1)
+# sets the pace; 1 is real time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-default}"
@@ -23,7 +23,7 @@ for file in setup.ini Setup nuva-handheld nuva-image NUVA7INVOKE.DLL Reflash.exe
   fi
 done
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "setup-demo: no display to show Setup on (set DISPLAY, or run: xvfb-run scripts/setup-demo.sh)" >&2
+  echo "setup-demo: no display to show Setup on (DISPLAY or WAYLAND_DISPLAY is not set)" >&2
   exit 1
 fi
 
