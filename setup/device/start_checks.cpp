@@ -186,13 +186,12 @@ StartCheckResult RestoreInfoStartCheck(HandheldPort& port, ImageFiles& files, co
     // the flasher programs whatever the parts hold: a backup that is cut short
     // or whose contents no longer add up to the sum its header records is
     // refused here, before the handheld loses anything.
-    uint32_t contents = ContentBytesFor(PlanVariantForImage(r.header).os);
-    if (length != kImageHeaderSize + uint64_t{contents} || r.header.ByteCount() != contents) {
+    if (!BackupShapeFault(r.header, length).empty()) {
         return End(r, ShowWhat::kImageCorrupt, kCancel);
     }
     r.imagePath = backupPath;
     r.imageValid = true;
-    r.pendingSum = ContentsSum{backupPath, contents, r.header.ByteSumField()};
+    r.pendingSum = ContentsSum{backupPath, r.header.ByteCount(), r.header.ByteSumField()};
     return r;
 }
 

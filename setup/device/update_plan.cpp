@@ -86,4 +86,18 @@ UpdateHandoff PlanImageWrite(const ImageHeader& header, uint32_t deviceOsMajor, 
     return record;
 }
 
+std::string BackupShapeFault(const ImageHeader& header, uint64_t length) {
+    const uint32_t contents = ContentBytesFor(PlanVariantForImage(header).os);
+    if (length != kImageHeaderSize + uint64_t{contents}) {
+        return "a backup of its Pocket PC generation is " +
+               std::to_string(kImageHeaderSize + uint64_t{contents}) + " bytes, this file " +
+               std::to_string(length);
+    }
+    if (header.ByteCount() != contents) {
+        return "its header counts " + std::to_string(header.ByteCount()) + " bytes of the " +
+               std::to_string(contents) + " it holds";
+    }
+    return {};
+}
+
 }  // namespace nuva

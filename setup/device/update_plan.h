@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "formats/device_info.h"
@@ -40,6 +41,13 @@ PlanVariant PlanVariantForDevice(const DeviceInfo& info);
 
 // Number of content bytes of an OS family's images.
 uint32_t ContentBytesFor(OsFamily os);
+
+// What a backup file of `length` bytes with `header` must be before a
+// restore may write it: the header and exactly the flash contents of its OS
+// family, all of them counted by its header (the sum over them is checked
+// apart, as it reads the whole file). "" when it is; else why not, in a few
+// words. The restore's check and the image tool's judge backups by it.
+std::string BackupShapeFault(const ImageHeader& header, uint64_t length);
 
 // Fills a record for a variant: its fixed fields, PSMStart 0xA1A00000 with
 // the variant's PSMLength, and the parts with their names, addresses,

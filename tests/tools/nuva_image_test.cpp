@@ -13,6 +13,7 @@
 #include "formats/device_info.h"
 #include "formats/image_header.h"
 #include "setup/device/image_catalogue.h"
+#include "setup/device/update_plan.h"
 #include "tools/imagegen/imagegen.h"
 
 namespace nuva {
@@ -198,6 +199,22 @@ TEST_F(NuvaImage, TellsABackupFromAnImage) {
     EXPECT_NE(run.out.find("\"kind\": \"backup\""), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\"uuid\": \"A0A1A2A3A4A5A6A7A8A9AAABACADAEAF\""), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\"sum_ok\": true"), std::string::npos) << run.out;
+
+    // A backup whose header counts and sums only part of what it holds (or
+    // one cut short with a header to match) passes its sum, but a restore
+    // refuses it: the tool judges it by the restore's own rule.
+    const uint32_t part = static_cast<uint32_t>(contents.size() / 2);
+    auto partHeader = BuildRisHeader(info, part, ByteSum(contents.data(), part));
+    std::vector<uint8_t> partial(partHeader.begin(), partHeader.end());
+    partial.insert(partial.end(), contents.begin(), contents.end());
+    WriteBytes(Path("partial.ris"), partial);
+    ToolRun refused = Tool({"inspect", Path("partial.ris").string()});
+    EXPECT_NE(refused.exit, 0) << refused.out << refused.err;
+    EXPECT_NE(refused.out.find("restore:"), std::string::npos) << refused.out;
+    partial.resize(kImageHeaderSize + part);
+    WriteBytes(Path("cut.ris"), partial);
+    EXPECT_NE(Tool({"inspect", Path("cut.ris").string()}).exit, 0);
+    EXPECT_EQ(BackupShapeFault(ImageHeader::FromFile(file.data()), file.size()), "");
 }
 
 TEST_F(NuvaImage, RefusesFilesThatAreNoImages) {

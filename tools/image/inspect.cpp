@@ -8,6 +8,7 @@
 #include "formats/byte_sum.h"
 #include "formats/le.h"
 #include "setup/device/image_catalogue.h"
+#include "setup/device/update_plan.h"
 
 namespace nuva::image_tool {
 namespace {
@@ -188,12 +189,15 @@ InspectError InspectFile(const std::string& path, InspectReport& report, std::st
                                 std::to_string(expected) + " bytes";
         }
     }
+    if (report.accepted && report.header.Kind() != 0) {
+        report.backupFault = BackupShapeFault(report.header, size);
+    }
     report.identityError = ReadRomIdentity(contents, static_cast<size_t>(contentSize), report.identity);
     return InspectError::kNone;
 }
 
 bool Passes(const InspectReport& report) {
-    return report.accepted && report.sumOk.value_or(true);
+    return report.accepted && report.sumOk.value_or(true) && report.backupFault.empty();
 }
 
 std::string FormatText(const std::string& path, const InspectReport& report) {
@@ -245,6 +249,9 @@ std::string FormatText(const std::string& path, const InspectReport& report) {
                             (report.early ? " as an early image, completed from the file length" : ""));
     } else {
         line("header:", "refused by CheckImageFile: " + report.refusal);
+    }
+    if (!report.backupFault.empty()) {
+        line("restore:", "refused: " + report.backupFault);
     }
     if (report.identityError == RomIdentityError::kNone) {
         const RomIdentity& id = report.identity;

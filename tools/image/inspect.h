@@ -26,6 +26,7 @@ struct InspectReport {
     std::optional<bool> sumOk;  // empty when the header counts no bytes
     std::string sumNote;        // what went wrong with the count or sum
     std::string lengthNote;     // a length that does not fit the OS code
+    std::string backupFault;    // a backup a restore would refuse: why
     RomIdentityError identityError = RomIdentityError::kNoBlock;
     RomIdentity identity;
 };
@@ -45,8 +46,8 @@ const char* KindName(const ImageHeader& header);
 std::string FormatText(const std::string& path, const InspectReport& report);
 std::string FormatJson(const InspectReport& report);
 
-// Whether the file would pass Setup's image checks: accepted, and its count,
-// when it has one, matches its sum.
+// Whether the file would pass Setup's image checks: accepted, its count,
+// when it has one, matches its sum, and a backup is one a restore takes.
 bool Passes(const InspectReport& report);
 
 }  // namespace nuva::image_tool
