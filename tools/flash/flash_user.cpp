@@ -288,12 +288,12 @@ void FlashUser::Enabled(TerminalPage& page, uint32_t control) {
                 page.Out().Line(std::string(wanted ? "[x] " : "[ ] ") +
                                 WithoutMnemonic(page.Text(kBackupOption)));
             }
-            CommitIfEnabled(page, kInfoNext);
+            PressCommit(page, kInfoNext);
             break;
         case d::kRestoreInfo:
             if (control == kRestoreGo) {
                 page.PrintColumns();
-                CommitIfEnabled(page, kRestoreGo);
+                PressCommit(page, kRestoreGo);
             }
             break;
         case d::kUpdateProgress:
@@ -312,7 +312,7 @@ void FlashUser::Enabled(TerminalPage& page, uint32_t control) {
     }
 }
 
-void FlashUser::CommitIfEnabled(TerminalPage& page, uint32_t button) {
+void FlashUser::PressCommit(TerminalPage& page, uint32_t button) {
     PageState& state = State(page);
     ++state.presses;
     page.Press(button);
@@ -348,7 +348,7 @@ void FlashUser::Tick(TerminalPage& page) {
                 Leave(page);
             } else if (state.pressAgainAt != 0 && state.ticks >= state.pressAgainAt) {
                 state.pressAgainAt = 0;
-                CommitIfEnabled(page, page.TemplateId() == d::kUpdateInfo ? kInfoNext : kRestoreGo);
+                PressCommit(page, page.TemplateId() == d::kUpdateInfo ? kInfoNext : kRestoreGo);
             }
             break;
         case d::kBackupRestoreChoice:

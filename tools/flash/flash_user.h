@@ -69,7 +69,9 @@ class FlashUser final : public TerminalUser {
     void Ask(TerminalPage& page, const std::string& question);
     int AskYesNo(TerminalPage& page, const std::string& question, int lostMode);
     void PressContinue(TerminalPage& page);
-    void CommitIfEnabled(TerminalPage& page, uint32_t button);
+    // Presses an information page's commit button, counting the presses the
+    // handheld has not answered.
+    void PressCommit(TerminalPage& page, uint32_t button);
     void CautionTick(TerminalPage& page, PageState& state);
     std::optional<std::string> ChooseSaveFile(TerminalPage& page, const std::string& file, int lostMode);
     PageState& State(TerminalPage& page) { return states_[&page]; }
