@@ -6,8 +6,8 @@
 #include "formats/byte_sum.h"
 #include "formats/le.h"
 #include "formats/result_codes.h"
-#include "setup/link/program_folder.h"
 #include "setup/link/transfer.h"
+#include "setup/resources/settings.h"
 
 namespace nuva {
 namespace {
@@ -193,7 +193,7 @@ uint32_t VerifyDeviceFile(LPCWSTR devicePath, uint32_t expectedSum) {
 }
 
 int32_t InstallAgent() {
-    const std::string folder = ProgramFolder();
+    const std::string folder = InstallDirOf(RunningProgramPath());
     if (folder.empty())
         return kCopyFileFailed;
     return CopyFileToDevice(folder + "NUVA7INVOKE.DLL", u"\\Windows\\NUVA7INVOKE.DLL");

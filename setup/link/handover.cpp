@@ -11,8 +11,8 @@
 #include "setup/link/agent_calls.h"
 #include "setup/link/desktop_file.h"
 #include "setup/link/device_access.h"
-#include "setup/link/program_folder.h"
 #include "setup/link/transfer.h"
+#include "setup/resources/settings.h"
 
 namespace nuva {
 namespace {
@@ -116,7 +116,7 @@ void RemoveStartupShortcuts() {
 }
 
 int32_t PlaceReflash() {
-    const std::string programFolder = ProgramFolder();
+    const std::string programFolder = InstallDirOf(RunningProgramPath());
     if (programFolder.empty())
         return kCopyFileFailed;
     const std::u16string startup = StartupFolder();

@@ -113,13 +113,11 @@ std::string UserDirsEntry(const std::string& file, const std::string& home) {
 
 }  // namespace
 
-std::string RunningProgramPath() {
-    // The name is read into a buffer that grows by 512 bytes for as long as
-    // the name comes within 16 bytes of filling it: readlink cuts silently.
+std::string ReadProgramPath(const std::function<long(char* buffer, size_t capacity)>& read) {
     constexpr size_t kMaxPath = 64 * 1024;
     for (size_t size = 512; size <= kMaxPath; size += 512) {
         std::vector<char> buffer(size);
-        ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        const long n = read(buffer.data(), buffer.size());
         if (n <= 0) {
             return "";
         }
@@ -128,6 +126,12 @@ std::string RunningProgramPath() {
         }
     }
     return "";
+}
+
+std::string RunningProgramPath() {
+    return ReadProgramPath([](char* buffer, size_t capacity) {
+        return static_cast<long>(readlink("/proc/self/exe", buffer, capacity));
+    });
 }
 
 std::string InstallDirOf(std::string_view programPath) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,11 @@ int GetInstallDir(char* buffer, size_t* length);
 std::string InstallDirOf(std::string_view programPath);
 // The running program's full path; "" when it cannot be obtained.
 std::string RunningProgramPath();
+// How it is read: through `read`, which fills at most `capacity` characters
+// of the buffer (no terminator) and returns how many, or a negative value on
+// failure. The buffer grows by 512 characters for as long as the name comes
+// within 16 of filling it, since a reader cuts a longer name silently.
+std::string ReadProgramPath(const std::function<long(char* buffer, size_t capacity)>& read);
 
 // A file named by a setup.ini value: the folder followed by the value, its
 // '\' separators turned into '/'.

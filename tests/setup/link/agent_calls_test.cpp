@@ -10,7 +10,7 @@
 #include "formats/le.h"
 #include "formats/result_codes.h"
 #include "platform/clock/clock.h"
-#include "setup/link/program_folder.h"
+#include "setup/resources/settings.h"
 #include "tests/setup/link/fake_rapi.h"
 #include "tests/setup/link/link_test_support.h"
 
@@ -226,38 +226,8 @@ TEST_F(AgentCallsTest, NoBlockNoCall) {
     EXPECT_TRUE(fake_rapi::Invokes().empty());
 }
 
-TEST(ProgramFolderTest, PathsLongerThanTheFirstBufferAreFound) {
-    const std::string longPath = "/" + std::string(1500, 'x') + "/setup";
-    std::vector<size_t> capacities;
-    const auto reader = [&](const std::string& path) {
-        return [&capacities, path](char* buffer, size_t capacity) {
-            capacities.push_back(capacity);
-            const size_t n = std::min(capacity, path.size());
-            std::memcpy(buffer, path.data(), n);
-            return static_cast<long>(n);
-        };
-    };
-    EXPECT_EQ(ReadGrowingPath(reader(longPath)), longPath);
-    EXPECT_EQ(capacities, (std::vector<size_t>{1024, 2048}));
-
-    // A path of exactly 1023 characters fills the first buffer with its
-    // terminator and needs the second.
-    capacities.clear();
-    const std::string edge(1023, 'y');
-    EXPECT_EQ(ReadGrowingPath(reader(edge)), edge);
-    EXPECT_EQ(capacities, (std::vector<size_t>{1024, 2048}));
-
-    EXPECT_EQ(ReadGrowingPath([](char*, size_t) { return 0L; }), "");
-    EXPECT_EQ(ReadGrowingPath([](char*, size_t) { return -1L; }), "");
-
-    const std::string folder = ProgramFolder();
-    ASSERT_FALSE(folder.empty());
-    EXPECT_EQ(folder.back(), '/');
-    EXPECT_TRUE(std::filesystem::exists(folder + "setup_link_tests"));
-}
-
 TEST_F(AgentCallsTest, InstallAgentCopiesTheLibraryBesideTheProgram) {
-    const Bytes library = link_test::ReadDesktopFile(ProgramFolder() + "NUVA7INVOKE.DLL");
+    const Bytes library = link_test::ReadDesktopFile(InstallDirOf(RunningProgramPath()) + "NUVA7INVOKE.DLL");
     ASSERT_FALSE(library.empty()) << "the build puts a stand-in library beside the test program";
     fake_rapi::PutFile(u"\\Windows\\NUVA7INVOKE.DLL", Pattern(10));
 

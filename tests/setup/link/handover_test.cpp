@@ -12,7 +12,7 @@
 #include "formats/message_ids.h"
 #include "formats/result_codes.h"
 #include "platform/clock/clock.h"
-#include "setup/link/program_folder.h"
+#include "setup/resources/settings.h"
 #include "tests/setup/link/fake_rapi.h"
 #include "tests/setup/link/link_test_support.h"
 
@@ -267,7 +267,7 @@ TEST_F(HandoverTest, StartupFolderChanges) {
     RemoveStartupShortcuts();
     EXPECT_EQ(fake_rapi::FileNames(), (std::vector<std::u16string>{u"\\Windows\\StartUp\\other.lnk"}));
 
-    const Bytes flasher = link_test::ReadDesktopFile(ProgramFolder() + "Reflash.exe");
+    const Bytes flasher = link_test::ReadDesktopFile(InstallDirOf(RunningProgramPath()) + "Reflash.exe");
     ASSERT_FALSE(flasher.empty()) << "the build puts a stand-in flasher beside the test program";
     ASSERT_EQ(PlaceReflash(), 0);
     EXPECT_EQ(fake_rapi::File(u"\\Windows\\StartUp\\Reflash.exe"), flasher);

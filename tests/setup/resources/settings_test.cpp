@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -42,6 +44,35 @@ class EnvGuard {
     const char* name_;
     std::optional<std::string> old_;
 };
+
+TEST(InstallDir, ProgramPathsLongerThanTheFirstBufferAreFound) {
+    const std::string longPath = "/" + std::string(1500, 'x') + "/setup";
+    std::vector<size_t> capacities;
+    const auto reader = [&](const std::string& path) {
+        return [&capacities, path](char* buffer, size_t capacity) {
+            capacities.push_back(capacity);
+            const size_t n = std::min(capacity, path.size());
+            std::memcpy(buffer, path.data(), n);
+            return static_cast<long>(n);
+        };
+    };
+    EXPECT_EQ(ReadProgramPath(reader(longPath)), longPath);
+    EXPECT_EQ(capacities, (std::vector<size_t>{512, 1024, 1536}));  // 1507 characters
+
+    // A name that comes within 16 characters of filling the buffer may
+    // have been cut: the next buffer is asked for.
+    capacities.clear();
+    const std::string edge(512 - 16, 'y');
+    EXPECT_EQ(ReadProgramPath(reader(edge)), edge);
+    EXPECT_EQ(capacities, (std::vector<size_t>{512, 1024}));
+    capacities.clear();
+    const std::string fits(512 - 17, 'z');
+    EXPECT_EQ(ReadProgramPath(reader(fits)), fits);
+    EXPECT_EQ(capacities, (std::vector<size_t>{512}));
+
+    EXPECT_EQ(ReadProgramPath([](char*, size_t) { return 0L; }), "");
+    EXPECT_EQ(ReadProgramPath([](char*, size_t) { return -1L; }), "");
+}
 
 TEST(InstallDir, FolderOfTheRunningProgram) {
     std::string program = RunningProgramPath();
