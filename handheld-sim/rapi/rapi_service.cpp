@@ -53,6 +53,7 @@ struct RapiService::Impl {
     bool sessionRunning = false;
     std::thread sessionThread;
     std::shared_ptr<cable::Channel> active;  // the connection being served
+    uint64_t activeGeneration = 0;           // the link generation it was made in
     uint64_t served = 0;
     uint64_t versionQueries = 0;
     RapiFaults faults;
@@ -92,6 +93,7 @@ void RapiService::Impl::Serve(cable::UniqueFd fd) {
     {
         std::lock_guard lock(mutex);
         active = channel;
+        activeGeneration = generation;
         if (faults.dropAfterBytes >= 0) {
             channel->DropAfter(faults.dropAfterBytes);
             faults.dropAfterBytes = -1;
@@ -388,8 +390,14 @@ cable::Endpoint RapiService::Bound() const {
 }
 
 bool RapiService::Connected() const {
+    // A connection of an earlier link (the handheld restarted, the cable
+    // went) is over for the handheld the moment its link is, even while its
+    // thread is still winding down. The device is asked before the lock is
+    // taken: its link listener takes the lock too.
+    const bool linkUp = impl_->device.LinkAvailable();
+    const uint64_t generation = impl_->device.LinkGeneration();
     std::lock_guard lock(impl_->mutex);
-    return impl_->active != nullptr;
+    return impl_->active != nullptr && linkUp && generation == impl_->activeGeneration;
 }
 
 uint64_t RapiService::ConnectionsServed() const {
