@@ -18,6 +18,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr uint8_t kSrReady = 0x80;
+constexpr uint8_t kSrEraseSuspended = 0x40;
 constexpr uint8_t kSrEraseError = 0x20;
 constexpr uint8_t kSrProgramError = 0x10;
 constexpr uint8_t kSrVpp = 0x08;
@@ -34,6 +35,9 @@ constexpr uint8_t kCmdWriteToBuffer = 0xE8;
 constexpr uint8_t kCmdLockSetup = 0x60;
 constexpr uint8_t kCmdConfirm = 0xD0;
 constexpr uint8_t kCmdSetLockBit = 0x01;
+constexpr uint8_t kCmdWordProgram = 0x40;
+constexpr uint8_t kCmdWordProgramAlt = 0x10;
+constexpr uint8_t kCmdSuspend = 0xB0;
 
 constexpr uint32_t kMaxBankBytes = 64u << 20;
 // 16-bit words of one chip in one 256 KB block (the chip's 128 KB).
@@ -42,7 +46,7 @@ constexpr uint32_t kBufferWords = 16;
 constexpr uint32_t kNoWindow = UINT32_MAX;
 constexpr uint16_t kManufacturerIntel = 0x0089;
 
-enum class Op : uint8_t { kErase, kProgram, kLockSet, kLockClearAll };
+enum class Op : uint8_t { kErase, kProgram, kWordProgram, kLockSet, kLockClearAll };
 
 const char* OpName(Op op) {
     switch (op) {
@@ -50,6 +54,8 @@ const char* OpName(Op op) {
             return "erase";
         case Op::kProgram:
             return "program";
+        case Op::kWordProgram:
+            return "word program";
         case Op::kLockSet:
             return "set lock bit";
         case Op::kLockClearAll:
@@ -99,14 +105,23 @@ struct Chip {
     // The block of the command sequence or operation in progress.
     uint32_t block = 0;
 
-    // The operation while mode is kBusy.
+    // The operation while mode is kBusy: it ends once its progress (the
+    // read cycles it has answered, plus the scaled clock's time when that
+    // runs) reaches its need, all in nanoseconds of the handheld's time.
     Op op = Op::kErase;
     bool forever = false;
-    bool countReads = false;
-    bool hasDeadline = false;
+    bool byClock = false;
     uint8_t endError = 0;  // status bits the operation ends with
-    uint32_t readsLeft = 0;
-    Clock::time_point deadline{};
+    uint64_t needNanos = 0;
+    uint64_t readNanos = 0;
+    double scale = 0;
+    Clock::time_point start{};
+
+    // An erase suspended by B0: its block, what it still needs and how it ends.
+    bool suspended = false;
+    uint32_t suspendedBlock = 0;
+    uint64_t suspendedNeed = 0;
+    uint8_t suspendedError = 0;
 
     // The write buffer: words still to come, the window's first word, and
     // which of its words were loaded.
@@ -115,6 +130,26 @@ struct Chip {
     uint16_t loaded = 0;
     std::array<uint16_t, kBufferWords> buffer{};
 };
+
+// One step of SplitMix64: a well-mixed 64-bit value for each key.
+uint64_t Mix(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// 16 bits, each set when its nibble of Mix(key) falls below `sixteenths`.
+uint16_t ShareOfBits(uint64_t key, uint32_t sixteenths) {
+    uint64_t r = Mix(key);
+    uint16_t mask = 0;
+    for (uint32_t bit = 0; bit < 16; ++bit, r >>= 4) {
+        if ((r & 0xF) < sixteenths) {
+            mask = static_cast<uint16_t>(mask | 1u << bit);
+        }
+    }
+    return mask;
+}
 
 struct InjectedFault {
     FlashFault fault;
@@ -144,6 +179,8 @@ const char* ChipModeName(ChipMode mode) {
             return "write to buffer (data)";
         case ChipMode::kWriteBufferConfirm:
             return "write to buffer (confirm)";
+        case ChipMode::kWordProgramData:
+            return "word program (data)";
         case ChipMode::kEraseConfirm:
             return "block erase (confirm)";
         case ChipMode::kLockSetup:
@@ -171,6 +208,8 @@ struct FlashBank::Impl {
     std::vector<InjectedFault> faults;
     std::vector<StuckWord> stuck;
     uint64_t storeSerial = 0;
+    uint64_t interruptSeed = 0x5EED5EED5EED5EEDull;
+    uint64_t interruptions = 0;
 
     bool logOn = false;
     bool logFull = false;
@@ -296,51 +335,88 @@ struct FlashBank::Impl {
         chip.block = block;
         chip.op = op;
         chip.endError = 0;
-        if ((op == Op::kErase || op == Op::kProgram) && Locked(c, block, true)) {
+        const bool program = op == Op::kProgram || op == Op::kWordProgram;
+        if ((op == Op::kErase || program) && Locked(c, block, true)) {
             chip.status |= kSrLocked | (op == Op::kErase ? kSrEraseError : kSrProgramError);
             chip.mode = ChipMode::kReadStatus;
+            chip.window = kNoWindow;
             RefusedLocked(c, word, op, block);
+            return;
+        }
+        if (program && chip.suspended && block == chip.suspendedBlock) {
+            chip.status |= kSrProgramError;
+            chip.mode = ChipMode::kReadStatus;
+            chip.window = kNoWindow;
+            NoteChip(c, word, Format("program refused: block %u has its erase suspended", block));
             return;
         }
         // An operation that never ends cannot fail as well: it leaves error
         // faults for the next one.
         chip.forever = FaultHolds(FlashFault::Kind::kBusyForever, c, block, true);
-        if (!chip.forever && op == Op::kErase && FaultHolds(FlashFault::Kind::kEraseError, c, block, true)) {
-            chip.endError = kSrEraseError;
-        }
-        if (!chip.forever && op == Op::kProgram &&
-            FaultHolds(FlashFault::Kind::kProgramError, c, block, true)) {
-            chip.endError = kSrProgramError;
+        if (!chip.forever) {
+            FlashFault::Kind errorKind = op == Op::kErase ? FlashFault::Kind::kEraseError
+                                         : program        ? FlashFault::Kind::kProgramError
+                                                          : FlashFault::Kind::kLockError;
+            if (FaultHolds(errorKind, c, block, true)) {
+                // Clearing lock bits fails like an erase, setting one like a program.
+                chip.endError = op == Op::kErase || op == Op::kLockClearAll ? kSrEraseError : kSrProgramError;
+            }
         }
 
         uint32_t reads = timing.unlockStatusReads;
-        uint32_t micros = 0;
-        if (op == Op::kErase) {
-            reads = timing.eraseStatusReads;
-            micros = timing.eraseMicros;
-        } else if (op == Op::kProgram) {
-            reads = timing.writeStatusReads;
-            micros = timing.writeMicros;
+        uint32_t micros = timing.lockClearMicros;
+        FlashFault::Kind slowKind = FlashFault::Kind::kSlowLock;
+        switch (op) {
+            case Op::kErase:
+                reads = timing.eraseStatusReads;
+                micros = timing.eraseMicros;
+                slowKind = FlashFault::Kind::kSlowErase;
+                break;
+            case Op::kProgram:
+            case Op::kWordProgram:
+                reads = timing.writeStatusReads;
+                micros = op == Op::kProgram ? timing.writeMicros : timing.wordMicros;
+                slowKind = FlashFault::Kind::kSlowProgram;
+                break;
+            case Op::kLockSet:
+                micros = timing.lockSetMicros;
+                break;
+            case Op::kLockClearAll:
+                break;
         }
-        if (!chip.forever && (op == Op::kErase || op == Op::kProgram)) {
-            auto kind = op == Op::kErase ? FlashFault::Kind::kSlowErase : FlashFault::Kind::kSlowProgram;
-            if (const FlashFault* slow = HoldingFault(kind, c, block, true)) {
+        if (!chip.forever) {
+            if (const FlashFault* slow = HoldingFault(slowKind, c, block, true)) {
                 reads = slow->busyReads;
                 micros = slow->busyMicros;
             }
         }
-        chip.countReads = reads > 0;
-        chip.readsLeft = reads;
-        chip.hasDeadline = micros > 0 && TimeScale() > 0.0;
-        if (chip.hasDeadline) {
-            chip.deadline = Clock::now() + Scaled(std::chrono::microseconds(micros));
+        chip.scale = TimeScale();
+        chip.byClock = chip.scale > 0.0;
+        chip.readNanos = 0;
+        if (chip.byClock) {
+            chip.needNanos = micros > 0 ? uint64_t{micros} * 1000 : uint64_t{reads} * timing.readCycleNanos;
+            chip.start = Clock::now();
+        } else {
+            chip.needNanos = uint64_t{reads} * timing.readCycleNanos;
         }
-        if (!chip.forever && !chip.countReads && !chip.hasDeadline) {
+        if (!chip.forever && chip.needNanos == 0) {
             Complete(c);
             return;
         }
         chip.status &= static_cast<uint8_t>(~kSrReady);
         chip.mode = ChipMode::kBusy;
+    }
+
+    // How far the busy operation of chip c has come, in nanoseconds.
+    uint64_t Progress(const Chip& chip) const {
+        uint64_t done = chip.readNanos;
+        if (chip.byClock) {
+            double real = std::chrono::duration<double, std::nano>(Clock::now() - chip.start).count();
+            double nominal = real / chip.scale;
+            done = std::max(done,
+                            nominal >= 1e18 ? uint64_t{1000000000000000000} : static_cast<uint64_t>(nominal));
+        }
+        return done;
     }
 
     void Complete(int c) {
@@ -364,7 +440,8 @@ struct FlashBank::Impl {
                 ApplyStuck(c, first, kWordsPerBlock);
                 break;
             }
-            case Op::kProgram: {
+            case Op::kProgram:
+            case Op::kWordProgram: {
                 uint8_t* p = cells.data() + size_t{chip.window} * 4 + 2 * c;
                 for (uint32_t i = 0; i < kBufferWords; ++i, p += 4) {
                     if ((chip.loaded >> i) & 1u) {
@@ -392,24 +469,90 @@ struct FlashBank::Impl {
         if (chip.mode != ChipMode::kBusy) {
             return true;
         }
-        if (!chip.forever && chip.hasDeadline && Clock::now() >= chip.deadline) {
+        if (!chip.forever && Progress(chip) >= chip.needNanos) {
             Complete(c);
             return true;
         }
         return false;
     }
 
+    // A read of a busy chip: it shows the status and takes one read cycle of
+    // the operation's time.
     uint16_t BusyRead(int c) {
         Chip& chip = chips[c];
-        if (SettleByTime(c) || chip.forever || !chip.countReads) {
-            return chip.status;
-        }
-        if (chip.readsLeft == 0) {
-            Complete(c);
-        } else {
-            --chip.readsLeft;
+        if (!SettleByTime(c)) {
+            chip.readNanos += timing.readCycleNanos;
         }
         return chip.status;
+    }
+
+    // ---- interruptions ----
+
+    // The share of its work, in sixteenths from 1 to 15, that an operation
+    // cut off now leaves done: never none, never all.
+    uint32_t ShareDone(const Chip& chip) const {
+        if (chip.forever || chip.needNanos == 0) {
+            return 8;
+        }
+        uint64_t sixteenths = Progress(chip) * 16 / chip.needNanos;
+        return static_cast<uint32_t>(std::clamp<uint64_t>(sixteenths, 1, 15));
+    }
+
+    // A reset while chip c erases (or has an erase suspended) or programs.
+    void Interrupt(int c) {
+        Chip& chip = chips[c];
+        SettleByTime(c);
+        const bool busy = chip.mode == ChipMode::kBusy;
+        ++interruptions;
+        const uint64_t base = Mix(interruptSeed ^ Mix(interruptions) ^ (uint64_t(c) << 62));
+        if (busy && (chip.op == Op::kProgram || chip.op == Op::kWordProgram) && chip.endError == 0) {
+            uint32_t share = ShareDone(chip);
+            bool changed = false;
+            uint32_t firstClear = kNoWindow;
+            for (uint32_t i = 0; i < kBufferWords; ++i) {
+                if (((chip.loaded >> i) & 1u) == 0) {
+                    continue;
+                }
+                uint32_t word = chip.window + i;
+                auto clears = static_cast<uint16_t>(Cell(c, word) & ~chip.buffer[i]);
+                auto mask = static_cast<uint16_t>(clears & ShareOfBits(base + word, share));
+                if (clears != 0 && firstClear == kNoWindow) {
+                    firstClear = word;
+                }
+                AndCell(c, word, static_cast<uint16_t>(~mask));
+                changed = changed || mask != 0;
+            }
+            if (!changed && firstClear != kNoWindow) {
+                // At least one cell was on its way: it shows.
+                uint16_t cell = Cell(c, firstClear);
+                uint16_t target = chip.buffer[firstClear - chip.window];
+                auto clears = static_cast<uint16_t>(cell & ~target);
+                AndCell(c, firstClear, static_cast<uint16_t>(~(clears & -clears)));
+            }
+            ApplyStuck(c, chip.window, kBufferWords);
+            NoteChip(c, chip.window,
+                     Format("%s cut off by a reset after %u/16 of its time: words left partly programmed",
+                            OpName(chip.op), share));
+            return;
+        }
+        const bool erasing = busy && chip.op == Op::kErase && chip.endError == 0;
+        if (!erasing && !chip.suspended) {
+            return;
+        }
+        uint32_t block = erasing ? chip.block : chip.suspendedBlock;
+        uint32_t share = erasing ? ShareDone(chip) : 8;
+        uint32_t first = block * kWordsPerBlock;
+        for (uint32_t w = first; w < first + kWordsPerBlock; ++w) {
+            uint16_t mask = ShareOfBits(base + w, share);
+            size_t i = size_t{w} * 4 + 2 * c;
+            cells[i] |= static_cast<uint8_t>(mask);
+            cells[i + 1] |= static_cast<uint8_t>(mask >> 8);
+        }
+        ApplyStuck(c, first, kWordsPerBlock);
+        NoteChip(c, first,
+                 Format("erase of block %u cut off by a reset after %u/16 of its time: block left partly "
+                        "erased",
+                        block, share));
     }
 
     // ---- bus cycles of one chip ----
@@ -457,6 +600,12 @@ struct FlashBank::Impl {
                     chip.mode = ChipMode::kWriteBufferData;
                 }
                 return;
+            case ChipMode::kWordProgramData:
+                chip.window = word & ~(kBufferWords - 1);
+                chip.buffer[word & (kBufferWords - 1)] = value;
+                chip.loaded = static_cast<uint16_t>(1u << (word & (kBufferWords - 1)));
+                StartOperation(c, word, Op::kWordProgram);
+                return;
             case ChipMode::kWriteBufferConfirm:
                 if (command == kCmdConfirm) {
                     StartOperation(c, chip.window, Op::kProgram);
@@ -503,7 +652,43 @@ struct FlashBank::Impl {
             chips[c].status &= static_cast<uint8_t>(~kSrErrors);
             return;
         }
+        if (command == kCmdSuspend && chips[c].op == Op::kErase && !chips[c].forever) {
+            Suspend(c);
+            return;
+        }
         IgnoredWhileBusy(c, word, value);
+    }
+
+    // B0 during an erase: the erase stops where it is, the chip is ready
+    // with SR.6 set and shows its status.
+    void Suspend(int c) {
+        Chip& chip = chips[c];
+        uint64_t done = Progress(chip);
+        chip.suspended = true;
+        chip.suspendedBlock = chip.block;
+        chip.suspendedNeed = done >= chip.needNanos ? 1 : chip.needNanos - done;
+        chip.suspendedError = chip.endError;
+        chip.endError = 0;
+        chip.status |= kSrReady | kSrEraseSuspended;
+        chip.mode = ChipMode::kReadStatus;
+    }
+
+    // D0 outside a command sequence while an erase is suspended: it goes on
+    // for the time it still needed, and the chip shows its status.
+    void Resume(int c) {
+        Chip& chip = chips[c];
+        chip.suspended = false;
+        chip.op = Op::kErase;
+        chip.block = chip.suspendedBlock;
+        chip.endError = chip.suspendedError;
+        chip.forever = false;
+        chip.needNanos = chip.suspendedNeed;
+        chip.readNanos = 0;
+        chip.scale = TimeScale();
+        chip.byClock = chip.scale > 0.0;
+        chip.start = Clock::now();
+        chip.status &= static_cast<uint8_t>(~(kSrReady | kSrEraseSuspended));
+        chip.mode = ChipMode::kBusy;
     }
 
     [[gnu::cold, gnu::noinline]] void IgnoredWhileBusy(int c, uint32_t word, uint16_t value) {
@@ -550,13 +735,34 @@ struct FlashBank::Impl {
                 chip.mode = ChipMode::kReadIdentifier;
                 return;
             case kCmdEraseSetup:
+                if (chip.suspended) {
+                    SequenceError(c, word, "block erase while an erase is suspended", value);
+                    return;
+                }
                 chip.mode = ChipMode::kEraseConfirm;
                 return;
+            case kCmdWordProgram:
+            case kCmdWordProgramAlt:
+                chip.mode = ChipMode::kWordProgramData;
+                return;
+            case kCmdConfirm:
+                if (chip.suspended) {
+                    Resume(c);
+                } else {
+                    UnknownCommand(c, word, value);
+                }
+                return;
+            case kCmdSuspend:
+                return;  // nothing to suspend: the real part ignores it as well
             case kCmdWriteToBuffer:
                 chip.block = word / kWordsPerBlock;
                 chip.mode = ChipMode::kWriteBufferCount;
                 return;
             case kCmdLockSetup:
+                if (chip.suspended) {
+                    SequenceError(c, word, "lock bits while an erase is suspended", value);
+                    return;
+                }
                 chip.mode = ChipMode::kLockSetup;
                 return;
             default:
@@ -671,7 +877,15 @@ std::span<uint8_t> FlashBank::MutableCells() {
 }
 
 void FlashBank::Reset() {
+    for (int c = 0; c < 2; ++c) {
+        impl_->Interrupt(c);
+    }
     impl_->chips = {};
+}
+
+void FlashBank::SetInterruptSeed(uint64_t seed) {
+    impl_->interruptSeed = seed;
+    impl_->interruptions = 0;
 }
 
 std::string FlashBank::CheckFault(const FlashFault& fault) const {
@@ -679,13 +893,15 @@ std::string FlashBank::CheckFault(const FlashFault& fault) const {
     using Kind = FlashFault::Kind;
     if (fault.kind != Kind::kBusyForever && fault.kind != Kind::kEraseError &&
         fault.kind != Kind::kProgramError && fault.kind != Kind::kLocked && fault.kind != Kind::kStuckBits &&
-        fault.kind != Kind::kSlowErase && fault.kind != Kind::kSlowProgram) {
+        fault.kind != Kind::kSlowErase && fault.kind != Kind::kSlowProgram && fault.kind != Kind::kSlowLock &&
+        fault.kind != Kind::kLockError) {
         return Format("unknown fault kind %d", static_cast<int>(fault.kind));
     }
     if (fault.chip < -1 || fault.chip > 1) {
         return Format("chip %d does not exist: use 0 (bits 0-15), 1 (bits 16-31) or -1 (both)", fault.chip);
     }
-    bool slow = fault.kind == Kind::kSlowErase || fault.kind == Kind::kSlowProgram;
+    bool slow =
+        fault.kind == Kind::kSlowErase || fault.kind == Kind::kSlowProgram || fault.kind == Kind::kSlowLock;
     if (slow && fault.busyReads == 0 && fault.busyMicros == 0) {
         return "a slow fault needs a count of status reads or a time";
     }

@@ -31,27 +31,45 @@
 //               the first, D0 to confirm
 //   60 01       set the addressed block's lock bit
 //   60 D0       clear every lock bit of the chip
+//   40 d / 10 d word program: one 16-bit word at the address of d
+//   B0          erase suspend: an erase in progress stops (SR.7 and SR.6
+//               set) and the chip takes read array, status, identifier and
+//               program commands for other blocks; D0 resumes the erase
 //
-// Status register: SR.7 ready; SR.5 erase (or clear-lock) error; SR.4
-// program (or set-lock) error; SR.3 VPP low; SR.1 refused on a locked block.
-// A command sequence error (a second cycle other than the one expected, a
-// count above 15, the count or a data word outside the E8's block, data
-// outside the window) sets SR.5 and SR.4 and leaves the chip in read status;
-// the buffer is dropped. Erase and program on a locked block end
-// at once with SR.1 and SR.5 (erase) or SR.4 (program), cells unchanged.
+// Status register: SR.7 ready; SR.6 erase suspended; SR.5 erase (or
+// clear-lock) error; SR.4 program (or set-lock) error; SR.3 VPP low; SR.1
+// refused on a locked block. A command sequence error (a second cycle other
+// than the one expected, a count above 15, the count or a data word outside
+// the E8's block, data outside the window, erase or lock commands while an
+// erase is suspended) sets SR.5 and SR.4 and leaves the chip in read status;
+// the buffer is dropped. Erase and program on a locked block end at once with
+// SR.1 and SR.5 (erase) or SR.4 (program), cells unchanged; so does a program
+// of the block whose erase is suspended.
 //
-// Erase, program and lock operations make the chip busy: every read returns
-// the status with SR.7 clear, whatever the address; only 70 and 50 (which
-// clears the error bits, not busy) are taken; every other store is ignored
-// and noted (TakeNotes). An operation stays busy for FlashTiming's number of
-// status reads (those reads see SR.7 clear, the next one sees it set) or
-// until its nominal time has passed on the scaled clock, whichever comes
-// first; a limit of 0 is no limit, and at NUVA_TIME_SCALE=0 only reads count.
-// With neither limit the operation completes at once. The chip then stays in
-// read status until FF. A slow fault (kSlowErase, kSlowProgram) gives the
-// operations it hits its own limits in place of FlashTiming's: an operation
-// that outlasts a driver's poll budget and then completes, so that the
-// driver's repeat finds the chip ready (or still busy, if it comes early).
+// Busy time is time. Erase, program and lock operations make the chip busy:
+// every read returns the status with SR.7 clear, whatever the address; only
+// 70, 50 (which clears the error bits, not busy) and B0 (during an erase) are
+// taken; every other store is ignored and noted (TakeNotes). An operation
+// lasts its nominal time (FlashTiming, the typical figures of a 28F128J3
+// part), measured two ways at once, whichever reaches it first: the scaled
+// clock (NUVA_TIME_SCALE), and the bus cycles of the reads the chip answers
+// while busy, each of which takes FlashTiming::readCycleNanos of the
+// handheld's time however fast the host runs them. So a driver that polls N
+// times has waited at least N read cycles, and one that gives up after a few
+// reads meets a chip that is still busy. At NUVA_TIME_SCALE=0 there is no
+// time to wait: an operation then lasts FlashTiming's small number of status
+// reads (those reads see SR.7 clear, the next one sees it set), which keeps
+// the order of events and whole runs fast. The chip then stays in read
+// status until FF. A slow fault stretches the operations it hits to its own
+// time (up to the datasheet maximum or beyond) and count of reads.
+//
+// Interruptions. Reset() (a restart or power loss) in the middle of an erase
+// or program leaves the cells half done, as the real cells are: an erase
+// leaves the block partly erased (a share of its 0 bits set to 1), a program
+// leaves its words partly programmed (a share of the bits it clears cleared,
+// never a bit set). The share follows how far the operation had come, but an
+// interrupted operation always leaves some damage and never finishes; which
+// bits is decided by a seed (SetInterruptSeed), so a test can repeat it.
 //
 // Departures from the real parts (none lets a wrong driver pass):
 // - the write buffer is always free when the chip is idle (a real chip may
@@ -62,9 +80,12 @@
 //   the device code is that of the 28FxxxJ3 part of the chip's capacity;
 // - a chip that never becomes ready (kBusyForever) stays busy until Reset(),
 //   as a real one stays until its power is removed;
-// - word program (40/10), suspend (B0/D0), the CFI query (98) and the
-//   protection registers are not modelled: those commands are ignored and
-//   noted, so a driver that relies on them fails its read-back.
+// - an erase suspends at once (the real part takes up to its suspend
+//   latency); programs are not suspended (B0 during a program is ignored and
+//   noted); an interrupted lock operation leaves the lock bits as they were;
+// - the CFI query (98) and the protection registers are not modelled: those
+//   commands are ignored and noted, so a driver that relies on them fails
+//   its read-back.
 //
 // Not thread-safe: the machine serialises accesses, like the one bus it models.
 #pragma once
@@ -87,6 +108,7 @@ enum class ChipMode {
     kWriteBufferCount,
     kWriteBufferData,
     kWriteBufferConfirm,
+    kWordProgramData,
     kEraseConfirm,
     kLockSetup,
     kBusy
@@ -95,15 +117,31 @@ enum class ChipMode {
 // The mode's name, for the machine's crash reports ("read status").
 const char* ChipModeName(ChipMode mode);
 
-// How long operations take. An operation completes when either limit is
-// reached: a number of status reads, or time on the scaled clock (0 = none).
+// How long operations take: nominal times on the handheld's clock, and the
+// status reads an operation lasts at NUVA_TIME_SCALE=0. The defaults are the
+// typical figures of the Intel 28F128J3 (3 Volt StrataFlash J3, 128 Mbit)
+// datasheet: initial access 150 ns; write buffer program 218 us per 32-byte
+// buffer (6.8 us per byte effective); word program 210 us; block erase 1.0 s
+// (maximum 5.0 s); set block lock bit 64 us; clear block lock bits 0.5 s
+// (maximum 0.70 s). Program maxima are three times the typical figure.
 struct FlashTiming {
     uint32_t eraseStatusReads = 4;
     uint32_t writeStatusReads = 1;
     uint32_t unlockStatusReads = 2;
-    uint32_t eraseMicros = 0;  // nominal busy time of a block erase
-    uint32_t writeMicros = 0;  // nominal busy time of a buffered write
+    uint32_t eraseMicros = 1000000;
+    uint32_t writeMicros = 218;  // one buffered write of up to 16 words
+    uint32_t wordMicros = 210;
+    uint32_t lockSetMicros = 64;
+    uint32_t lockClearMicros = 500000;
+    uint32_t readCycleNanos = 150;  // one bus read of the chip
 };
+
+// The datasheet maxima that a driver's poll budget must cover.
+inline constexpr uint32_t kEraseMaxMicros = 5000000;
+inline constexpr uint32_t kWriteMaxMicros = 654;
+inline constexpr uint32_t kWordMaxMicros = 630;
+inline constexpr uint32_t kLockSetMaxMicros = 75;
+inline constexpr uint32_t kLockClearMaxMicros = 700000;
 
 // One logged bus access.
 struct BusAccess {
@@ -122,8 +160,10 @@ struct FlashFault {
         kProgramError,  // program ends with SR.4 set, cells unchanged
         kLocked,        // the block is locked: erase/program end with SR.1 and SR.5/SR.4
         kStuckBits,     // cells whose bits stay 0 whatever is written (only a read-back shows)
-        kSlowErase,     // erases stay busy for busyReads / busyMicros, then complete
-        kSlowProgram,   // buffered writes stay busy for busyReads / busyMicros, then complete
+        kSlowErase,     // erases stay busy for busyMicros / busyReads, then complete
+        kSlowProgram,   // buffered writes and word programs likewise
+        kSlowLock,      // set lock bit and clear lock bits likewise
+        kLockError,     // set lock bit ends with SR.4, clear lock bits with SR.5; bits unchanged
     };
     Kind kind = Kind::kBusyForever;
     int chip = -1;
@@ -141,10 +181,10 @@ struct FlashFault {
     // lose those bits at once and after every erase or program.
     uint32_t stuckOffset = 0;
     uint32_t stuckMask = 0;
-    // kSlowErase, kSlowProgram: how long each operation hit stays busy, as
-    // FlashTiming counts it: this many status reads or this nominal time on
-    // the scaled clock, whichever comes first (0 = no limit; one of them is
-    // needed; at NUVA_TIME_SCALE=0 only reads count).
+    // Slow faults: how long each operation hit stays busy: busyMicros of
+    // nominal time (when NUVA_TIME_SCALE is above 0), busyReads status reads
+    // at scale 0. A time of 0 takes busyReads read cycles, a count of 0 at
+    // scale 0 ends the operation at once; one of them is needed.
     uint32_t busyReads = 0;
     uint32_t busyMicros = 0;
 };
@@ -181,9 +221,13 @@ class FlashBank {
     // storage) and for tests; not a bus access.
     std::span<const uint8_t> Cells() const;
     std::span<uint8_t> MutableCells();
-    // Back to read-array mode with clear status and no operation in progress,
-    // as at power-on.
+    // A restart or power loss: an erase or program in progress (or an erase
+    // suspended) is cut off and leaves its cells half done; then back to
+    // read-array mode with clear status, as at power-on.
     void Reset();
+    // Chooses which bits interrupted operations leave (a fixed seed by
+    // default, so runs repeat).
+    void SetInterruptSeed(uint64_t seed);
 
     // Why `fault` cannot be injected into this bank (a chip other than -1,
     // 0, 1, blocks beyond the bank, a stuck word outside it, ...), or empty

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <string>
+#include <vector>
 
 #include "handheld-sim/flash/flash_bank.h"
 #include "tests/handheld-sim/flash/flash_test_driver.h"
@@ -224,14 +226,16 @@ TEST(FlashFaults, SlowOperationsOutlastAPollBudgetThenComplete) {
     bank.Write32(kB2, Both(0xFF));
     EXPECT_EQ(bank.Read32(kB2 + 12), 0x0F0F0F0Fu);
 
-    // A slow time: reads do not end it, the scaled clock does; at scale 0 a
-    // time alone does not hold the chip at all.
+    // A slow time: a budget of reads is far too few read cycles to make it
+    // up, the scaled clock ends it; at scale 0 a time alone does not hold
+    // the chip at all.
     {
         testing::ScaleGuard scale(0.01);
         bank.InjectFault(Slow(Kind::kSlowErase, 0, 3, 1, 0, 5000000));
         bank.Write32(kB3, Both(0x20));
         bank.Write32(kB3, Both(0xD0));
-        EXPECT_EQ(Poll(bank, kB3, kBudget).status, 0x00800000u);
+        // Chip 1 is busy as well, for the typical second of an erase.
+        EXPECT_EQ(Poll(bank, kB3, kBudget).status, 0u);
         ScaledSleepMs(6000);
         EXPECT_EQ(Poll(bank, kB3, kBudget).status, kBothReady);
         bank.Write32(kB3, Both(0xFF));
@@ -366,6 +370,122 @@ TEST(FlashFaults, NotesKeepTheLatestEvents) {
     EXPECT_NE(notes.back().find("0x0000 ignored: busy with erase"), std::string::npos);
     EXPECT_NE(notes[notes.size() - 2].find("0x0044 ignored"), std::string::npos);
     EXPECT_TRUE(bank.TakeNotes().empty());
+}
+
+TEST(FlashFaults, LockOperationsCanFailAndBeSlow) {
+    FlashBank bank(kSmallBank);
+    // Setting a lock bit fails with SR.4, clearing them with SR.5; the bits
+    // stay as they were.
+    bank.InjectFault(Fault(Kind::kLockError, 1, -1, -1, 2));
+    bank.Write32(kB1, Both(0x60));
+    bank.Write32(kB1, Both(0x01));
+    EXPECT_EQ(Poll(bank, kB1).status, 0x00900080u);
+    EXPECT_TRUE(bank.BlockLocked(1));  // chip 0 set its bit
+    bank.Write32(kB1, Both(0x50));
+    bank.Write32(kB1, Both(0x60));
+    bank.Write32(kB1, Both(0xD0));
+    EXPECT_EQ(Poll(bank, kB1).status, 0x00A00080u);
+    bank.Write32(kB1, Both(0x90));
+    EXPECT_EQ(bank.Read32(kB1 + 8), 0x00000000u);  // chip 0 cleared, chip 1 had none
+    bank.Write32(kB1, Both(0x50));
+    // Used up: the next clear works.
+    bank.SetBlockLocked(2, true);
+    bank.Write32(kB2, Both(0x60));
+    bank.Write32(kB2, Both(0xD0));
+    EXPECT_EQ(Poll(bank, kB2).status, kBothReady);
+    EXPECT_FALSE(bank.BlockLocked(2));
+
+    // A clear of the lock bits stretched to the datasheet maximum: a budget
+    // covering only the typical 0.5 s in read cycles gives up, one covering
+    // 0.7 s sees it end. The clock runs a thousand times slow, so that only
+    // the read cycles count, however fast or slow the host reads.
+    testing::ScaleGuard scale(1000);
+    bank.InjectFault(Slow(Kind::kSlowLock, -1, -1, 1, 0, kLockClearMaxMicros));
+    bank.Write32(kB2, Both(0x60));
+    bank.Write32(kB2, Both(0xD0));
+    constexpr uint32_t kCycle = FlashTiming{}.readCycleNanos;
+    EXPECT_EQ(Poll(bank, kB2, 500000000 / kCycle).status, 0u);
+    EXPECT_EQ(Poll(bank, kB2, 200000000 / kCycle + 2).status, kBothReady);
+}
+
+// Cells after a reset that cut an operation off.
+std::vector<uint8_t> Interrupted(uint64_t seed, uint32_t busyReadsBeforeReset, bool program) {
+    testing::ScaleGuard scale(0);
+    FlashBank bank(kSmallBank, FlashTiming{.eraseStatusReads = 16, .writeStatusReads = 16});
+    bank.SetInterruptSeed(seed);
+    auto cells = bank.MutableCells();
+    for (size_t i = 0; i < cells.size(); ++i) {
+        cells[i] = static_cast<uint8_t>(i * 7);
+    }
+    if (program) {
+        uint32_t words[16];
+        for (uint32_t i = 0; i < 16; ++i) {
+            words[i] = 0x01010101u * i;
+        }
+        bank.Write32(kB1, Both(0xE8));
+        bank.Write32(kB1, Both(15));
+        for (uint32_t i = 0; i < 16; ++i) {
+            bank.Write32(kB1 + 4 * i, words[i]);
+        }
+        bank.Write32(kB1, Both(0xD0));
+    } else {
+        bank.Write32(kB1, Both(0x20));
+        bank.Write32(kB1, Both(0xD0));
+    }
+    EXPECT_EQ(Poll(bank, kB1, busyReadsBeforeReset).status, 0u);
+    bank.Reset();
+    EXPECT_TRUE(bank.InReadArray());
+    auto notes = bank.TakeNotes();
+    EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), [](const std::string& n) {
+        return n.find("cut off by a reset") != std::string::npos;
+    }));
+    return {bank.Cells().begin(), bank.Cells().end()};
+}
+
+TEST(FlashFaults, AResetInTheMiddleLeavesCellsHalfDoneTheSameWayForTheSameSeed) {
+    auto before = [](size_t i) { return static_cast<uint8_t>(i * 7); };
+    size_t lastSet = 0;
+    for (uint32_t reads : {1u, 8u, 15u}) {
+        // Erase: only 0 -> 1 in the block, some of each, none elsewhere; more
+        // bits the further it had come.
+        auto cells = Interrupted(42, reads, false);
+        EXPECT_EQ(cells, Interrupted(42, reads, false));
+        EXPECT_NE(cells, Interrupted(43, reads, false));
+        size_t set = 0;
+        size_t erasedWords = 0;
+        for (size_t i = 0; i < cells.size(); ++i) {
+            const bool inBlock = i >= kB1 && i < kB1 + kFlashBlockBytes;
+            if (!inBlock) {
+                ASSERT_EQ(cells[i], before(i)) << i;
+                continue;
+            }
+            ASSERT_EQ(cells[i] & before(i), before(i)) << "an erase only sets bits, at " << i;
+            set += static_cast<size_t>(std::popcount(static_cast<unsigned>(cells[i] ^ before(i))));
+            erasedWords += cells[i] == 0xFF ? 1 : 0;
+        }
+        EXPECT_GT(set, 0u) << reads;
+        EXPECT_LT(erasedWords, kFlashBlockBytes) << "never the whole block, " << reads;
+        EXPECT_GT(set, lastSet) << "further on, more bits erased: " << reads;
+        lastSet = set;
+
+        // Program: only 1 -> 0 towards the data, never past it.
+        auto programmed = Interrupted(42, reads, true);
+        EXPECT_EQ(programmed, Interrupted(42, reads, true));
+        size_t cleared = 0;
+        for (size_t i = 0; i < programmed.size(); ++i) {
+            uint32_t w = static_cast<uint32_t>(i - kB1) / 4;
+            const bool inWindow = i >= kB1 && i < kB1 + 64;
+            if (!inWindow) {
+                ASSERT_EQ(programmed[i], before(i)) << i;
+                continue;
+            }
+            auto target = static_cast<uint8_t>(before(i) & static_cast<uint8_t>(w));
+            ASSERT_EQ(programmed[i] | before(i), before(i)) << "a program only clears bits, at " << i;
+            ASSERT_EQ(programmed[i] & target, target) << "no bit past the data, at " << i;
+            cleared += programmed[i] != before(i) ? 1 : 0;
+        }
+        EXPECT_GT(cleared, 0u) << reads;
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "handheld-sim/flash/flash_bank.h"
+#include "tests/handheld-sim/flash/flash_test_driver.h"
 
 namespace nuva::sim {
 namespace {

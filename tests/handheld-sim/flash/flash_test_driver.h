@@ -24,6 +24,15 @@ class ScaleGuard {
     double saved_;
 };
 
+// These tests count the status reads an operation lasts, which only scale 0
+// makes exact (above it the scaled clock may end an operation first): every
+// test program that includes this header starts at scale 0, and a test that
+// wants time sets its own scale with a ScaleGuard.
+inline const bool kStartsAtScaleZero = [] {
+    SetTimeScale(0);
+    return true;
+}();
+
 inline uint32_t Both(uint16_t half) {
     return uint32_t{half} << 16 | half;
 }
