@@ -15,7 +15,7 @@ constexpr size_t kVersionWidth = 16;
 constexpr size_t kOsOffset = 0x24;
 constexpr size_t kLanguageOffset = 0x28;
 constexpr size_t kCoveredOffset = 0x2C;
-constexpr size_t kContentSumOffset = 0x30;
+constexpr size_t kContentCrcOffset = 0x30;
 constexpr size_t kBlockSumOffset = 0x3C;
 
 bool IsDateCode(const std::string& text) {
@@ -30,11 +30,35 @@ bool IsDateCode(const std::string& text) {
     return true;
 }
 
-// The sum of the covered contents with the block itself counted as zero.
-uint32_t ContentSum(const uint8_t* contents, uint32_t covered) {
-    uint32_t sum = ByteSum(contents, kRomIdentityContentOffset);
+// Eight tables of 256 entries: the CRC of a byte followed by 0 to 7 zero
+// bytes, so that eight bytes are folded in per step (the check runs over the
+// whole ROM at every start of the handheld).
+struct CrcTables {
+    uint32_t t[8][256];
+    constexpr CrcTables() : t{} {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) {
+                c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            }
+            t[0][i] = c;
+        }
+        for (uint32_t i = 0; i < 256; ++i) {
+            for (int k = 1; k < 8; ++k) {
+                t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+            }
+        }
+    }
+};
+constexpr CrcTables kCrc;
+
+// The CRC of the covered contents with the block itself counted as zero.
+uint32_t ContentCrc(const uint8_t* contents, uint32_t covered) {
+    static constexpr uint8_t kZeroBlock[kRomIdentitySize] = {};
+    uint32_t crc = Crc32(contents, kRomIdentityContentOffset);
+    crc = Crc32(kZeroBlock, kRomIdentitySize, crc);
     size_t after = kRomIdentityContentOffset + kRomIdentitySize;
-    return ByteSum(contents + after, covered - after, sum);
+    return Crc32(contents + after, covered - after, crc);
 }
 
 }  // namespace
@@ -54,7 +78,7 @@ bool StampRomIdentity(uint8_t* contents, size_t size, const RomIdentity& identit
     StoreLe32(block + kOsOffset, identity.OsMajor);
     StoreLe32(block + kLanguageOffset, identity.LanguageId);
     StoreLe32(block + kCoveredOffset, identity.CoveredLength);
-    StoreLe32(block + kContentSumOffset, ContentSum(contents, identity.CoveredLength));
+    StoreLe32(block + kContentCrcOffset, ContentCrc(contents, identity.CoveredLength));
     StoreLe32(block + kBlockSumOffset, ByteSum(block, kBlockSumOffset));
     return true;
 }
@@ -76,7 +100,7 @@ RomIdentityError ReadRomIdentity(const uint8_t* contents, size_t size, RomIdenti
     identity.OsMajor = LoadLe32(block + kOsOffset);
     identity.LanguageId = LoadLe32(block + kLanguageOffset);
     identity.CoveredLength = LoadLe32(block + kCoveredOffset);
-    identity.ContentSum = LoadLe32(block + kContentSumOffset);
+    identity.ContentCrc = LoadLe32(block + kContentCrcOffset);
     if (!IsDateCode(identity.DateCode) || (identity.OsMajor != 3 && identity.OsMajor != 4)) {
         return RomIdentityError::kBadFields;
     }
@@ -84,7 +108,7 @@ RomIdentityError ReadRomIdentity(const uint8_t* contents, size_t size, RomIdenti
         identity.CoveredLength > size) {
         return RomIdentityError::kTooShort;
     }
-    if (ContentSum(contents, identity.CoveredLength) != identity.ContentSum) {
+    if (ContentCrc(contents, identity.CoveredLength) != identity.ContentCrc) {
         return RomIdentityError::kContentSum;
     }
     out = identity;
@@ -102,9 +126,26 @@ const char* DescribeRomIdentityError(RomIdentityError error) {
         case RomIdentityError::kBadFields:
             return "the ROM identity block holds an invalid date code or OS version";
         case RomIdentityError::kContentSum:
-            return "the ROM contents do not match the sum in the identity block";
+            return "the ROM contents do not match the CRC-32 in the identity block";
     }
     return "unknown ROM identity error";
+}
+
+uint32_t Crc32(const uint8_t* data, size_t count, uint32_t crc) {
+    crc = ~crc;
+    while (count >= 8) {
+        uint32_t low = LoadLe32(data) ^ crc;
+        uint32_t high = LoadLe32(data + 4);
+        crc = kCrc.t[7][low & 0xFF] ^ kCrc.t[6][(low >> 8) & 0xFF] ^ kCrc.t[5][(low >> 16) & 0xFF] ^
+              kCrc.t[4][low >> 24] ^ kCrc.t[3][high & 0xFF] ^ kCrc.t[2][(high >> 8) & 0xFF] ^
+              kCrc.t[1][(high >> 16) & 0xFF] ^ kCrc.t[0][high >> 24];
+        data += 8;
+        count -= 8;
+    }
+    while (count-- > 0) {
+        crc = kCrc.t[0][(crc ^ *data++) & 0xFF] ^ (crc >> 8);
+    }
+    return ~crc;
 }
 
 }  // namespace nuva

@@ -4,8 +4,10 @@
 // contents (content offset 0x100, flash address 0xA0040100) and reads it at
 // every start. The handheld then reports that ROM's build date code, version
 // text, OS generation and language. A handheld whose flash holds no valid
-// block, or whose image bytes do not add up to the sum the block records,
-// does not start: it is bricked. A backup of the flash carries the block
+// block, or whose image bytes do not match the CRC-32 the block records,
+// does not start: it is bricked. A CRC, unlike a byte sum, notices bytes in
+// the wrong place: two pieces swapped, megabytes programmed out of order, the
+// two chips' halves of every word exchanged. A backup of the flash carries the block
 // along, so a restored backup starts as the ROM it was taken from.
 //
 // Layout (64 bytes, little-endian):
@@ -18,8 +20,9 @@
 //   0x28  4  language identifier (LANGID) of the ROM
 //   0x2C  4  covered length: the number of image content bytes, from content
 //            offset 0, that the sum covers (0x1980000 or 0x19C0000)
-//   0x30  4  ByteSum of the covered bytes, with the 64 bytes of this block
-//            counted as zero
+//   0x30  4  CRC-32 (IEEE 802.3: polynomial 0x04C11DB7 reflected, initial
+//            value and final XOR 0xFFFFFFFF) of the covered bytes, with the
+//            64 bytes of this block counted as zero
 //   0x34  8  zero
 //   0x3C  4  ByteSum of bytes 0x00 to 0x3B of this block
 #pragma once
@@ -39,7 +42,7 @@ struct RomIdentity {
     uint32_t OsMajor = 0;
     uint32_t LanguageId = 0;
     uint32_t CoveredLength = 0;
-    uint32_t ContentSum = 0;
+    uint32_t ContentCrc = 0;
 };
 
 enum class RomIdentityError {
@@ -47,12 +50,12 @@ enum class RomIdentityError {
     kTooShort,    // the contents do not reach past the block or the covered length
     kNoBlock,     // no magic, a wrong length or a wrong block sum
     kBadFields,   // a date code that is not eight digits, an unknown OS major
-    kContentSum,  // the contents do not add up to the recorded sum
+    kContentSum,  // the contents do not match the recorded CRC-32
 };
 
 // Writes the block into image contents (content offset 0 at contents[0]),
-// computing the content sum over `identity.CoveredLength` bytes; the other
-// sum fields of `identity` are ignored. Returns false when the contents are
+// computing the content CRC over `identity.CoveredLength` bytes;
+// `identity.ContentCrc` is ignored. Returns false when the contents are
 // shorter than the covered length or the block, or the fields do not fit.
 bool StampRomIdentity(uint8_t* contents, size_t size, const RomIdentity& identity);
 
@@ -60,5 +63,8 @@ bool StampRomIdentity(uint8_t* contents, size_t size, const RomIdentity& identit
 RomIdentityError ReadRomIdentity(const uint8_t* contents, size_t size, RomIdentity& out);
 
 const char* DescribeRomIdentityError(RomIdentityError error);
+
+// CRC-32 (IEEE 802.3) of `count` bytes, continuing from `crc` (0 to start).
+uint32_t Crc32(const uint8_t* data, size_t count, uint32_t crc = 0);
 
 }  // namespace nuva

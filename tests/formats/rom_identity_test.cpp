@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <vector>
 
+#include "formats/byte_sum.h"
 #include "formats/le.h"
 
 namespace nuva {
@@ -69,6 +72,64 @@ TEST(RomIdentity, DamageIsNamed) {
     EXPECT_EQ(ReadRomIdentity(good.data(), 0x100 + 63, out), RomIdentityError::kTooShort);
     EXPECT_EQ(ReadRomIdentity(nullptr, 0, out), RomIdentityError::kTooShort);
     EXPECT_STRNE(DescribeRomIdentityError(RomIdentityError::kContentSum), "");
+}
+
+// Contents whose bytes are all different pieces: swapping two regions
+// changes the bytes at each place, not the bytes there are.
+std::vector<uint8_t> RandomContents(size_t size) {
+    std::vector<uint8_t> c(size);
+    std::mt19937 random(7);
+    std::ranges::generate(c, [&] { return static_cast<uint8_t>(random()); });
+    return c;
+}
+
+TEST(RomIdentity, DataInTheWrongPlaceIsCaughtThoughEveryByteIsThere) {
+    constexpr uint32_t kMegabyte = 1u << 20;
+    auto good = RandomContents(3 * kMegabyte);
+    ASSERT_TRUE(StampRomIdentity(good.data(), good.size(), Identity(3 * kMegabyte)));
+    RomIdentity out;
+    ASSERT_EQ(ReadRomIdentity(good.data(), good.size(), out), RomIdentityError::kNone);
+
+    auto expectCaught = [&](const std::vector<uint8_t>& c, const char* what) {
+        // The bytes are all there: a byte sum could not tell.
+        EXPECT_EQ(ByteSum(c.data(), c.size()), ByteSum(good.data(), good.size())) << what;
+        EXPECT_NE(c, good) << what;
+        EXPECT_EQ(ReadRomIdentity(c.data(), c.size(), out), RomIdentityError::kContentSum) << what;
+    };
+
+    // Two 64-byte pieces (one write-to-buffer each) exchanged.
+    auto c = good;
+    std::swap_ranges(c.begin() + 0x10000, c.begin() + 0x10040, c.begin() + 0x20000);
+    expectCaught(c, "swapped 64-byte pieces");
+
+    // Megabytes 1 and 2 programmed into each other's place.
+    c = good;
+    std::swap_ranges(c.begin() + kMegabyte, c.begin() + 2 * kMegabyte, c.begin() + 2 * kMegabyte);
+    expectCaught(c, "swapped megabytes");
+
+    // The two chips' halves of every 32-bit word exchanged (bytes 0-1 with 2-3).
+    c = good;
+    for (size_t i = 0; i + 4 <= c.size(); i += 4) {
+        std::swap(c[i], c[i + 2]);
+        std::swap(c[i + 1], c[i + 3]);
+    }
+    expectCaught(c, "swapped chip halves");
+
+    // Only the covered length counts, wherever the swap lies inside it.
+    c = good;
+    std::swap(c[0], c[1]);
+    expectCaught(c, "two bytes before the block");
+}
+
+TEST(RomIdentity, Crc32IsTheIeeeCheckInOnePieceOrMany) {
+    const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(Crc32(digits, sizeof digits), 0xCBF43926u);  // the standard check value
+    EXPECT_EQ(Crc32(digits, 0), 0u);
+    auto data = RandomContents(1000);
+    uint32_t whole = Crc32(data.data(), data.size());
+    for (size_t split : {1u, 7u, 8u, 9u, 500u, 999u}) {
+        EXPECT_EQ(Crc32(data.data() + split, data.size() - split, Crc32(data.data(), split)), whole) << split;
+    }
 }
 
 TEST(RomIdentity, StampRefusesWhatDoesNotFit) {

@@ -259,8 +259,8 @@ std::string FormatText(const std::string& path, const InspectReport& report) {
         std::snprintf(language, sizeof language, "0x%04X", id.LanguageId);
         line("ROM identity:", "date " + Quoted(id.DateCode) + ", version " + Quoted(id.Version) +
                                   ", OS major " + std::to_string(id.OsMajor) + ", language " + language +
-                                  ", covers " + std::to_string(id.CoveredLength) + " bytes, sum " +
-                                  Hex32(id.ContentSum));
+                                  ", covers " + std::to_string(id.CoveredLength) + " bytes, CRC-32 " +
+                                  Hex32(id.ContentCrc));
     } else {
         line("ROM identity:", std::string("none: ") + DescribeRomIdentityError(report.identityError));
     }
