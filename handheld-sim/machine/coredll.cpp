@@ -12,6 +12,7 @@
 #include <string>
 
 #include "formats/le.h"
+#include "handheld-sim/machine/core_entry.h"
 #include "handheld-sim/machine/machine.h"
 #include "handheld-sim/machine/oem_answers.h"
 #include "platform/wince/nuva_platform.h"
@@ -20,6 +21,9 @@
 namespace {
 
 using nuva::sim::CurrentThread;
+using nuva::sim::core::Core;
+using nuva::sim::core::Enter;
+using nuva::sim::core::OutsideHandheld;
 using nuva::sim::HandheldThread;
 using nuva::sim::Machine;
 using nuva::sim::OpenFile;
@@ -39,26 +43,6 @@ constexpr DWORD kInvalidDword = 0xFFFFFFFF;
 
 thread_local DWORD tLastError = ERROR_SUCCESS;
 thread_local int tCePriority = kCeNormalPriority;
-
-[[noreturn]] void OutsideHandheld(const char* name) {
-    std::fprintf(stderr, "nuva handheld: %s called on a thread that does not belong to a handheld\n", name);
-    std::abort();
-}
-
-struct Core {
-    Machine& machine;
-    const HandheldThread& self;
-};
-
-// Entry of every core library function.
-Core Enter(const char* name) {
-    HandheldThread* self = CurrentThread();
-    if (self == nullptr) {
-        OutsideHandheld(name);
-    }
-    self->machine->EnterCore(*self, name);
-    return {*self->machine, *self};
-}
 
 // Entry of the register accessors and the interrupt mask: no flash check.
 Machine& EnterBus(const char* name) {
