@@ -5,6 +5,13 @@
 // Programs written against this header run on the emulated handheld: the
 // handheld loads the program file from its own file store and binds these
 // functions to its machine. Nothing here may be called outside a handheld.
+//
+// The C runtime that programs use (malloc and operator new, snprintf,
+// strlen, memcpy ...) belongs to the core library as well, as on the device,
+// and runs from flash like the rest of it. Programs include the standard
+// headers and call it by the standard names; their build binds those calls
+// to the core library and refuses any other import
+// (cmake/HandheldPrograms.cmake).
 #pragma once
 
 // The header keeps the platform's C macros (casts in E_FAIL, HKEY_LOCAL_MACHINE,
