@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libpng-dev zlib1g-dev console-data qt6-base-dev fonts-dejavu-core
-          xvfb xauth xdotool x11-utils)
+          xvfb xauth xdotool x11-utils clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

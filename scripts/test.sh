@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs every test. With "asan", the same suite runs under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer. The default run also
+# builds the fuzz targets (the "fuzz" preset, clang) and runs each for a few
+# seconds from its seeds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-default}"
 scripts/build.sh "$preset"
 ctest --preset "$preset" -j "$(nproc)"
+if [ "$preset" = default ]; then
+  scripts/fuzz.sh smoke
+fi
