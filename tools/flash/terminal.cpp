@@ -52,6 +52,7 @@ void Terminal::Line(const std::string& text) {
     std::fflush(out_);
     lastStatus_.clear();
     lastLoggedKey_.clear();
+    lastHeardKey_.clear();
 }
 
 void Terminal::Block(const std::string& text) {
@@ -69,11 +70,18 @@ void Terminal::Block(const std::string& text) {
     }
 }
 
-void Terminal::Status(const std::string& text) {
+void Terminal::Status(const std::string& text, bool heard) {
     if (text == lastStatus_) {
         return;
     }
     lastStatus_ = text;
+    if (heard && listener_) {
+        std::string key = StatusKey(text);
+        if (key != lastHeardKey_) {
+            lastHeardKey_ = key;
+            listener_(text);
+        }
+    }
     if (interactive_) {
         std::fputs("\r\033[2K", out_);
         std::fputs(text.c_str(), out_);

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace nuva {
@@ -23,8 +24,13 @@ class Terminal {
     void Line(const std::string& text);
     // Several lines: `text` split at its newlines, blank lines kept.
     void Block(const std::string& text);
-    // The status line.
-    void Status(const std::string& text);
+    // The status line. A listener (the machine-readable events) hears each
+    // status that says something new (its StatusKey changes), unless
+    // `heard` is false (progress bars, which are reported on their own).
+    void Status(const std::string& text, bool heard = true);
+    void SetStatusListener(std::function<void(const std::string&)> listener) {
+        listener_ = std::move(listener);
+    }
     // A question that waits for a typed answer on the same line.
     void Prompt(const std::string& text);
     // Ends the status line so that it stays as it is.
@@ -40,6 +46,8 @@ class Terminal {
     bool statusShown_ = false;
     std::string lastStatus_;
     std::string lastLoggedKey_;
+    std::string lastHeardKey_;
+    std::function<void(const std::string&)> listener_;
     std::string unlogged_;  // a status held back from the log
     std::chrono::steady_clock::time_point lastLogged_{};
 };

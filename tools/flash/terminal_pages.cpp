@@ -64,6 +64,10 @@ constexpr ColumnRow kColumnRows[] = {
 constexpr uint32_t kLeftHeading = 2001;
 constexpr uint32_t kRightHeading = 2002;
 
+// The reason dialog's heading and its list of reasons.
+constexpr uint32_t kReasonHeading = 1069;
+constexpr uint32_t kReasonList = 1023;
+
 // The backup confirmation's labels and the values read beside them.
 constexpr std::pair<uint32_t, uint32_t> kLabelValues[] = {
     {1044, 1041}, {1043, 1040}, {1046, 1047}, {1045, 1042}};
@@ -89,6 +93,7 @@ void TerminalHost::Wait(uint32_t milliseconds) {
 }
 
 int TerminalHost::Open(TerminalPage* owner, uint32_t templateId, const PageMaker& make) {
+    history_.push_back({templateId, {}});
     user_.Opening(owner, templateId);
     TerminalPage page(*this, templateId);
     std::unique_ptr<PageController> controller = make(page);
@@ -96,10 +101,22 @@ int TerminalHost::Open(TerminalPage* owner, uint32_t templateId, const PageMaker
 }
 
 void TerminalHost::Box(TerminalPage* owner, const std::string& text, const std::string& caption) {
+    history_.push_back({0, text});
     user_.Opening(owner, 0);
     terminal_.KeepStatus();
     PrintMessageBox(terminal_, caption, text);
+    events_->Box(caption, text);
     user_.Boxed(owner, text);
+}
+
+bool TerminalHost::Showed(uint32_t templateId) const {
+    return std::any_of(history_.begin(), history_.end(),
+                       [&](const Shown& shown) { return shown.templateId == templateId; });
+}
+
+bool TerminalHost::ShowedBox(const std::string& text) const {
+    return std::any_of(history_.begin(), history_.end(),
+                       [&](const Shown& shown) { return shown.templateId == 0 && shown.text == text; });
 }
 
 TerminalPage::TerminalPage(TerminalHost& host, uint32_t templateId)
@@ -122,6 +139,7 @@ int TerminalPage::Run(PageController& controller) {
     if (!IsProgressPage(templateId_) && !IsInfoPage(templateId_) && templateId_ != dialog_id::kMainMenu) {
         PrintTexts();
     }
+    ReportOpened();
     opened_ = true;
     host_.User().Opened(*this);
     window_.ArmTimer(kUserTimer, kUserTimerMs);
@@ -161,13 +179,11 @@ void TerminalPage::PressEscape() {
     window_.Post(kCommandMessage, kEscapeCommand, 0);
 }
 
-void TerminalPage::PrintTexts() {
-    Terminal& out = Out();
-    out.KeepStatus();
-    out.Line(IsBox(templateId_) ? "[" + Text(0) + "]" : "== " + Text(0) + " ==");
+std::vector<std::string> TerminalPage::ShownTexts() const {
+    std::vector<std::string> texts;
     const DialogTemplate* dialog = FindDialogTemplate(templateId_);
     if (dialog == nullptr) {
-        return;
+        return texts;
     }
     for (const ControlTemplate& control : dialog->controls) {
         if (!IsTextKind(control.kind) || !Shown(control.id) || Text(control.id).empty()) {
@@ -177,14 +193,46 @@ void TerminalPage::PrintTexts() {
             return p.first == control.id || p.second == control.id;
         });
         if (pair == std::end(kLabelValues)) {
-            out.Block(Text(control.id));
+            texts.push_back(Text(control.id));
         } else if (pair->first == control.id) {
             std::string label = Text(control.id);
             while (!label.empty() && label.back() == ' ') {
                 label.pop_back();
             }
-            out.Line("  " + label + " " + (Shown(pair->second) ? Text(pair->second) : std::string()));
+            texts.push_back("  " + label + " " + (Shown(pair->second) ? Text(pair->second) : std::string()));
         }
+    }
+    return texts;
+}
+
+void TerminalPage::PrintTexts() {
+    Terminal& out = Out();
+    out.KeepStatus();
+    out.Line(IsBox(templateId_) ? "[" + Text(0) + "]" : "== " + Text(0) + " ==");
+    for (const std::string& text : ShownTexts()) {
+        out.Block(text);
+    }
+}
+
+void TerminalPage::ReportOpened() {
+    FlashEvents& events = Events();
+    if (!events.On()) {
+        return;
+    }
+    events.Page(templateId_, Text(0), ShownTexts());
+    if (templateId_ == dialog_id::kReason) {
+        // One reason a line, as the dialog lists them.
+        std::vector<std::string> reasons;
+        const std::string list = Text(kReasonList);
+        size_t start = 0;
+        while (start < list.size()) {
+            size_t end = std::min(list.find('\n', start), list.size());
+            if (end > start) {
+                reasons.push_back(list.substr(start, end - start));
+            }
+            start = end + 1;
+        }
+        events.Refused(Text(kReasonHeading), reasons);
     }
 }
 
@@ -203,9 +251,21 @@ void TerminalPage::PrintColumns() {
     Terminal& out = Out();
     out.KeepStatus();
     out.Line(Padded("", kLabel) + Padded(Text(kLeftHeading), kColumn) + Text(kRightHeading));
+    std::vector<std::string> labels;
+    std::vector<std::string> left;
+    std::vector<std::string> right;
     for (const ColumnRow& row : kColumnRows) {
         out.Line(Padded(Text(row.label), kLabel) + Padded(value(row.left), kColumn) + value(row.right));
+        labels.push_back(Text(row.label));
+        left.push_back(value(row.left));
+        right.push_back(value(row.right));
     }
+    Events().Write(EventLine("columns")
+                       .Text("handheld_heading", Text(kLeftHeading))
+                       .Text("image_heading", Text(kRightHeading))
+                       .Texts("labels", labels)
+                       .Texts("handheld", left)
+                       .Texts("image", right));
 }
 
 int TerminalPage::OpenDialog(uint32_t templateId, const PageMaker& make) {
@@ -282,7 +342,11 @@ void TerminalPage::Redraw() {
     };
     bar(1007, "all", 24);
     bar(1010, "part", 12);
-    Out().Status(line + (Shown(1011) ? Text(1011) : std::string()));
+    const std::string status = Shown(1011) ? Text(1011) : std::string();
+    Out().Status(line + status, false);
+    auto percent = [&](uint32_t control) { return std::min<uint32_t>(bars_[control], 100); };
+    Events().Progress(templateId_ == dialog_id::kUpdateProgress ? "update" : "backup", percent(1007),
+                      Shown(1010) ? std::optional<uint32_t>(percent(1010)) : std::nullopt, status);
 }
 
 void TerminalPage::Beep(uint32_t) {

@@ -11,10 +11,12 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "setup/frame/page.h"
 #include "setup/program/program.h"
 #include "tools/flash/console_loop.h"
+#include "tools/flash/json_events.h"
 #include "tools/flash/terminal.h"
 
 namespace nuva {
@@ -64,12 +66,29 @@ class TerminalHost final : public ProgramHost {
     Terminal& Out() { return terminal_; }
     ConsoleLoop& Loop() { return loop_; }
     TerminalUser& User() { return user_; }
+    // Where the machine-readable events go (off unless set).
+    void SetEvents(FlashEvents& events) { events_ = &events; }
+    FlashEvents& Events() { return *events_; }
+
+    // What the program showed, in order: the dialogs by template and the
+    // message boxes (template 0) with their texts, so that what a run came
+    // to can be explained after it.
+    struct Shown {
+        uint32_t templateId = 0;
+        std::string text;  // a message box's text
+    };
+    const std::vector<Shown>& History() const { return history_; }
+    bool Showed(uint32_t templateId) const;
+    bool ShowedBox(const std::string& text) const;
 
   private:
     ConsoleLoop& loop_;
     Terminal& terminal_;
     TerminalUser& user_;
     std::chrono::nanoseconds shortestWait_;
+    FlashEvents off_;
+    FlashEvents* events_ = &off_;
+    std::vector<Shown> history_;
 };
 
 class TerminalPage final : public PageView, private WindowHandler {
@@ -94,6 +113,7 @@ class TerminalPage final : public PageView, private WindowHandler {
     bool Ended() const { return window_.Ended(); }
     Terminal& Out() { return host_.Out(); }
     ConsoleLoop& Loop() { return host_.Loop(); }
+    FlashEvents& Events() { return host_.Events(); }
     // The two columns of an information page, once, when they hold values.
     void PrintColumns();
 
@@ -130,8 +150,13 @@ class TerminalPage final : public PageView, private WindowHandler {
   private:
     void OnTimer(uint32_t id) override;
     void OnMessage(uint32_t message, uint32_t wParam, uint32_t lParam) override;
-    // The page's caption and every text it shows, in its template's order.
+    // Every text the page shows, in its template's order, as lines (a
+    // label and its value on one line).
+    std::vector<std::string> ShownTexts() const;
+    // The page's caption and every text it shows.
     void PrintTexts();
+    // The page's opening, as an event.
+    void ReportOpened();
     // The page's progress bars and status line, as one status line.
     void Redraw();
 
