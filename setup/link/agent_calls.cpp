@@ -135,6 +135,31 @@ uint32_t ReadDeviceFlash(uint32_t address, uint8_t* buffer, uint32_t count) {
     return ByteSum(buffer, count, 0) == LoadLe32(output.data + count) ? 0 : kFail;
 }
 
+uint32_t ReadFlashBlockSums(uint32_t address, uint32_t length, uint32_t blockBytes,
+                            std::vector<uint32_t>& sums) {
+    sums.clear();
+    if (length == 0 || blockBytes == 0)
+        return kFail;
+    const uint64_t count = (uint64_t{length} + blockBytes - 1) / blockBytes;
+    InputBlock input = InputBlock::Allocate(12);
+    if (!input.ok())
+        return kFail;
+    StoreLe32(input.data(), address);
+    StoreLe32(input.data() + 4, length);
+    StoreLe32(input.data() + 8, blockBytes);
+
+    OutputBlock output;
+    const uint32_t result = Invoke(u"FnNUVAFlashSums", 12, &input, output);
+    if (result != 0)
+        return result;
+    if (output.data == nullptr || static_cast<uint64_t>(output.size) != count * 4)
+        return kFail;
+    sums.resize(static_cast<size_t>(count));
+    for (size_t i = 0; i < sums.size(); ++i)
+        sums[i] = LoadLe32(output.data + 4 * i);
+    return 0;
+}
+
 uint32_t ShowDeviceText(const char* text, uint32_t first, uint32_t second) {
     if (text == nullptr)
         return kFail;

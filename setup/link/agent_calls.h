@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "formats/device_info.h"
 #include "platform/rapi/rapi.h"
@@ -27,6 +28,12 @@ uint32_t QueryDeviceInfo(DeviceInfo* out);
 // FnNUVAReadFlash: `count` bytes of flash from `address` into `buffer`. The
 // answer must be exactly the bytes and their ByteSum, else E_FAIL.
 uint32_t ReadDeviceFlash(uint32_t address, uint8_t* buffer, uint32_t count);
+
+// FnNUVAFlashSums: the ByteSums of the blocks of `blockBytes` that cover
+// `length` bytes of flash from `address` (the last one may be shorter), in
+// `sums`. The answer must hold exactly one sum per block, else E_FAIL.
+uint32_t ReadFlashBlockSums(uint32_t address, uint32_t length, uint32_t blockBytes,
+                            std::vector<uint32_t>& sums);
 
 // FnNUVAShowString: clears the handheld's screen at frame-buffer `first` and
 // draws `text` there. The export always answers E_FAIL, so callers ignore

@@ -40,7 +40,8 @@ std::u16string StartupFolder() {
 }  // namespace
 
 uint32_t TransferImageParts(MessageSink* window, const std::string& imagePath, UpdateHandoff& plan,
-                            uint32_t handheldMemoryConfig, const std::atomic<int32_t>& keepGoing) {
+                            uint32_t handheldMemoryConfig, const std::atomic<int32_t>& keepGoing,
+                            const LinkGrace& grace) {
     DesktopFile image = DesktopFile::OpenForReading(imagePath);
     if (!image.IsOpen())
         return kDeviceCopyFailed;
@@ -59,11 +60,53 @@ uint32_t TransferImageParts(MessageSink* window, const std::string& imagePath, U
         PostIfAlive(window, WM_OVERALL_PROGRESS, done, total);
     }
 
+    const uint32_t doneBeforeParts = done;
+    auto note = [&grace](const std::string& text) {
+        if (grace.note)
+            grace.note(text);
+    };
+    // The link went while part `index` was due. True when it came back in
+    // the grace window, with `index` at the first part the handheld does not
+    // confirm now.
+    auto regain = [&](uint32_t& index) {
+        for (;;) {
+            note("The link dropped during part " + std::to_string(index) + "; waiting for it to come back.");
+            if (!AwaitLink(keepGoing, grace.window)) {
+                note("The link did not come back in time.");
+                return false;
+            }
+            uint32_t resume = index;
+            for (uint32_t j = 0; j < index; ++j) {
+                if (VerifyDeviceFile(PartPath(plan.parts[j]).c_str(), plan.parts[j].PartSum) != 0) {
+                    resume = j;
+                    break;
+                }
+            }
+            if (keepGoing.load() != 1)
+                continue;  // gone again while the parts were checked
+            for (uint32_t j = resume; j < index; ++j)
+                plan.parts[j].PartSum = 0;
+            note(resume == 0 ? std::string("The link is back: the copy starts again with part 0.")
+                             : "The link is back: the handheld confirms parts 0 to " +
+                                   std::to_string(resume - 1) +
+                                   " by their sums; the copy goes on with part " + std::to_string(resume) +
+                                   ".");
+            index = resume;
+            done = doneBeforeParts;
+            for (uint32_t j = 0; j < index; ++j)
+                done += plan.parts[j].PartLength;
+            PostIfAlive(window, WM_OVERALL_PROGRESS, done, total);
+            return true;
+        }
+    };
+
     for (uint32_t index = 0; index < plan.Items; ++index) {
         // Stopping here must not look like success: the parts left are not
         // on the handheld, and the link may be back before anyone checks.
-        if (keepGoing.load() != 1)
-            return kDeviceCopyFailed;
+        if (keepGoing.load() != 1) {
+            if (!grace.Enabled() || !regain(index))
+                return kDeviceCopyFailed;
+        }
 
         ImagePart& part = plan.parts[index];
         const std::u16string path = PartPath(part);
@@ -97,6 +140,14 @@ uint32_t TransferImageParts(MessageSink* window, const std::string& imagePath, U
             } else {
                 code = kPartNotConfirmed;
             }
+        }
+        if (!confirmed && grace.Enabled() && !LinkStillUp(keepGoing)) {
+            // The link, not the part, failed: the part starts over once the
+            // link is back, with all its attempts.
+            if (!regain(index))
+                return kDeviceCopyFailed;
+            --index;
+            continue;
         }
         if (!confirmed)
             return attempts == kPartAttempts ? code : kDeviceCopyFailed;

@@ -13,6 +13,7 @@
 #include "formats/update_handoff.h"
 #include "platform/rapi/rapi.h"
 #include "setup/link/message_sink.h"
+#include "setup/link/transfer.h"
 
 namespace nuva {
 
@@ -39,8 +40,14 @@ inline constexpr int kPartAttempts = 4;
 // before every part was confirmed; the copy's code when a part could not be
 // copied in four attempts; 0x80001001 when the handheld's sum still differed
 // after four; SumFileRange's code when the image could not be summed.
+//
+// With `grace` enabled, a `keepGoing` that drops (or a failed step while the
+// connection monitor finds the link gone) is waited out as LinkGrace says;
+// the parts before the first one the handheld no longer confirms are not
+// copied again, and an attempt the link ended does not count.
 uint32_t TransferImageParts(MessageSink* window, const std::string& imagePath, UpdateHandoff& plan,
-                            uint32_t handheldMemoryConfig, const std::atomic<int32_t>& keepGoing);
+                            uint32_t handheldMemoryConfig, const std::atomic<int32_t>& keepGoing,
+                            const LinkGrace& grace = {});
 
 // Deletes "poutlook.lnk" and "Welcome.lnk" from the handheld's start-up
 // folder. Failures are of no consequence and are not reported.

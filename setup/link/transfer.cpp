@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <thread>
 
 #include "formats/byte_sum.h"
 #include "formats/message_ids.h"
 #include "formats/result_codes.h"
 #include "platform/clock/clock.h"
 #include "setup/link/device_access.h"
+#include "setup/link/link_monitor.h"
 
 namespace nuva {
 namespace {
@@ -109,6 +111,29 @@ uint32_t SumFileRange(DesktopFile& file, uint32_t count, uint32_t& sum) {
     }
     sum = running;
     return 0;
+}
+
+bool AwaitLink(const std::atomic<int32_t>& connected, std::chrono::nanoseconds window) {
+    // The window is the user's, in real time; the scaled clock could make
+    // the wait vanish (NUVA_TIME_SCALE=0) and this loop spin.
+    constexpr auto kPoll = std::chrono::milliseconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + window;
+    while (connected.load() != 1) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(kPoll);
+    }
+    return true;
+}
+
+bool LinkStillUp(const std::atomic<int32_t>& connected) {
+    constexpr uint32_t kPollMs = 100;
+    for (uint32_t waited = 0; waited < kProbePeriodMs + 2 * kProbeRetryMs; waited += kPollMs) {
+        if (connected.load() != 1)
+            return false;
+        ScaledSleepMs(kPollMs);
+    }
+    return connected.load() == 1;
 }
 
 }  // namespace nuva

@@ -4,7 +4,10 @@
 // the handheld must confirm for every part.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/rapi/rapi.h"
@@ -38,5 +41,30 @@ uint32_t CopySliceToDevice(DesktopFile& file, MessageSink* window, uint32_t coun
 // `sum`. Returns 0; 0xA0000001 when the file fails or ends before the range
 // does (`sum` is then left alone); 0x80002001 without a buffer.
 uint32_t SumFileRange(DesktopFile& file, uint32_t count, uint32_t& sum);
+
+// How a transfer of the parts treats a cable that drops. With no window (the
+// default) a drop ends the transfer, as it always has. With one, the transfer
+// waits that long (real time) for the link to come back, has the handheld
+// confirm again, by their sums, the parts it had confirmed, and goes on with
+// the first part that is not confirmed; each drop gets the whole window.
+struct LinkGrace {
+    std::chrono::nanoseconds window{0};
+    // Told what the transfer does about a drop, in a sentence; called on the
+    // transfer's thread.
+    std::function<void(const std::string&)> note;
+
+    bool Enabled() const { return window.count() > 0; }
+};
+
+// Waits up to `window` of real time for `connected` to read 1; true when it
+// does. The window is real time because it is the user's patience with a
+// cable, not a duration of the handheld's.
+bool AwaitLink(const std::atomic<int32_t>& connected, std::chrono::nanoseconds window);
+
+// After a step on the handheld failed: gives the connection monitor the time
+// of a probe and its retries to notice a cable that has gone, and returns
+// whether `connected` still reads 1. A failure on a link that is down is the
+// link's, not the step's.
+bool LinkStillUp(const std::atomic<int32_t>& connected);
 
 }  // namespace nuva
