@@ -63,7 +63,7 @@ NUVA_FLASH_ROUTINE uint32_t BlockEraseCopy(RoutineContext& c, uint32_t p) {
     FlashPort& port = *c.port;
     uint32_t status = 0;
     port.Write32(p, kReadStatus);
-    if (!PollReady(port, p, c.pollLimit, status)) {
+    if (!PollReady(port, p, c.budget.eraseReads, status)) {
         port.Write32(p, kClearStatus);
         port.Write32(p, kReadArray);
         c.lastStatus = status;
@@ -75,7 +75,7 @@ NUVA_FLASH_ROUTINE uint32_t BlockEraseCopy(RoutineContext& c, uint32_t p) {
     port.Write32(p, kEraseSetup);
     port.Write32(p, kConfirm);
     port.Write32(p, kReadStatus);
-    bool ready = PollReady(port, p, c.pollLimit, status);
+    bool ready = PollReady(port, p, c.budget.eraseReads, status);
     if (!ready || (status & kStatusErrors) != 0) {
         port.Write32(p, kClearStatus);
         port.Write32(p, kReadArray);
@@ -111,7 +111,7 @@ NUVA_FLASH_ROUTINE uint32_t BufferedWriteCopy(RoutineContext& c, uint32_t d, uin
     FlashPort& port = *c.port;
     uint32_t status = 0;
     port.Write32(d, kWriteToBuffer);
-    if (!PollReady(port, d, c.pollLimit, status)) {
+    if (!PollReady(port, d, c.budget.programReads, status)) {
         port.Write32(d, kReadArray);
         c.lastStatus = status;
         return kFlashWriteTimeout;
@@ -123,7 +123,7 @@ NUVA_FLASH_ROUTINE uint32_t BufferedWriteCopy(RoutineContext& c, uint32_t d, uin
     port.Write32(d, kConfirm);
     port.Write32(d, kClearStatus);
     port.Write32(d, kReadStatus);
-    bool ready = PollReady(port, d, c.pollLimit, status);
+    bool ready = PollReady(port, d, c.budget.programReads, status);
     port.Write32(d, kReadArray);
     if (!ready) {
         c.lastStatus = status;
@@ -205,24 +205,12 @@ uint32_t RoutineSize(uint32_t routine) {
 
 }  // namespace
 
-uint32_t ScaledPollLimit(uint32_t nominal, double scale) {
-    uint32_t floor = std::min(nominal, kMinimumPollReads);
-    if (!(scale > 0.0)) {
-        return floor;
-    }
-    double reads = static_cast<double>(nominal) * scale;
-    if (reads >= static_cast<double>(nominal)) {
-        return nominal;
-    }
-    return std::max(floor, static_cast<uint32_t>(reads));
-}
-
 bool IsRepeatable(uint32_t result) {
     return result == kFlashEraseTimeout || result == kFlashWriteTimeout;
 }
 
-FlashRoutines::FlashRoutines(FlashPort& port, uint32_t ramArea, uint32_t pollLimit)
-    : context_{&port, ramArea, pollLimit, 0} {}
+FlashRoutines::FlashRoutines(FlashPort& port, uint32_t ramArea, PollBudget budget)
+    : context_{&port, ramArea, budget, 0} {}
 
 bool FlashRoutines::Copy() {
     std::array<uint32_t, kTableBytes / 4> table{};
@@ -265,7 +253,7 @@ uint32_t FlashRoutines::ProgramRange(uint32_t address, uint32_t source, uint32_t
                          : fn(context_, address, source, length, restartBase, restart);
 }
 
-UnlockResult UnlockFlash(FlashPort& port, uint32_t address, uint32_t pollLimit) {
+UnlockResult UnlockFlash(FlashPort& port, uint32_t address, uint32_t pollReads) {
     using namespace flash_command;
     port.Write32(address + 8, kReadIdentifier);
     uint32_t lock = port.Read32(address + 8);
@@ -276,7 +264,7 @@ UnlockResult UnlockFlash(FlashPort& port, uint32_t address, uint32_t pollLimit) 
     port.Write32(address, kLockSetup);
     port.Write32(address, kConfirm);
     uint32_t status = 0;
-    bool ready = PollReady(port, address, pollLimit, status);
+    bool ready = PollReady(port, address, pollReads, status);
     port.Write32(address, kReadArray);
     if (ready && (status & kStatusErrors) == 0) {
         return {true, status};

@@ -66,17 +66,38 @@ inline constexpr uint32_t kStatusReady = 0x00800080;
 // SR.5, SR.4 and SR.1 of both chips.
 inline constexpr uint32_t kStatusErrors = 0x00320032;
 
-// Status reads before an operation counts as timed out.
-inline constexpr uint32_t kNominalPollReads = 0x7FFFFFFF;
-inline constexpr uint32_t kNominalUnlockPollReads = 0x0FFFFFFF;
-// The fewest reads a scaled limit allows: far more than any operation of the
-// emulated chips needs once its modelled time has passed.
-inline constexpr uint32_t kMinimumPollReads = 0x100000;
+// How long the routines wait for the chips. With interrupts masked and the
+// flash busy the flasher has no clock to read: the operating system's tick
+// does not run and its calls run from flash. What it does have is its own
+// status reads, each of which takes at least one read cycle of the flash bus.
+// So every wait is a time, the datasheet maximum of the operation, counted in
+// reads of a read cycle shorter than any 28FxxxJ3 part has (the fastest reads
+// in 110 ns; we count 100 ns): N reads have taken at least N x 100 ns,
+// whatever the part, the bus and the clock scale, so a chip that is still
+// busy after them has outlasted its datasheet maximum. (On the handheld's
+// 150 ns parts the wait is half as long again.)
+//
+// 28F128J3 datasheet maxima: block erase 5 s, write-to-buffer program of 32
+// bytes per chip 654 us, clear block lock bits 0.70 s.
+inline constexpr uint32_t kShortestReadCycleNanos = 100;
+inline constexpr uint64_t kEraseMaxNanos = 5000000000ull;
+inline constexpr uint64_t kBufferProgramMaxNanos = 654000ull;
+inline constexpr uint64_t kClearLockBitsMaxNanos = 700000000ull;
 
-// A poll limit is a modelled duration (the nominal count of reads takes
-// minutes on the handheld), so it follows the clock's scale like every other
-// duration: nominal x scale, never below kMinimumPollReads nor above nominal.
-uint32_t ScaledPollLimit(uint32_t nominal, double scale);
+// A wait of at least `nanos`, in status reads.
+constexpr uint32_t PollReadsFor(uint64_t nanos) {
+    return static_cast<uint32_t>((nanos + kShortestReadCycleNanos - 1) / kShortestReadCycleNanos);
+}
+
+struct PollBudget {
+    uint32_t eraseReads;    // an erase (and whatever the chip was busy with before it)
+    uint32_t programReads;  // a free write buffer, a buffered program
+    uint32_t unlockReads;   // clearing the lock bits
+};
+
+inline constexpr PollBudget kFlasherPollBudget = {
+    PollReadsFor(kEraseMaxNanos), PollReadsFor(kBufferProgramMaxNanos), PollReadsFor(kClearLockBitsMaxNanos)};
+static_assert(uint64_t{kFlasherPollBudget.eraseReads} * kShortestReadCycleNanos >= kEraseMaxNanos);
 
 // The routines' result when their table in RAM is not intact.
 inline constexpr uint32_t kFlashRoutinesDamaged = 0xFF;
@@ -91,7 +112,7 @@ bool IsRepeatable(uint32_t result);
 struct RoutineContext {
     FlashPort* port;
     uint32_t area;
-    uint32_t pollLimit;
+    PollBudget budget;
     uint32_t lastStatus;
 };
 
@@ -103,7 +124,7 @@ class FlashRoutines {
 
     enum Routine : uint32_t { kBlockErase = 0, kEraseRange = 1, kBufferedWrite = 2, kProgramRange = 3 };
 
-    FlashRoutines(FlashPort& port, uint32_t ramArea, uint32_t pollLimit);
+    FlashRoutines(FlashPort& port, uint32_t ramArea, PollBudget budget);
 
     // Copies the routines into the RAM area (writes the table) and reads the
     // table back; false when RAM did not keep it.
@@ -137,7 +158,7 @@ struct UnlockResult {
     bool ok;
     uint32_t status;
 };
-UnlockResult UnlockFlash(FlashPort& port, uint32_t address, uint32_t pollLimit);
+UnlockResult UnlockFlash(FlashPort& port, uint32_t address, uint32_t pollReads);
 
 // Restarts the handheld: arms the restart line, then sets its fire bit.
 void RestartLine(FlashPort& port);

@@ -30,7 +30,7 @@ Programmer::Programmer(const HandoffFile& handoff, FlasherSystem& system, Flashe
       screen_(screen),
       port_(port),
       limits_(limits),
-      routines_(port, handoff.FRsvd, limits.pollReads),
+      routines_(port, handoff.FRsvd, limits),
       staging_(new uint32_t[kStagingWords]) {}
 
 Programmer::~Programmer() = default;
@@ -50,7 +50,7 @@ SequenceEnd Programmer::Run() {
     }
     SetUpRegisters();
     system_.MaskInterrupts();
-    if (!UnlockFlash(port_, kUnlockAddress, limits_.unlockPollReads).ok) {
+    if (!UnlockFlash(port_, kUnlockAddress, limits_.unlockReads).ok) {
         screen_.Text(kTextColour, "Flash unlock failed ..\n");
         return SequenceEnd::kUnlockFailed;
     }

@@ -60,10 +60,9 @@ class FlasherSystem : public PartFiles {
     virtual void MaskInterrupts() = 0;
 };
 
-struct SequenceLimits {
-    uint32_t pollReads = kNominalPollReads;
-    uint32_t unlockPollReads = kNominalUnlockPollReads;
-};
+// How long the flash routines wait for the chips: kFlasherPollBudget on the
+// handheld; tests choose their own.
+using SequenceLimits = PollBudget;
 
 enum class SequenceEnd {
     kRoutinesNotCopied,  // RAM did not keep the routine table

@@ -163,9 +163,9 @@ int RunFlasher() {
     Sleep(500);
 
     WinCePort port(console);
-    SequenceLimits limits{ScaledPollLimit(kNominalPollReads, TimeScale()),
-                          ScaledPollLimit(kNominalUnlockPollReads, TimeScale())};
-    Programmer programmer(handoff, system, screen, port, limits);
+    // The poll budget is a time counted in bus reads (flash_routines.h): it
+    // needs no clock and no scale once the flash has left read-array mode.
+    Programmer programmer(handoff, system, screen, port, kFlasherPollBudget);
     return programmer.Run() == SequenceEnd::kRoutinesNotCopied ? 1 : 0;
 }
 

@@ -9,6 +9,7 @@
 
 #include "formats/result_codes.h"
 #include "model_handheld.h"
+#include "platform/clock/clock.h"
 
 namespace nuva::reflash {
 namespace {
@@ -18,6 +19,7 @@ using sim::FlashFault;
 using test::ModelBus;
 
 constexpr uint32_t kPoll = 1000;
+constexpr PollBudget kSmallBudget{kPoll, kPoll, kPoll};
 constexpr uint32_t kSource = 0x84200000;  // buffer 0 in the model's RAM
 
 std::vector<BusAccess> Writes(const std::vector<BusAccess>& log, uint32_t value) {
@@ -44,7 +46,7 @@ class FlashRoutinesTest : public ::testing::Test {
     }
 
     ModelBus bus;
-    FlashRoutines routines{bus, test::kRoutineArea, kPoll};
+    FlashRoutines routines{bus, test::kRoutineArea, kSmallBudget};
     std::vector<uint8_t> source;
 };
 
@@ -252,17 +254,97 @@ TEST_F(FlashRoutinesTest, ACopyInRamIsCalledOnlyWhileItsTableIsIntact) {
 TEST(FlashRoutinesCopy, FailsWhenRamDoesNotKeepTheTable) {
     ModelBus bus;
     // An area outside RAM: the model backs nothing there.
-    FlashRoutines routines(bus, 0x88000000, kPoll);
+    FlashRoutines routines(bus, 0x88000000, kSmallBudget);
     EXPECT_FALSE(routines.Copy());
 }
 
-TEST(PollLimit, FollowsTheClockScaleBetweenAFloorAndTheNominalCount) {
-    EXPECT_EQ(ScaledPollLimit(kNominalPollReads, 1.0), kNominalPollReads);
-    EXPECT_EQ(ScaledPollLimit(kNominalPollReads, 5.0), kNominalPollReads);
-    EXPECT_EQ(ScaledPollLimit(kNominalPollReads, 0.01), 21474836u);
-    EXPECT_EQ(ScaledPollLimit(kNominalPollReads, 0.0), kMinimumPollReads);
-    EXPECT_EQ(ScaledPollLimit(kNominalUnlockPollReads, 0.0001), kMinimumPollReads);
-    EXPECT_EQ(ScaledPollLimit(1000, 0.0), 1000u);
+// Sets the clock's scale for one scope.
+class ScaleGuard {
+  public:
+    explicit ScaleGuard(double scale) : saved_(TimeScale()) { SetTimeScale(scale); }
+    ~ScaleGuard() { SetTimeScale(saved_); }
+    ScaleGuard(const ScaleGuard&) = delete;
+    ScaleGuard& operator=(const ScaleGuard&) = delete;
+
+  private:
+    double saved_;
+};
+
+sim::FlashFault SlowTo(FlashFault::Kind kind, uint32_t micros) {
+    FlashFault fault;
+    fault.kind = kind;
+    fault.operations = 1;
+    fault.busyMicros = micros;
+    return fault;
+}
+
+// What each budget makes of chips that take the datasheet's maximum time:
+// an erase of 5 s, a buffered write of 654 us, a clear of the lock bits of
+// 0.7 s. The clock runs a thousand times slow, so only the read cycles of the
+// routines' own polls make the time pass, as on a handheld whose flasher
+// reads no clock; a chip that ends on time ends after 150 ns per read.
+struct AtMaximum {
+    uint32_t erase;
+    uint32_t write;
+    bool unlocked;
+    std::string marks;
+};
+
+AtMaximum RunAtDatasheetMaximum(PollBudget budget) {
+    ScaleGuard scale(1000);
+    ModelBus bus;
+    FlashRoutines routines(bus, test::kRoutineArea, budget);
+    EXPECT_TRUE(routines.Copy());
+    AtMaximum r{};
+    bus.Bank().InjectFault(SlowTo(FlashFault::Kind::kSlowErase, sim::kEraseMaxMicros));
+    r.erase = routines.EraseRange(0xA0100000, 0x100);
+    bus.Bank().Reset();  // whatever was left busy
+    bus.Bank().InjectFault(SlowTo(FlashFault::Kind::kSlowProgram, sim::kWriteMaxMicros));
+    r.write = routines.BufferedWrite(0xA0100000, kSource, 16);
+    bus.Bank().Reset();
+    bus.Bank().SetBlockLocked(1, true);
+    bus.Bank().InjectFault(SlowTo(FlashFault::Kind::kSlowLock, sim::kLockClearMaxMicros));
+    r.unlocked = UnlockFlash(bus, kUnlockAddress, budget.unlockReads).ok;
+    bus.Bank().Reset();
+    r.marks = bus.marks;
+    return r;
+}
+
+TEST(PollBudget, TheFlashersBudgetOutlastsTheDatasheetMaximumAndShorterOnesDoNot) {
+    AtMaximum real = RunAtDatasheetMaximum(kFlasherPollBudget);
+    EXPECT_EQ(real.erase, kFlashOk);
+    EXPECT_EQ(real.write, kFlashOk);
+    EXPECT_TRUE(real.unlocked);
+    EXPECT_EQ(real.marks, "");
+
+    // A flasher that waits the typical times (1 s, 218 us, 0.5 s) gives up on
+    // a chip that is within its datasheet and repeats for ever.
+    constexpr uint32_t kCycle = sim::FlashTiming{}.readCycleNanos;
+    AtMaximum typical = RunAtDatasheetMaximum({1000000000 / kCycle, 218000 / kCycle, 500000000 / kCycle});
+    EXPECT_EQ(typical.erase, kFlashEraseTimeout);
+    EXPECT_EQ(typical.write, kFlashWriteTimeout);
+    EXPECT_FALSE(typical.unlocked);
+    EXPECT_EQ(typical.marks, "e");
+}
+
+TEST(PollBudget, AFlasherThatPollsAFewTimesFailsOnChipsThatTakeTheirTypicalTime) {
+    // The chips of the handheld at a test's scale: an erase is a second of
+    // their time, a buffered write 218 us; eight reads are 1.2 us.
+    ScaleGuard scale(0.01);
+    ModelBus bus;
+    FlashRoutines hasty(bus, test::kRoutineArea, PollBudget{8, 8, 8});
+    ASSERT_TRUE(hasty.Copy());
+    EXPECT_EQ(hasty.EraseRange(0xA0100000, 0x100), kFlashEraseTimeout);
+    EXPECT_EQ(bus.marks, "e");
+    EXPECT_EQ(hasty.LastStatus(), 0u);  // both chips still busy
+    // The real budget waits the erase out and programs the piece.
+    FlashRoutines careful(bus, test::kRoutineArea, kFlasherPollBudget);
+    ASSERT_TRUE(careful.Copy());
+    EXPECT_EQ(careful.EraseRange(0xA0100000, 0x100), kFlashOk);
+    EXPECT_EQ(hasty.BufferedWrite(0xA0100000, kSource, 16), kFlashWriteTimeout);
+    EXPECT_EQ(careful.EraseRange(0xA0100000, 0x100), kFlashOk);
+    EXPECT_EQ(careful.BufferedWrite(0xA0100000, kSource, 16), kFlashOk);
+    EXPECT_TRUE(bus.Bank().InReadArray());
 }
 
 }  // namespace

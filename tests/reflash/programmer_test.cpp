@@ -54,7 +54,7 @@ class ProgrammerTest : public ::testing::Test {
     }
 
     SequenceEnd Run() {
-        Programmer programmer(handoff, system, screen, bus, SequenceLimits{kPoll, kPoll});
+        Programmer programmer(handoff, system, screen, bus, SequenceLimits{kPoll, kPoll, kPoll});
         return programmer.Run();
     }
 
@@ -299,7 +299,7 @@ TEST_F(ProgrammerTest, LockedFlashIsUnlockedAndFlashThatCannotBeUnlockedStopsThe
     busy.kind = FlashFault::Kind::kBusyForever;
     busy.blockFirst = 1;
     bus.Bank().InjectFault(busy);
-    Programmer programmer(handoff, system, second, bus, SequenceLimits{kPoll, kPoll});
+    Programmer programmer(handoff, system, second, bus, SequenceLimits{kPoll, kPoll, kPoll});
     EXPECT_EQ(programmer.Run(), SequenceEnd::kUnlockFailed);
     EXPECT_EQ(second.text, "Flash unlock failed ..\n");
     bus.Bank().ClearFaults();
@@ -315,7 +315,7 @@ TEST_F(ProgrammerTest, RoutinesThatCannotBeCopiedOrAreDamagedStopWithoutRetrying
 
     handoff.FRsvd = test::kRoutineArea;
     AddPart(1, kMb, kImage + 0x300000);
-    Programmer programmer(handoff, system, screen, bus, SequenceLimits{kPoll, kPoll});
+    Programmer programmer(handoff, system, screen, bus, SequenceLimits{kPoll, kPoll, kPoll});
     ASSERT_TRUE(programmer.CopyRoutines());
     ASSERT_TRUE(programmer.AllocateBufferZero());
     bus.SetRamWord(test::kRoutineArea, 0xDEADBEEF);
@@ -327,7 +327,7 @@ TEST_F(ProgrammerTest, RoutinesThatCannotBeCopiedOrAreDamagedStopWithoutRetrying
 TEST_F(ProgrammerTest, OneMegabyteNeedsOnlyBufferZero) {
     handoff.SpareBufferFlag = 0;
     AddPart(1, kMb, kImage + 0x300000);
-    Programmer programmer(handoff, system, screen, bus, SequenceLimits{kPoll, kPoll});
+    Programmer programmer(handoff, system, screen, bus, SequenceLimits{kPoll, kPoll, kPoll});
     ASSERT_TRUE(programmer.CopyRoutines());
     ASSERT_TRUE(programmer.AllocateBufferZero());
     EXPECT_EQ(programmer.ProgramPart(handoff.records[0]), kPartOk);
