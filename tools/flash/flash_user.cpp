@@ -101,8 +101,10 @@ void FlashUser::Leave(TerminalPage& page) {
 void FlashUser::Ask(TerminalPage& page, const std::string& question) {
     if (answers_.AutoYes()) {
         page.Out().Line(question + " [y/N] y  (--yes)");
+        page.Events().Question(question, "--yes");
     } else {
         page.Out().Prompt(question + " [y/N] ");
+        page.Events().Question(question, std::nullopt);
     }
 }
 
@@ -128,6 +130,7 @@ int FlashUser::AskYesNo(TerminalPage& page, const std::string& question, int los
             return;
         }
         if (std::optional<bool> answer = answers_.Poll()) {
+            page.Events().Answer(*answer, "typed");
             window.EndModal(*answer ? 1 : 2);
         }
     };
@@ -146,6 +149,7 @@ void FlashUser::Opening(TerminalPage* page, uint32_t templateId) {
         State(*page).reasonShown = true;
         if (options_.command == FlashCommand::kInfo && page->TemplateId() == d::kUpdateInfo) {
             page->Out().Line("An update would be refused:");
+            page->Events().Check("update", false, "An update would be refused.");
             infoAnswered_ = true;
         }
     }
@@ -271,6 +275,7 @@ void FlashUser::Enabled(TerminalPage& page, uint32_t control) {
                 break;
             }
             page.PrintColumns();
+            page.Events().Check("update", true, "An update would be accepted.");
             if (options_.command == FlashCommand::kInfo) {
                 page.Out().Line("An update would be accepted.");
                 infoAnswered_ = true;
@@ -359,6 +364,7 @@ void FlashUser::Tick(TerminalPage& page) {
         case d::kOsChangeNotice:
             if (state.caution == PageState::Caution::kAsking) {
                 if (std::optional<bool> answer = answers_.Poll()) {
+                    page.Events().Answer(*answer, "typed");
                     state.caution = PageState::Caution::kWatching;
                     if (*answer) {
                         page.Press(kNoticeContinue);
@@ -415,6 +421,7 @@ void FlashUser::CautionTick(TerminalPage& page, PageState& state) {
             break;
         case Caution::kAsking:
             if (std::optional<bool> answer = answers_.Poll()) {
+                page.Events().Answer(*answer, "typed");
                 if (!*answer) {
                     Cancelled(page);
                     Leave(page);

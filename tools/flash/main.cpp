@@ -14,8 +14,11 @@
 #include "setup/device/info_texts.h"
 #include "setup/program/program.h"
 #include "setup/resources/settings.h"
+#include "setup/resources/string_ids.h"
+#include "setup/resources/string_table.h"
 #include "tools/flash/answers.h"
 #include "tools/flash/console_loop.h"
+#include "tools/flash/doctor_run.h"
 #include "tools/flash/flash_user.h"
 #include "tools/flash/follow_restart.h"
 #include "tools/flash/options.h"
@@ -25,11 +28,13 @@
 namespace nuva {
 namespace {
 
-int FollowTheHandheld(Terminal& terminal, HandheldPort& port, const FlashOptions& options,
-                      const ImageHeader& written) {
+int FollowTheHandheld(Terminal& terminal, FlashEvents& events, HandheldPort& port,
+                      const FlashOptions& options, const ImageHeader& written) {
     std::chrono::nanoseconds timeout = RestartTimeout(options);
+    events.Restart("flasher");
     FollowReport report = FollowRestart(port, terminal, written, timeout);
     if (report.result == FollowResult::kTimedOut) {
+        events.Handheld(false, "", "", "", std::nullopt);
         terminal.Line(std::string(report.linkDropped ? "The handheld has not answered again"
                                                      : "The handheld has not restarted") +
                       " within " +
@@ -41,6 +46,9 @@ int FollowTheHandheld(Terminal& terminal, HandheldPort& port, const FlashOptions
     port.QueryOsMajorVersion(osMajor);
     InfoColumn now = DeviceColumnTexts(report.info, osMajor);
     InfoColumn expected = ImageColumnTexts(written);
+    events.Handheld(true, RomDateCode(report.info.PlatformInfo),
+                    Utf8FromUtf16(FieldText(report.info.RomVersion)), now.osVersion,
+                    report.result == FollowResult::kRunsImage);
     if (report.result == FollowResult::kRunsOther) {
         terminal.Line("The handheld answers again, but it runs " + now.romVersion + ", " + now.osVersion +
                       ", not " + expected.romVersion + ", " + expected.osVersion + ".");
@@ -56,7 +64,7 @@ int FollowTheHandheld(Terminal& terminal, HandheldPort& port, const FlashOptions
 
 // What the program's run came to, as an exit code.
 int Outcome(const SetupProgram& program, const FlashUser& user, const FlashOptions& options,
-            Terminal& terminal, HandheldPort& port, ImageFiles& images) {
+            Terminal& terminal, FlashEvents& events, HandheldPort& port, ImageFiles& images) {
     const std::optional<RunRecord>& run = program.LastRun();
     if (run && run->result == 1 && run->kind != RunRecord::Kind::kBackup) {
         // The handheld restarts into the flasher to write this file.
@@ -66,7 +74,7 @@ int Outcome(const SetupProgram& program, const FlashUser& user, const FlashOptio
             terminal.Line(run->path + ": the file written can no longer be read.");
             return flash_exit::kCheckFailed;
         }
-        return FollowTheHandheld(terminal, port, options, written);
+        return FollowTheHandheld(terminal, events, port, options, written);
     }
     if (user.Failure()) {
         return *user.Failure();
@@ -99,7 +107,17 @@ int Main(int argc, char** argv) {
         return flash_exit::kCheckFailed;
     }
 
-    Terminal terminal(stdout);
+    // With --json the events own standard output and the text moves aside.
+    Terminal terminal(options->json ? stderr : stdout);
+    FlashEvents events(options->json ? stdout : nullptr);
+    terminal.SetStatusListener([&events](const std::string& status) { events.Waiting(status); });
+    events.Started(CommandName(options->command));
+    const std::string installFolder = InstallDirOf(programPath);
+    if (options->command == FlashCommand::kDoctor) {
+        int code = RunDoctor(terminal, events, *options, installFolder);
+        events.Result(code, ExitMeaning(code));
+        return code;
+    }
     ConsoleLoop loop;
     Answers answers(options->yes, 0);
     RapiHandheldPort port;
@@ -108,6 +126,7 @@ int Main(int argc, char** argv) {
     // The connection test's ten pauses take at least the command line's
     // real-time floor in all.
     TerminalHost host(loop, terminal, user, ConnectionTestTime() / 10);
+    host.SetEvents(events);
     MonitorLink link;
     SetupProgram program(host, port, images, link);
 
@@ -124,8 +143,15 @@ int Main(int argc, char** argv) {
                      program.LanguageModuleRefusal()->c_str());
     }
     program.MainLoop();
-    int code = Outcome(program, user, *options, terminal, port, images);
+    int code = Outcome(program, user, *options, terminal, events, port, images);
+    if (code != flash_exit::kDone) {
+        if (host.ShowedBox(LoadString(string_id::kConnectHint))) {
+            ExplainNoHandheld(terminal, events, *options, installFolder);
+        }
+        ExplainCauses(terminal, events, *options, host, port, installFolder);
+    }
     program.CleanUp();
+    events.Result(code, ExitMeaning(code));
     return code;
 }
 

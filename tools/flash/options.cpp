@@ -25,6 +25,7 @@ const char* const kFlashHelp =
     "       nuva-flash update [--force] [--backup FILE] [--yes]\n"
     "       nuva-flash backup FILE [--yes]\n"
     "       nuva-flash restore FILE [--yes]\n"
+    "       nuva-flash doctor [FILE] [--state DIR]\n"
     "       nuva-flash --help\n"
     "\n"
     "The command-line twin of Setup: it runs from an installation folder (the\n"
@@ -40,8 +41,18 @@ const char* const kFlashHelp =
     "  backup FILE     saves the handheld's ROM into FILE (a .RIS backup file)\n"
     "  restore FILE    writes the backup FILE back onto the handheld it was saved\n"
     "                  from, then follows it as an update does\n"
+    "  doctor [FILE]   checks and explains, each with what to do: the cable\n"
+    "                  endpoint (NUVA_LINK), the handheld, the installation\n"
+    "                  folder (setup.ini, the images and their sums, the agent\n"
+    "                  and the flasher) and the room for a backup FILE (by\n"
+    "                  default in the current folder)\n"
     "\n"
     "options:\n"
+    "  --json          one JSON object a line on standard output for every step\n"
+    "                  (pages, questions, checks, progress, the result); the\n"
+    "                  text goes to standard error\n"
+    "  --state DIR     (doctor) the emulated handheld's state folder: asks it\n"
+    "                  whether it is started, crashed, bricked or restarting\n"
     "  --force         accept an update image older than the handheld's ROM\n"
     "  --backup FILE   (update) save the current ROM into FILE before the update\n"
     "  --yes           answer every confirmation as pressing the forward button\n"
@@ -107,6 +118,14 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
         }
         if (arg == "--yes" || arg == "-y") {
             options.yes = true;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--state") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                error = arg + " needs a value";
+                return std::nullopt;
+            }
+            options.stateDir = args[++i];
         } else if (arg == "--force") {
             options.force = true;
         } else if (arg == "--backup" || arg == "--restart-timeout") {
@@ -152,6 +171,10 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
     } else if (command == "restore") {
         options.command = FlashCommand::kRestore;
         wantFiles = 1;
+    } else if (command == "doctor") {
+        options.command = FlashCommand::kDoctor;
+        // The backup file whose folder is checked for room is optional.
+        wantFiles = positional.size() > 1 ? 1 : 0;
     } else {
         error = "unknown command '" + command + "'";
         return std::nullopt;
@@ -169,6 +192,14 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
     }
     if (!options.backupFile.empty() && options.command != FlashCommand::kUpdate) {
         error = "--backup belongs to update";
+        return std::nullopt;
+    }
+    if (!options.stateDir.empty() && options.command != FlashCommand::kDoctor) {
+        error = "--state belongs to doctor";
+        return std::nullopt;
+    }
+    if (restartTimeoutGiven && options.command == FlashCommand::kDoctor) {
+        error = "--restart-timeout does not belong to doctor";
         return std::nullopt;
     }
     if (restartTimeoutGiven && options.command == FlashCommand::kInfo) {

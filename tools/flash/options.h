@@ -19,7 +19,7 @@ inline constexpr int kRunFailed = 5;       // the update, restore or backup fail
 inline constexpr int kNoReturn = 6;        // the handheld did not answer again after its restart
 }  // namespace flash_exit
 
-enum class FlashCommand { kHelp, kInfo, kUpdate, kBackup, kRestore };
+enum class FlashCommand { kHelp, kInfo, kUpdate, kBackup, kRestore, kDoctor };
 
 struct FlashOptions {
     FlashCommand command = FlashCommand::kHelp;
@@ -27,6 +27,8 @@ struct FlashOptions {
     std::string backupFile;  // update --backup FILE: save the ROM before the update
     bool force = false;      // update --force: an older ROM is accepted
     bool yes = false;        // every confirmation answered as the forward button would
+    bool json = false;       // one JSON event a line on standard output, the text on standard error
+    std::string stateDir;    // doctor --state DIR: the emulated handheld's state folder
     // Real seconds to wait for the handheld after its restart; 0: the default.
     double restartTimeoutSeconds = 0;
 };
