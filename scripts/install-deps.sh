@@ -2,7 +2,7 @@
 # Installs what building and testing need on a fresh Debian 12 machine.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libpng-dev zlib1g-dev console-data qt6-base-dev fonts-dejavu-core
+          libpng-dev zlib1g-dev libssl-dev console-data qt6-base-dev fonts-dejavu-core
           xvfb xauth xdotool x11-utils clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do

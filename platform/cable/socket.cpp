@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/cable/handshake.h"
+
 namespace nuva::cable {
 
 namespace {
@@ -108,6 +110,16 @@ UniqueFd ConnectTo(const Endpoint& endpoint, std::string& error, bool* foreign) 
         }
         return fd;
     }
+    // Any local user can listen on a loopback port: only a listener that
+    // proves it knows this user's secret is taken for the handheld.
+    Secret secret;
+    bool unsafe = false;
+    if (!LoadSecret(endpoint, secret, error, unsafe)) {
+        if (foreign != nullptr) {
+            *foreign = unsafe;
+        }
+        return {};
+    }
     sockaddr_storage address;
     socklen_t length = TcpAddress(endpoint, address);
     UniqueFd fd(socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -120,18 +132,29 @@ UniqueFd ConnectTo(const Endpoint& endpoint, std::string& error, bool* foreign) 
         return {};
     }
     TuneStream(fd.Get(), endpoint.kind);
+    bool impostor = false;
+    if (!GreetAsDesktop(fd.Get(), secret, error, impostor)) {
+        error = endpoint.ToString() + ": " + error;
+        if (foreign != nullptr) {
+            *foreign = impostor;
+        }
+        return {};
+    }
     return fd;
 }
 
-Listener::Listener(UniqueFd fd, UniqueFd wakeRead, UniqueFd wakeWrite, Endpoint bound)
+Listener::Listener(UniqueFd fd, UniqueFd wakeRead, UniqueFd wakeWrite, Endpoint bound, const Secret& secret)
     : fd_(std::move(fd)),
       wakeRead_(std::move(wakeRead)),
       wakeWrite_(std::move(wakeWrite)),
-      bound_(std::move(bound)) {}
+      bound_(std::move(bound)),
+      secret_(secret) {}
 
 Listener::~Listener() {
     if (bound_.kind == Endpoint::Kind::kUnix) {
         unlink(bound_.path.c_str());
+    } else {
+        RemoveSecret(bound_);
     }
 }
 
@@ -186,8 +209,8 @@ std::unique_ptr<Listener> Listener::Open(const Endpoint& endpoint, std::string& 
             unlink(endpoint.path.c_str());
             return nullptr;
         }
-        return std::unique_ptr<Listener>(
-            new Listener(std::move(fd), std::move(wakeRead), std::move(wakeWrite), std::move(bound)));
+        return std::unique_ptr<Listener>(new Listener(std::move(fd), std::move(wakeRead),
+                                                      std::move(wakeWrite), std::move(bound), Secret{}));
     }
 
     sockaddr_storage address;
@@ -203,18 +226,27 @@ std::unique_ptr<Listener> Listener::Open(const Endpoint& endpoint, std::string& 
         error = Errno(("bind " + endpoint.ToString()).c_str());
         return nullptr;
     }
-    if (listen(fd.Get(), 8) != 0) {
-        error = Errno("listen");
-        return nullptr;
-    }
     sockaddr_storage actual{};
     socklen_t actualLength = sizeof actual;
-    if (getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&actual), &actualLength) == 0) {
-        bound.port = ntohs(actual.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&actual)->sin6_port
-                                                        : reinterpret_cast<sockaddr_in*>(&actual)->sin_port);
+    if (getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&actual), &actualLength) != 0) {
+        error = Errno("getsockname");
+        return nullptr;
+    }
+    bound.port = ntohs(actual.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&actual)->sin6_port
+                                                    : reinterpret_cast<sockaddr_in*>(&actual)->sin_port);
+    // The secret is in place before the port takes connections, so a desktop
+    // that reaches the listener always finds the secret it was made with.
+    Secret secret;
+    if (!CreateSecret(bound, secret, error)) {
+        return nullptr;
+    }
+    if (listen(fd.Get(), 8) != 0) {
+        error = Errno("listen");
+        RemoveSecret(bound);
+        return nullptr;
     }
     return std::unique_ptr<Listener>(
-        new Listener(std::move(fd), std::move(wakeRead), std::move(wakeWrite), std::move(bound)));
+        new Listener(std::move(fd), std::move(wakeRead), std::move(wakeWrite), std::move(bound), secret));
 }
 
 UniqueFd Listener::Accept(std::string& refused) {
@@ -246,6 +278,9 @@ UniqueFd Listener::Accept(std::string& refused) {
             return {};
         }
         TuneStream(peer.Get(), bound_.kind);
+        if (bound_.kind == Endpoint::Kind::kTcp && !GreetAsHandheld(peer.Get(), secret_, refused)) {
+            return {};
+        }
         return peer;
     }
 }
