@@ -161,147 +161,125 @@ std::optional<cable::Encoded> RapiService::Impl::Answer(const cable::Frame& fram
                                                         uint64_t generation) {
     using cable::MessageType;
     const auto type = static_cast<MessageType>(frame.header.type);
-    auto malformed = [&]() -> std::optional<cable::Encoded> {
-        Log("refused a malformed " + cable::DescribeType(frame.header.type) + " (" +
-            std::to_string(frame.payload.size()) + " payload bytes)");
-        return std::nullopt;
+    // Every request is decoded, or refused as malformed, the one way: the
+    // answer is built only from a request whose every field was checked.
+    auto serve = [&]<class Request>(auto answer) -> std::optional<cable::Encoded> {
+        Request request;
+        if (!cable::Decode(frame.payload, request)) {
+            Log("refused a malformed " + cable::DescribeType(frame.header.type) + " (" +
+                std::to_string(frame.payload.size()) + " payload bytes)");
+            return std::nullopt;
+        }
+        return answer(request);
     };
     switch (type) {
-        case MessageType::kInit: {
-            cable::InitRequest request;
-            if (!cable::Decode(frame.payload, request)) {
-                return malformed();
-            }
-            return cable::Encode(cable::InitAnswer{0, 0});
-        }
-        case MessageType::kInvoke: {
-            cable::InvokeRequest request;
-            if (!cable::Decode(frame.payload, request)) {
-                return malformed();
-            }
-            {
-                std::lock_guard lock(mutex);
-                if (faults.failAgentCalls > 0) {
-                    --faults.failAgentCalls;
-                    return cable::Encode(cable::InvokeAnswer{kEFail, 0, false, {}});
+        case MessageType::kInit:
+            return serve.operator()<cable::InitRequest>([](const cable::InitRequest&) {
+                return cable::Encode(cable::InitAnswer{0, 0});
+            });
+        case MessageType::kInvoke:
+            return serve.operator()<cable::InvokeRequest>([&](const cable::InvokeRequest& request)
+                                                              -> std::optional<cable::Encoded> {
+                {
+                    std::lock_guard lock(mutex);
+                    if (faults.failAgentCalls > 0) {
+                        --faults.failAgentCalls;
+                        return cable::Encode(cable::InvokeAnswer{kEFail, 0, false, {}});
+                    }
                 }
-            }
-            std::vector<uint8_t>& output = invokeOutput;
-            output.clear();
-            std::string detail;
-            HRESULT hr = device.InvokeExport(request.dll, request.function, request.input, output, &detail);
-            if (hr == kInvokeLinkDropped || device.LinkGeneration() != generation) {
-                return std::nullopt;
-            }
-            if (hr == kInvokeLibraryNotFound || hr == kInvokeExportNotFound || hr == kInvokeBadLibrary) {
-                Log("remote call " + ToUtf8(request.dll) + "!" + ToUtf8(request.function) +
-                    " failed: " + detail);
-            }
-            cable::InvokeAnswer answer{static_cast<uint32_t>(hr), Win32CodeOf(hr), !output.empty(), {}};
-            if (output.size() > cable::kMaxDataBytes) {
-                Log("remote call " + ToUtf8(request.function) + " returned " + std::to_string(output.size()) +
-                    " bytes, more than the cable carries");
-                answer = cable::InvokeAnswer{kNotEnoughMemory, 8, false, {}};
-            } else {
-                answer.output = output;
-            }
-            return cable::Encode(answer);
-        }
-        case MessageType::kCreateFile: {
-            cable::CreateFileRequest request;
-            if (!cable::Decode(frame.payload, request)) {
-                return malformed();
-            }
-            return cable::Encode(files.Create(request));
-        }
-        case MessageType::kReadFile: {
-            cable::ReadFileRequest request;
-            if (!cable::Decode(frame.payload, request)) {
-                return malformed();
-            }
-            return cable::Encode(files.Read(request));
-        }
-        case MessageType::kWriteFile: {
-            cable::WriteFileRequest request;
-            if (!cable::Decode(frame.payload, request)) {
-                return malformed();
-            }
-            bool fail = false;
-            {
-                std::lock_guard lock(mutex);
-                fail = faults.failNextWrite;
-                faults.failNextWrite = false;
-            }
-            return cable::Encode(files.Write(request, fail));
-        }
-        case MessageType::kSetFilePointer: {
-            cable::SetFilePointerRequest request;
-            if (!cable::Decode(frame.payload, request)) {
-                return malformed();
-            }
-            return cable::Encode(files.Seek(request));
-        }
+                std::vector<uint8_t>& output = invokeOutput;
+                output.clear();
+                std::string detail;
+                HRESULT hr =
+                    device.InvokeExport(request.dll, request.function, request.input, output, &detail);
+                if (hr == kInvokeLinkDropped || device.LinkGeneration() != generation) {
+                    return std::nullopt;
+                }
+                if (hr == kInvokeLibraryNotFound || hr == kInvokeExportNotFound || hr == kInvokeBadLibrary) {
+                    Log("remote call " + ToUtf8(request.dll) + "!" + ToUtf8(request.function) +
+                        " failed: " + detail);
+                }
+                cable::InvokeAnswer answer{static_cast<uint32_t>(hr), Win32CodeOf(hr), !output.empty(), {}};
+                if (output.size() > cable::kMaxDataBytes) {
+                    Log("remote call " + ToUtf8(request.function) + " returned " +
+                        std::to_string(output.size()) + " bytes, more than the cable carries");
+                    answer = cable::InvokeAnswer{kNotEnoughMemory, 8, false, {}};
+                } else {
+                    answer.output = output;
+                }
+                return cable::Encode(answer);
+            });
+        case MessageType::kCreateFile:
+            return serve.operator()<cable::CreateFileRequest>([&](const cable::CreateFileRequest& request) {
+                return cable::Encode(files.Create(request));
+            });
+        case MessageType::kReadFile:
+            return serve.operator()<cable::ReadFileRequest>(
+                [&](const cable::ReadFileRequest& request) { return cable::Encode(files.Read(request)); });
+        case MessageType::kWriteFile:
+            return serve.operator()<cable::WriteFileRequest>([&](const cable::WriteFileRequest& request) {
+                bool fail = false;
+                {
+                    std::lock_guard lock(mutex);
+                    fail = faults.failNextWrite;
+                    faults.failNextWrite = false;
+                }
+                return cable::Encode(files.Write(request, fail));
+            });
+        case MessageType::kSetFilePointer:
+            return serve.operator()<cable::SetFilePointerRequest>(
+                [&](const cable::SetFilePointerRequest& request) {
+                    return cable::Encode(files.Seek(request));
+                });
         case MessageType::kSetEndOfFile:
+            return serve.operator()<cable::HandleRequest>(
+                [&](const cable::HandleRequest& request) { return cable::Encode(files.SetEnd(request)); });
         case MessageType::kCloseHandle:
-        case MessageType::kGetFileSize: {
-            cable::HandleRequest request;
-            if (!cable::Decode(frame.payload, request)) {
-                return malformed();
-            }
-            if (type == MessageType::kSetEndOfFile) {
-                return cable::Encode(files.SetEnd(request));
-            }
-            if (type == MessageType::kCloseHandle) {
-                return cable::Encode(files.Close(request));
-            }
-            return cable::Encode(files.Size(request));
-        }
-        case MessageType::kDeleteFile: {
-            cable::DeleteFileRequest request;
-            if (!cable::Decode(frame.payload, request)) {
-                return malformed();
-            }
-            return cable::Encode(files.Delete(request));
-        }
-        case MessageType::kGetVersionEx: {
-            cable::GetVersionRequest request;
-            if (!cable::Decode(frame.payload, request)) {
-                return malformed();
-            }
-            {
-                std::lock_guard lock(mutex);
-                ++versionQueries;
-                if (faults.failVersionCalls > 0) {
-                    --faults.failVersionCalls;
-                    return cable::Encode(cable::GetVersionAnswer{0, kGenFailure, 0, 0, 0, 0, {}});
+            return serve.operator()<cable::HandleRequest>(
+                [&](const cable::HandleRequest& request) { return cable::Encode(files.Close(request)); });
+        case MessageType::kGetFileSize:
+            return serve.operator()<cable::HandleRequest>(
+                [&](const cable::HandleRequest& request) { return cable::Encode(files.Size(request)); });
+        case MessageType::kDeleteFile:
+            return serve.operator()<cable::DeleteFileRequest>([&](const cable::DeleteFileRequest& request) {
+                return cable::Encode(files.Delete(request));
+            });
+        case MessageType::kGetVersionEx:
+            return serve.operator()<cable::GetVersionRequest>([&](const cable::GetVersionRequest&) {
+                {
+                    std::lock_guard lock(mutex);
+                    ++versionQueries;
+                    if (faults.failVersionCalls > 0) {
+                        --faults.failVersionCalls;
+                        return cable::Encode(cable::GetVersionAnswer{0, kGenFailure, 0, 0, 0, 0, {}});
+                    }
                 }
-            }
-            OSVERSIONINFOW version = device.OsVersion();
-            cable::GetVersionAnswer answer{1,
-                                           0,
-                                           version.dwMajorVersion,
-                                           version.dwMinorVersion,
-                                           version.dwBuildNumber,
-                                           version.dwPlatformId,
-                                           {}};
-            for (size_t i = 0; i < 127 && version.szCSDVersion[i] != 0; ++i) {
-                answer.csd.push_back(version.szCSDVersion[i]);
-            }
-            return cable::Encode(answer);
-        }
-        case MessageType::kGetSpecialFolderPath: {
-            cable::SpecialFolderRequest request;
-            if (!cable::Decode(frame.payload, request)) {
-                return malformed();
-            }
-            std::optional<std::u16string> path = device.SpecialFolderPath(request.folder);
-            if (!path || path->empty() || path->size() > cable::kMaxTextUnits) {
-                return cable::Encode(cable::SpecialFolderAnswer{0, kInvalidParameter, {}});
-            }
-            return cable::Encode(cable::SpecialFolderAnswer{static_cast<uint32_t>(path->size()), 0, *path});
-        }
+                OSVERSIONINFOW version = device.OsVersion();
+                cable::GetVersionAnswer answer{1,
+                                               0,
+                                               version.dwMajorVersion,
+                                               version.dwMinorVersion,
+                                               version.dwBuildNumber,
+                                               version.dwPlatformId,
+                                               {}};
+                for (size_t i = 0; i < cable::kMaxCsdUnits && version.szCSDVersion[i] != 0; ++i) {
+                    answer.csd.push_back(version.szCSDVersion[i]);
+                }
+                return cable::Encode(answer);
+            });
+        case MessageType::kGetSpecialFolderPath:
+            return serve.operator()<cable::SpecialFolderRequest>(
+                [&](const cable::SpecialFolderRequest& request) {
+                    std::optional<std::u16string> path = device.SpecialFolderPath(request.folder);
+                    if (!path || path->empty() || path->size() > cable::kMaxTextUnits) {
+                        return cable::Encode(cable::SpecialFolderAnswer{0, kInvalidParameter, {}});
+                    }
+                    return cable::Encode(
+                        cable::SpecialFolderAnswer{static_cast<uint32_t>(path->size()), 0, *path});
+                });
     }
-    return malformed();  // not reached: the type was checked to be a request
+    Log("refused " + cable::DescribeType(frame.header.type) + ": not a request this handheld serves");
+    return std::nullopt;  // not reached: the type was checked to be a request
 }
 
 void RapiService::Impl::CorruptAfterClose(FileStore& store, const std::u16string& path) {

@@ -6,7 +6,11 @@
 // Decoding never trusts the peer: a header with a wrong magic or version, an
 // unknown type or a payload above kMaxPayload is refused, and a payload whose
 // fields do not fill it exactly (short, long, a length past its end, a text
-// with a NUL or above kMaxTextUnits) does not decode.
+// with a NUL or above its cap, a number above its cap) does not decode.
+//
+// Each message lists its fields once, in wire order, in its Fields(): the
+// encoder and the decoder both walk that list, so the two directions cannot
+// disagree about a field, its width, its order or its cap.
 //
 // The data blocks of file and call messages are never copied by the codec:
 // encoding refers to the caller's bytes and decoding to the payload's, so a
@@ -114,6 +118,68 @@ class Encoded {
     std::span<const uint8_t> data_;
 };
 
+// ---- Field kinds ---------------------------------------------------------------
+// A message's Fields(m, v) calls, for each field in wire order, one of:
+//   v.U32(x[, max])  4 bytes; above `max` is malformed
+//   v.I32(x)         4 bytes, two's complement
+//   v.Flag(b)        4 bytes, 0 or 1
+//   v.Text(t[, max]) u16 count of UTF-16 units (at most `max`, no NUL), the units
+//   v.Block(d)       u32 count (at most kMaxDataBytes), the bytes; always last
+//   v.Rule(ok)       a rule between fields already listed
+// Caps and rules are the receiver's guard: a reader refuses a payload that
+// breaks one. A writer writes whatever the wire format can hold (senders
+// bound what they send, and a peer that does not must be seen refused), and
+// stops the program only on what the format cannot hold at all: a text above
+// kMaxTextUnits, a block above kMaxDataBytes, a field after the block.
+
+// Writes a message's fields into an Encoded; the data block is referred to,
+// not copied.
+class FieldWriter {
+  public:
+    explicit FieldWriter(Encoded& out) : out_(out) { out_.used_ = 0; }
+
+    void U32(uint32_t v, uint32_t /*max*/ = UINT32_MAX);
+    void I32(int32_t v) { U32(static_cast<uint32_t>(v)); }
+    void Flag(bool v) { U32(v ? 1 : 0); }
+    void Text(const std::u16string& text, uint32_t /*maxUnits*/ = kMaxTextUnits);
+    void Block(std::span<const uint8_t> data);
+    void Rule(bool /*holds*/) {}
+
+  private:
+    uint8_t* Room(size_t n);
+    [[noreturn]] static void Bug(const std::string& what);
+
+    Encoded& out_;
+    bool ended_ = false;
+};
+
+// Takes fields from a payload; every take checks what is left before it
+// reads, and a failed take poisons the reader so that Done() is false.
+class FieldReader {
+  public:
+    explicit FieldReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+
+    void U32(uint32_t& v, uint32_t max = UINT32_MAX);
+    void I32(int32_t& v);
+    void Flag(bool& v);
+    void Text(std::u16string& text, uint32_t maxUnits = kMaxTextUnits);
+    void Block(std::span<const uint8_t>& data);
+    void Rule(bool holds) {
+        if (!holds) {
+            ok_ = false;
+        }
+    }
+    // True when every take succeeded and nothing is left over.
+    bool Done() const { return ok_ && pos_ == bytes_.size(); }
+
+  private:
+    bool Need(size_t n);
+
+    std::span<const uint8_t> bytes_;
+    size_t pos_ = 0;
+    bool ok_ = true;
+};
+
 // ---- Messages ----------------------------------------------------------------
 // Every answer starts with the call's own return value (a BOOL, a DWORD, a
 // handle number or an HRESULT, as the call defines it) and the handheld's last
@@ -123,22 +189,47 @@ class Encoded {
 // decoded one's lies in the payload it was decoded from and is valid as long
 // as that payload is.
 
-struct InitRequest {};
+// The version text a handheld reports (szCSDVersion holds 128 with its NUL).
+inline constexpr uint32_t kMaxCsdUnits = 127;
+
+struct InitRequest {
+    template <class M, class V>
+    static void Fields(M&, V&) {}
+};
 struct InitAnswer {
     uint32_t result = 0;  // S_OK: the handheld takes this desktop
     uint32_t lastError = 0;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.result);
+        v.U32(m.lastError);
+    }
 };
 
 struct InvokeRequest {
     std::u16string dll;
     std::u16string function;
     std::span<const uint8_t> input;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.Text(m.dll);
+        v.Text(m.function);
+        v.Block(m.input);
+    }
 };
 struct InvokeAnswer {
     uint32_t result = 0;  // the export's HRESULT, or the failure to load or find it
     uint32_t lastError = 0;
     bool hasOutput = false;  // false: the export returned no block
     std::span<const uint8_t> output;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.result);
+        v.U32(m.lastError);
+        v.Flag(m.hasOutput);
+        v.Block(m.output);
+        v.Rule(m.hasOutput || m.output.empty());  // "no block" carries no bytes
+    }
 };
 
 struct CreateFileRequest {
@@ -147,31 +238,66 @@ struct CreateFileRequest {
     uint32_t share = 0;
     uint32_t disposition = 0;
     uint32_t flags = 0;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.access);
+        v.U32(m.share);
+        v.U32(m.disposition);
+        v.U32(m.flags);
+        v.Text(m.name);
+    }
 };
 // result: the handheld's handle number, 0 when the file was not opened.
 struct CreateFileAnswer {
     uint32_t result = 0;
     uint32_t lastError = 0;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.result);
+        v.U32(m.lastError);
+    }
 };
 
 struct ReadFileRequest {
     uint32_t handle = 0;
     uint32_t count = 0;  // at most kMaxDataBytes
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.handle);
+        v.U32(m.count, kMaxDataBytes);
+    }
 };
 struct ReadFileAnswer {
     uint32_t result = 0;  // BOOL
     uint32_t lastError = 0;
     std::span<const uint8_t> data;  // never more than the count asked for
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.result);
+        v.U32(m.lastError);
+        v.Block(m.data);
+    }
 };
 
 struct WriteFileRequest {
     uint32_t handle = 0;
     std::span<const uint8_t> data;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.handle);
+        v.Block(m.data);
+    }
 };
 struct WriteFileAnswer {
     uint32_t result = 0;  // BOOL
     uint32_t lastError = 0;
     uint32_t written = 0;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.result);
+        v.U32(m.lastError);
+        v.U32(m.written);
+    }
 };
 
 struct SetFilePointerRequest {
@@ -180,33 +306,69 @@ struct SetFilePointerRequest {
     bool hasHigh = false;  // whether the caller passed lpDistanceToMoveHigh
     int32_t high = 0;
     uint32_t method = 0;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.handle);
+        v.I32(m.distance);
+        v.Flag(m.hasHigh);
+        v.I32(m.high);
+        v.U32(m.method);
+    }
 };
 struct SetFilePointerAnswer {
     uint32_t result = 0;  // the new position's low part, or INVALID_SET_FILE_POINTER
     uint32_t lastError = 0;
     int32_t high = 0;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.result);
+        v.U32(m.lastError);
+        v.I32(m.high);
+    }
 };
 
 // SetEndOfFile, CloseHandle and GetFileSize name only a handle.
 struct HandleRequest {
     uint32_t handle = 0;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.handle);
+    }
 };
 struct BoolAnswer {
     uint32_t result = 0;  // BOOL
     uint32_t lastError = 0;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.result);
+        v.U32(m.lastError);
+    }
 };
 
 struct DeleteFileRequest {
     std::u16string name;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.Text(m.name);
+    }
 };
 
 struct GetFileSizeAnswer {
     uint32_t result = 0;  // the low part, or INVALID_FILE_SIZE
     uint32_t lastError = 0;
     uint32_t high = 0;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.result);
+        v.U32(m.lastError);
+        v.U32(m.high);
+    }
 };
 
-struct GetVersionRequest {};
+struct GetVersionRequest {
+    template <class M, class V>
+    static void Fields(M&, V&) {}
+};
 struct GetVersionAnswer {
     uint32_t result = 0;  // BOOL
     uint32_t lastError = 0;
@@ -214,59 +376,61 @@ struct GetVersionAnswer {
     uint32_t minor = 0;
     uint32_t build = 0;
     uint32_t platform = 0;
-    std::u16string csd;  // at most 127 units
+    std::u16string csd;  // at most kMaxCsdUnits
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.result);
+        v.U32(m.lastError);
+        v.U32(m.major);
+        v.U32(m.minor);
+        v.U32(m.build);
+        v.U32(m.platform);
+        v.Text(m.csd, kMaxCsdUnits);
+    }
 };
 
 struct SpecialFolderRequest {
     int32_t folder = 0;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.I32(m.folder);
+    }
 };
 struct SpecialFolderAnswer {
     uint32_t result = 0;  // the path's length in characters, 0 on failure
     uint32_t lastError = 0;
     std::u16string path;
+    template <class M, class V>
+    static void Fields(M& m, V& v) {
+        v.U32(m.result);
+        v.U32(m.lastError);
+        v.Text(m.path);
+    }
 };
 
-Encoded Encode(const InitRequest& m);
-Encoded Encode(const InitAnswer& m);
-Encoded Encode(const InvokeRequest& m);
-Encoded Encode(const InvokeAnswer& m);
-Encoded Encode(const CreateFileRequest& m);
-Encoded Encode(const CreateFileAnswer& m);
-Encoded Encode(const ReadFileRequest& m);
-Encoded Encode(const ReadFileAnswer& m);
-Encoded Encode(const WriteFileRequest& m);
-Encoded Encode(const WriteFileAnswer& m);
-Encoded Encode(const SetFilePointerRequest& m);
-Encoded Encode(const SetFilePointerAnswer& m);
-Encoded Encode(const HandleRequest& m);
-Encoded Encode(const BoolAnswer& m);
-Encoded Encode(const DeleteFileRequest& m);
-Encoded Encode(const GetFileSizeAnswer& m);
-Encoded Encode(const GetVersionRequest& m);
-Encoded Encode(const GetVersionAnswer& m);
-Encoded Encode(const SpecialFolderRequest& m);
-Encoded Encode(const SpecialFolderAnswer& m);
+// A message of the cable: a type that lists its fields.
+template <class M>
+concept Message = requires(M& m, const M& c, FieldWriter& w, FieldReader& r) {
+    M::Fields(c, w);
+    M::Fields(m, r);
+};
 
-// True when `payload` is exactly one well-formed message of that kind.
-bool Decode(std::span<const uint8_t> payload, InitRequest& m);
-bool Decode(std::span<const uint8_t> payload, InitAnswer& m);
-bool Decode(std::span<const uint8_t> payload, InvokeRequest& m);
-bool Decode(std::span<const uint8_t> payload, InvokeAnswer& m);
-bool Decode(std::span<const uint8_t> payload, CreateFileRequest& m);
-bool Decode(std::span<const uint8_t> payload, CreateFileAnswer& m);
-bool Decode(std::span<const uint8_t> payload, ReadFileRequest& m);
-bool Decode(std::span<const uint8_t> payload, ReadFileAnswer& m);
-bool Decode(std::span<const uint8_t> payload, WriteFileRequest& m);
-bool Decode(std::span<const uint8_t> payload, WriteFileAnswer& m);
-bool Decode(std::span<const uint8_t> payload, SetFilePointerRequest& m);
-bool Decode(std::span<const uint8_t> payload, SetFilePointerAnswer& m);
-bool Decode(std::span<const uint8_t> payload, HandleRequest& m);
-bool Decode(std::span<const uint8_t> payload, BoolAnswer& m);
-bool Decode(std::span<const uint8_t> payload, DeleteFileRequest& m);
-bool Decode(std::span<const uint8_t> payload, GetFileSizeAnswer& m);
-bool Decode(std::span<const uint8_t> payload, GetVersionRequest& m);
-bool Decode(std::span<const uint8_t> payload, GetVersionAnswer& m);
-bool Decode(std::span<const uint8_t> payload, SpecialFolderRequest& m);
-bool Decode(std::span<const uint8_t> payload, SpecialFolderAnswer& m);
+template <Message M>
+Encoded Encode(const M& m) {
+    Encoded e;
+    FieldWriter w(e);
+    M::Fields(m, w);
+    return e;
+}
+
+// True when `payload` is exactly one well-formed message of that kind: every
+// field present and within its cap, every rule kept, no byte left over.
+// Otherwise false, and `m` is not to be used.
+template <Message M>
+[[nodiscard]] bool Decode(std::span<const uint8_t> payload, M& m) {
+    FieldReader r(payload);
+    M::Fields(m, r);
+    return r.Done();
+}
 
 }  // namespace nuva::cable
