@@ -378,6 +378,13 @@ void FlashUser::Tick(TerminalPage& page) {
         case d::kEraseCaution:
             CautionTick(page, state);
             break;
+        case d::kUpdateProgress:
+            if (takeNotes_) {
+                for (const std::string& note : takeNotes_()) {
+                    page.Out().Line(note);
+                }
+            }
+            break;
         case d::kBackupComplete:
             if (!page.Enabled(kOk) && std::chrono::steady_clock::now() >= state.deadline) {
                 page.Out().KeepStatus();
@@ -513,6 +520,11 @@ void FlashUser::Ended(TerminalPage& page, int result) {
             break;
         case d::kUpdateProgress:
         case d::kBackupProgress:
+            if (takeNotes_) {
+                for (const std::string& note : takeNotes_()) {
+                    page.Out().Line(note);
+                }
+            }
             if (result == 1) {
                 settled_ = true;
             } else if (result == 4) {

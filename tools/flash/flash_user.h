@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -44,6 +45,9 @@ class FlashUser final : public TerminalUser {
     bool InfoAnswered() const { return infoAnswered_; }
     // The handheld did not answer again after the restart that ends a backup.
     bool BackupRestartLost() const { return backupRestartLost_; }
+    // Where the notes of a run's transfer come from; they are shown on the
+    // progress page as they come.
+    void TakeNotesFrom(std::function<std::vector<std::string>()> take) { takeNotes_ = std::move(take); }
 
   private:
     // What the user is doing on one open page.
@@ -88,6 +92,7 @@ class FlashUser final : public TerminalUser {
     bool choiceUsed_ = false;
     bool infoAnswered_ = false;
     bool backupRestartLost_ = false;
+    std::function<std::vector<std::string>()> takeNotes_;
 };
 
 }  // namespace nuva

@@ -12,24 +12,28 @@
 #include "setup/device/image_catalogue.h"
 #include "setup/device/image_files.h"
 #include "setup/device/info_texts.h"
+#include "setup/device/update_plan.h"
 #include "setup/program/program.h"
 #include "setup/resources/settings.h"
 #include "setup/resources/string_ids.h"
 #include "setup/resources/string_table.h"
 #include "tools/flash/answers.h"
 #include "tools/flash/console_loop.h"
+#include "tools/flash/direct_commands.h"
 #include "tools/flash/doctor_run.h"
 #include "tools/flash/flash_user.h"
 #include "tools/flash/follow_restart.h"
+#include "tools/flash/grace_port.h"
 #include "tools/flash/options.h"
 #include "tools/flash/terminal.h"
 #include "tools/flash/terminal_pages.h"
+#include "tools/flash/verify.h"
 
 namespace nuva {
 namespace {
 
 int FollowTheHandheld(Terminal& terminal, FlashEvents& events, HandheldPort& port,
-                      const FlashOptions& options, const ImageHeader& written) {
+                      const FlashOptions& options, const ImageHeader& written, const RunRecord& run) {
     std::chrono::nanoseconds timeout = RestartTimeout(options);
     events.Restart("flasher");
     FollowReport report = FollowRestart(port, terminal, written, timeout);
@@ -59,7 +63,16 @@ int FollowTheHandheld(Terminal& terminal, FlashEvents& events, HandheldPort& por
     terminal.Line("  version     " + Utf8FromUtf16(FieldText(report.info.RomVersion)) + "  (" +
                   now.romVersion + ")");
     terminal.Line("  OS          " + now.osVersion);
-    return flash_exit::kDone;
+    if (!options.verify) {
+        return flash_exit::kDone;
+    }
+    // The ranges do not depend on the built-in storage, so the plan made for
+    // the handheld as it answers now names the same ones as the run's.
+    const UpdateHandoff plan =
+        PlanImageWrite(written, report.info.OsMajorVersion,
+                       run.kind == RunRecord::Kind::kRestore ? PlanMode::kRestore : PlanMode::kUpdate);
+    AgentFlash flash;
+    return VerifyOnTerminal(terminal, flash, run.path, plan);
 }
 
 // What the program's run came to, as an exit code.
@@ -74,7 +87,7 @@ int Outcome(const SetupProgram& program, const FlashUser& user, const FlashOptio
             terminal.Line(run->path + ": the file written can no longer be read.");
             return flash_exit::kCheckFailed;
         }
-        return FollowTheHandheld(terminal, events, port, options, written);
+        return FollowTheHandheld(terminal, events, port, options, written, *run);
     }
     if (user.Failure()) {
         return *user.Failure();
@@ -120,12 +133,19 @@ int Main(int argc, char** argv) {
     }
     ConsoleLoop loop;
     Answers answers(options->yes, 0);
-    RapiHandheldPort port;
+    GracePort port(std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::duration<double>(options->linkGraceSeconds)));
+    if (options->command == FlashCommand::kVerify || options->dryRun) {
+        int code = RunDirectCommand(terminal, *options, programPath, JoinCommandLine(argc, argv));
+        events.Result(code, ExitMeaning(code));
+        return code;
+    }
     InstalledImageFiles images;
     FlashUser user(*options, answers, port);
     // The connection test's ten pauses take at least the command line's
     // real-time floor in all.
     TerminalHost host(loop, terminal, user, ConnectionTestTime() / 10);
+    user.TakeNotesFrom([&port] { return port.TakeNotes(); });
     host.SetEvents(events);
     MonitorLink link;
     SetupProgram program(host, port, images, link);

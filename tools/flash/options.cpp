@@ -22,9 +22,12 @@ std::string Upper(const std::string& text) {
 
 const char* const kFlashHelp =
     "usage: nuva-flash info\n"
-    "       nuva-flash update [--force] [--backup FILE] [--yes]\n"
+    "       nuva-flash update [--force] [--backup FILE] [--yes] [--no-verify]\n"
+    "                         [--link-grace SECONDS] [--dry-run]\n"
     "       nuva-flash backup FILE [--yes]\n"
-    "       nuva-flash restore FILE [--yes]\n"
+    "       nuva-flash restore FILE [--yes] [--no-verify] [--link-grace SECONDS]\n"
+    "                         [--dry-run]\n"
+    "       nuva-flash verify FILE\n"
     "       nuva-flash doctor [FILE] [--state DIR]\n"
     "       nuva-flash --help\n"
     "\n"
@@ -41,6 +44,9 @@ const char* const kFlashHelp =
     "  backup FILE     saves the handheld's ROM into FILE (a .RIS backup file)\n"
     "  restore FILE    writes the backup FILE back onto the handheld it was saved\n"
     "                  from, then follows it as an update does\n"
+    "  verify FILE     compares the handheld's flash with an update image or a\n"
+    "                  backup FILE, range by range of what writing it would\n"
+    "                  write; nothing is written but the agent library\n"
     "  doctor [FILE]   checks and explains, each with what to do: the cable\n"
     "                  endpoint (NUVA_LINK), the handheld, the installation\n"
     "                  folder (setup.ini, the images and their sums, the agent\n"
@@ -62,6 +68,20 @@ const char* const kFlashHelp =
     "                  how long (real time) to wait for the handheld to answer\n"
     "                  again after its restart; by default 20 minutes on the\n"
     "                  scaled clock, but never less than 90 seconds\n"
+    "  --no-verify     (update, restore) do not read the flash back once the\n"
+    "                  handheld answers with its new ROM; by default every range\n"
+    "                  written is compared with the file (block sums from the\n"
+    "                  handheld, a differing block byte for byte)\n"
+    "  --dry-run       (update, restore) make every check of the real run and\n"
+    "                  print the plan: parts, storage kept or erased, generation\n"
+    "                  change, refusals, expected times; only the agent library\n"
+    "                  is copied, nothing is restarted\n"
+    "  --link-grace SECONDS\n"
+    "                  (update, restore) a cable that drops while the parts are\n"
+    "                  copied and is back within SECONDS (real time) does not\n"
+    "                  end the run: the parts already confirmed are checked by\n"
+    "                  their sums on the handheld and the copy goes on with the\n"
+    "                  first part not confirmed\n"
     "  /FORCE, /LANGUAGE:xx\n"
     "                  Setup's options, accepted anywhere on the command line in\n"
     "                  any case: /FORCE as --force; /LANGUAGE: with EN, FR, IT,\n"
@@ -83,7 +103,9 @@ const char* const kFlashHelp =
     "  3  a check failed: handheld model, update image, backup file, agent\n"
     "  4  no handheld connected, or the connection was lost\n"
     "  5  the update, restore or backup failed (nothing was written as done)\n"
-    "  6  the handheld did not answer again in time after its restart\n";
+    "  6  the handheld did not answer again in time after its restart\n"
+    "  7  verification: the flash differs from the file (the first differing\n"
+    "     addresses are shown)\n";
 
 std::chrono::nanoseconds RestartTimeout(const FlashOptions& options) {
     using namespace std::chrono;
@@ -107,6 +129,8 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
     FlashOptions options;
     std::vector<std::string> positional;
     bool restartTimeoutGiven = false;
+    bool noVerifyGiven = false;
+    bool graceGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (IsSetupOption(arg)) {
@@ -128,6 +152,26 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
             options.stateDir = args[++i];
         } else if (arg == "--force") {
             options.force = true;
+        } else if (arg == "--no-verify") {
+            options.verify = false;
+            noVerifyGiven = true;
+        } else if (arg == "--dry-run") {
+            options.dryRun = true;
+        } else if (arg == "--link-grace") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                error = arg + " needs a value";
+                return std::nullopt;
+            }
+            const std::string& value = args[++i];
+            char* end = nullptr;
+            double seconds = std::strtod(value.c_str(), &end);
+            if (end == value.c_str() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
+                seconds > 86400) {
+                error = "--link-grace takes a number of seconds (above 0, up to 86400), not '" + value + "'";
+                return std::nullopt;
+            }
+            options.linkGraceSeconds = seconds;
+            graceGiven = true;
         } else if (arg == "--backup" || arg == "--restart-timeout") {
             if (i + 1 >= args.size() || args[i + 1].empty()) {
                 error = arg + " needs a value";
@@ -171,6 +215,9 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
     } else if (command == "restore") {
         options.command = FlashCommand::kRestore;
         wantFiles = 1;
+    } else if (command == "verify") {
+        options.command = FlashCommand::kVerify;
+        wantFiles = 1;
     } else if (command == "doctor") {
         options.command = FlashCommand::kDoctor;
         // The backup file whose folder is checked for room is optional.
@@ -194,6 +241,7 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
         error = "--backup belongs to update";
         return std::nullopt;
     }
+    const bool writes = options.command == FlashCommand::kUpdate || options.command == FlashCommand::kRestore;
     if (!options.stateDir.empty() && options.command != FlashCommand::kDoctor) {
         error = "--state belongs to doctor";
         return std::nullopt;
@@ -204,6 +252,19 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
     }
     if (restartTimeoutGiven && options.command == FlashCommand::kInfo) {
         error = "--restart-timeout does not belong to info";
+        return std::nullopt;
+    }
+    if (restartTimeoutGiven && (options.command == FlashCommand::kVerify || options.dryRun)) {
+        error = "--restart-timeout does not belong to verify or a dry run: nothing restarts";
+        return std::nullopt;
+    }
+    if ((noVerifyGiven || options.dryRun || graceGiven) && !writes) {
+        error = std::string(noVerifyGiven ? "--no-verify" : options.dryRun ? "--dry-run" : "--link-grace") +
+                " belongs to update and restore";
+        return std::nullopt;
+    }
+    if (options.dryRun && (!options.backupFile.empty() || graceGiven)) {
+        error = "--dry-run copies nothing: it takes neither --backup nor --link-grace";
         return std::nullopt;
     }
     return options;

@@ -17,9 +17,10 @@ inline constexpr int kCheckFailed = 3;     // a check of the handheld, the image
 inline constexpr int kConnectionLost = 4;  // no handheld connected, or the link was lost
 inline constexpr int kRunFailed = 5;       // the update, restore or backup failed
 inline constexpr int kNoReturn = 6;        // the handheld did not answer again after its restart
+inline constexpr int kVerifyFailed = 7;    // the flash read back differs from the file written
 }  // namespace flash_exit
 
-enum class FlashCommand { kHelp, kInfo, kUpdate, kBackup, kRestore, kDoctor };
+enum class FlashCommand { kHelp, kInfo, kUpdate, kBackup, kRestore, kVerify, kDoctor };
 
 struct FlashOptions {
     FlashCommand command = FlashCommand::kHelp;
@@ -31,6 +32,13 @@ struct FlashOptions {
     std::string stateDir;    // doctor --state DIR: the emulated handheld's state folder
     // Real seconds to wait for the handheld after its restart; 0: the default.
     double restartTimeoutSeconds = 0;
+    // update, restore: read the flash back after the handheld answers again.
+    bool verify = true;
+    // update, restore: check and plan only; nothing but the agent is written.
+    bool dryRun = false;
+    // update, restore: real seconds a cable that drops during the transfer
+    // of the parts may take to come back; 0: the run ends as it always did.
+    double linkGraceSeconds = 0;
 };
 
 // Parses the arguments after the program name. Setup's own options
