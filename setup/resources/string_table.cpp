@@ -72,6 +72,25 @@ bool NumberedArgumentAt(std::string_view format, size_t pos) {
     return p > pos && p < format.size() && format[p] == '$';
 }
 
+// A text's widths and precisions pad its output; the program's own texts
+// need two digits at most. A larger one written into a module would have
+// every formatting of the text fill that many characters (a gigabyte for
+// "%999999999d"), so it is refused.
+constexpr size_t kMaxFieldNumber = 100;
+
+// Steps over a width or precision written as digits at format[pos].
+bool SkipFieldNumber(std::string_view format, size_t& pos, std::string& reason) {
+    size_t value = 0;
+    for (; pos < format.size() && IsDigit(format[pos]); ++pos) {
+        value = value * 10 + static_cast<size_t>(format[pos] - '0');
+        if (value > kMaxFieldNumber) {
+            reason = "a width or precision above " + std::to_string(kMaxFieldNumber) + " is not allowed";
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ParseStringTable(std::string_view text, StringTable& table, TableError& error,
@@ -111,9 +130,8 @@ bool FormatArguments(std::string_view format, std::vector<FormatArg>& args, std:
             }
             args.push_back(FormatArg::kInt);
             ++i;
-        } else {
-            while (i < format.size() && IsDigit(format[i]))
-                ++i;
+        } else if (!SkipFieldNumber(format, i, reason)) {
+            return false;
         }
         if (i < format.size() && format[i] == '.') {
             ++i;
@@ -124,9 +142,8 @@ bool FormatArguments(std::string_view format, std::vector<FormatArg>& args, std:
                 }
                 args.push_back(FormatArg::kInt);
                 ++i;
-            } else {
-                while (i < format.size() && IsDigit(format[i]))
-                    ++i;
+            } else if (!SkipFieldNumber(format, i, reason)) {
+                return false;
             }
         }
         // One length modifier, as the C library reads it: "hh" and "ll" are

@@ -231,6 +231,12 @@ TEST(FormatArguments, ReadsWhatPrintfReads) {
     // Only "%%" is a percent sign; with modifiers it is refused.
     Refusal("%5%");
     Refusal("%l%");
+    // A field of a billion characters passed as text 150's single integer
+    // and had every progress step format a gigabyte.
+    EXPECT_NE(Refusal("%999999999d%%").find("width or precision"), std::string::npos);
+    Refusal("%.101s");
+    Refusal("%0000000000000000000000101x");
+    EXPECT_EQ(Args("%100d %.100s"), (std::vector<A>{A::kInt, A::kString}));
 }
 
 TEST(ModuleFormats, MustTakeTheProgramsArguments) {
