@@ -401,6 +401,9 @@ std::vector<std::string> Causes(const CauseFacts& facts) {
             causes.push_back("Cause: " + problem + ".");
         }
     }
+    if (facts.agentUnread && !facts.installation.agentPresent) {
+        causes.push_back("Cause: the agent library " + facts.installation.agentPath + " is missing.");
+    }
     if (facts.copyIncompleteShown) {
         const bool writesFlash =
             facts.command == FlashCommand::kUpdate || facts.command == FlashCommand::kRestore;

@@ -133,6 +133,9 @@ struct CauseFacts {
     bool imageMissingShown = false;    // "The Reflash file can not be found..."
     bool copyIncompleteShown = false;  // "Copy incomplete! ..."
     bool wrongModelShown = false;
+    // The backup page could not read the handheld through the agent (its
+    // Save stayed disabled).
+    bool agentUnread = false;
     InstallationFacts installation;
     std::string memoryClass;  // the handheld's, when known
     // The folder a backup was to be saved in ("" when none was).

@@ -85,13 +85,18 @@ void ExplainNoHandheld(Terminal& terminal, FlashEvents& events, const FlashOptio
 }
 
 void ExplainCauses(Terminal& terminal, FlashEvents& events, const FlashOptions& options,
-                   const TerminalHost& host, HandheldPort& port, const std::string& installFolder) {
+                   const TerminalHost& host, HandheldPort& port, const std::string& installFolder,
+                   int exitCode) {
     CauseFacts facts;
     facts.command = options.command;
     facts.imageMissingShown = host.ShowedBox(LoadString(string_id::kImageMissing));
     facts.copyIncompleteShown = host.ShowedBox(LoadString(string_id::kCopyIncomplete));
     facts.wrongModelShown = host.Showed(dialog_id::kWrongModel);
-    if (!facts.imageMissingShown && !facts.copyIncompleteShown && !facts.wrongModelShown) {
+    // The one check that fails on the backup page is the handheld read
+    // through the agent.
+    facts.agentUnread = exitCode == flash_exit::kCheckFailed && host.Showed(dialog_id::kBackupConfirm);
+    if (!facts.imageMissingShown && !facts.copyIncompleteShown && !facts.wrongModelShown &&
+        !facts.agentUnread) {
         return;
     }
     facts.installation = ProbeInstallation(installFolder);

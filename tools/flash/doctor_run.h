@@ -30,7 +30,8 @@ void ExplainNoHandheld(Terminal& terminal, FlashEvents& events, const FlashOptio
 // After a command that failed: a cause line for each message whose cause is
 // known, the message itself left as it was.
 void ExplainCauses(Terminal& terminal, FlashEvents& events, const FlashOptions& options,
-                   const TerminalHost& host, HandheldPort& port, const std::string& installFolder);
+                   const TerminalHost& host, HandheldPort& port, const std::string& installFolder,
+                   int exitCode);
 
 // The command's name as the command line spells it.
 const char* CommandName(FlashCommand command);

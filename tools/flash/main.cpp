@@ -168,7 +168,7 @@ int Main(int argc, char** argv) {
         if (host.ShowedBox(LoadString(string_id::kConnectHint))) {
             ExplainNoHandheld(terminal, events, *options, installFolder);
         }
-        ExplainCauses(terminal, events, *options, host, port, installFolder);
+        ExplainCauses(terminal, events, *options, host, port, installFolder, code);
     }
     program.CleanUp();
     events.Result(code, ExitMeaning(code));

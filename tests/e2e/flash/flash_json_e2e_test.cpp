@@ -223,3 +223,29 @@ TEST_F(FlashJsonE2E, AMissingImageKeepsItsMessageAndGetsACauseLine) {
 
 }  // namespace
 }  // namespace flash_e2e
+
+namespace flash_e2e {
+namespace {
+
+TEST_F(FlashJsonE2E, ASingleFailedAgentCallShownAsWrongModelAndAMissingAgentGetTheirCauses) {
+    ASSERT_NO_FATAL_FAILURE(StartHandheld(FactoryRom("factory.nb0", kA02)));
+    std::string out;
+    std::string err;
+    Ctl({"fault", "agent-fail", "1"});
+    EXPECT_EQ(RunSplit(DemoInstallation(), {"info", "--json"}, out, err), 3) << out << err;
+    EXPECT_TRUE(Has(err,
+                    "Cause: one call of the agent library on the handheld failed; asked again, the handheld "
+                    "reports a supported model. Run the command again."))
+        << err;
+    std::vector<JsonValue> events = Events(out);
+    ASSERT_NE(First(events, "cause"), nullptr) << out;
+    EXPECT_EQ(events.back().Find("exit")->AsNumber(), 3);
+
+    const std::string noAgent = Installation(Path("noagent"));
+    fs::remove(noAgent + "/NUVA7INVOKE.DLL");
+    EXPECT_NE(RunSplit(noAgent, {"backup", Path("x.ris"), "--yes"}, out, err), 0) << out;
+    EXPECT_TRUE(Has(out, "Cause: the agent library " + noAgent + "/NUVA7INVOKE.DLL is missing.")) << out;
+}
+
+}  // namespace
+}  // namespace flash_e2e

@@ -227,6 +227,15 @@ TEST(Doctor, CauseLinesNameWhatIsKnownAndNothingElse) {
     EXPECT_EQ(Causes(f),
               std::vector<std::string>{"Cause: the agent library /inst/NUVA7INVOKE.DLL is missing."});
     f.installation.agentPresent = true;
+    f.copyIncompleteShown = false;
+    f.agentUnread = true;
+    EXPECT_TRUE(Causes(f).empty());  // the agent is there: its failure has another cause
+    f.installation.agentPresent = false;
+    EXPECT_EQ(Causes(f),
+              std::vector<std::string>{"Cause: the agent library /inst/NUVA7INVOKE.DLL is missing."});
+    f.agentUnread = false;
+    f.copyIncompleteShown = true;
+    f.installation.agentPresent = true;
     f.installation.flasherPresent = false;
     EXPECT_TRUE(Causes(f).empty());  // a backup does not need the flasher
     f.command = FlashCommand::kUpdate;
