@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "tests/e2e/flash/flash_e2e_support.h"
@@ -245,6 +246,35 @@ TEST_F(FlashJsonE2E, ASingleFailedAgentCallShownAsWrongModelAndAMissingAgentGetT
     fs::remove(noAgent + "/NUVA7INVOKE.DLL");
     EXPECT_NE(RunSplit(noAgent, {"backup", Path("x.ris"), "--yes"}, out, err), 0) << out;
     EXPECT_TRUE(Has(out, "Cause: the agent library " + noAgent + "/NUVA7INVOKE.DLL is missing.")) << out;
+}
+
+}  // namespace
+}  // namespace flash_e2e
+
+namespace flash_e2e {
+namespace {
+
+TEST_F(FlashJsonE2E, ABackupIntoAReadOnlyFolderKeepsItsMessageAndNamesTheFolder) {
+    ASSERT_NO_FATAL_FAILURE(StartHandheld(FactoryRom("factory.nb0", kA02)));
+    const std::string folder = Path("read-only");
+    fs::create_directories(folder);
+    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    // The owner's write bit does not stop root; an immutable folder does.
+    const bool root = ::geteuid() == 0;
+    if (root && std::system(("chattr +i '" + folder + "' 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "running as root on a file system without immutable folders";
+    }
+    std::string out;
+    std::string err;
+    const int code = RunSplit(DemoInstallation(), {"backup", folder + "/rom.ris", "--yes"}, out, err);
+    if (root) {
+        std::system(("chattr -i '" + folder + "'").c_str());
+    }
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_EQ(code, 5) << out;
+    EXPECT_TRUE(Has(out, "Copy incomplete! The reflash  procedure CANNOT proceed.")) << out;
+    EXPECT_TRUE(Has(out, "Cause: the folder " + folder + " is read-only.")) << out;
+    EXPECT_TRUE(fs::is_empty(folder));
 }
 
 }  // namespace
