@@ -41,6 +41,51 @@ constexpr uint32_t kEntryBytes = 16;
     return false;
 }
 
+// Reads the status at `address` until both chips are ready, without a
+// limit: only for a chip that must not be left busy (see the header).
+[[gnu::always_inline]] inline void WaitReady(FlashPort& port, uint32_t address) {
+    while ((port.Read32(address) & kStatusReady) != kStatusReady) {
+    }
+}
+
+// D0 for each chip whose status shows a suspended erase, 70 (harmless: the
+// chip already shows its status) for the other.
+[[gnu::always_inline]] inline uint32_t ResumeCommand(uint32_t status) {
+    uint32_t command = 0;
+    for (uint32_t shift = 0; shift < 32; shift += 16) {
+        bool suspended = ((status >> shift) & kStatusEraseSuspended & 0xFFFF) != 0;
+        command |= (suspended ? flash_command::kConfirm : flash_command::kReadStatus) & (0xFFFFu << shift);
+    }
+    return command;
+}
+
+// An erase outlasted the budget: suspend it, so that the chips read array
+// before the caller runs system code again; the next BlockErase resumes it.
+// `status` is the status that timed out, kept as the last flash status.
+[[gnu::always_inline]] inline uint32_t EraseTimedOut(RoutineContext& c, uint32_t p, uint32_t status,
+                                                     char mark) {
+    using namespace flash_command;
+    FlashPort& port = *c.port;
+    port.Write32(p, kEraseSuspend);  // a chip that has finished ignores it
+    WaitReady(port, p);
+    port.Write32(p, kClearStatus);
+    port.Write32(p, kReadArray);
+    c.lastStatus = status;
+    port.Mark(mark);
+    return kFlashEraseTimeout;
+}
+
+// A buffered program outlasted the budget. The chips take no suspend of it
+// that the flasher could rely on, so the routine waits for them.
+[[gnu::always_inline]] inline uint32_t WriteTimedOut(RoutineContext& c, uint32_t d, uint32_t status) {
+    FlashPort& port = *c.port;
+    WaitReady(port, d);
+    port.Write32(d, flash_command::kClearStatus);
+    port.Write32(d, flash_command::kReadArray);
+    c.lastStatus = status;
+    return kFlashWriteTimeout;
+}
+
 uintptr_t RoutineEntry(uint32_t routine);
 
 // The entry of `routine` as the RAM table holds it, or null when the table
@@ -63,20 +108,25 @@ NUVA_FLASH_ROUTINE uint32_t BlockEraseCopy(RoutineContext& c, uint32_t p) {
     FlashPort& port = *c.port;
     uint32_t status = 0;
     port.Write32(p, kReadStatus);
-    if (!PollReady(port, p, c.budget.eraseReads, status)) {
-        port.Write32(p, kClearStatus);
-        port.Write32(p, kReadArray);
-        c.lastStatus = status;
-        port.Mark('E');
-        return kFlashEraseTimeout;
+    bool ready = PollReady(port, p, c.budget.eraseReads, status);
+    if (ready && (status & kStatusEraseSuspended) != 0) {
+        // The erase a timeout suspended: it goes on to its end first, as a
+        // chip with a suspended erase starts no other.
+        port.Write32(p, ResumeCommand(status));
+        ready = PollReady(port, p, c.budget.eraseReads, status);
+    }
+    if (!ready) {
+        return EraseTimedOut(c, p, status, 'E');
     }
     port.Write32(p, kClearStatus);
     port.Write32(p, kReadArray);
     port.Write32(p, kEraseSetup);
     port.Write32(p, kConfirm);
     port.Write32(p, kReadStatus);
-    bool ready = PollReady(port, p, c.budget.eraseReads, status);
-    if (!ready || (status & kStatusErrors) != 0) {
+    if (!PollReady(port, p, c.budget.eraseReads, status)) {
+        return EraseTimedOut(c, p, status, 'e');
+    }
+    if ((status & kStatusErrors) != 0) {
         port.Write32(p, kClearStatus);
         port.Write32(p, kReadArray);
         c.lastStatus = status;
@@ -112,9 +162,7 @@ NUVA_FLASH_ROUTINE uint32_t BufferedWriteCopy(RoutineContext& c, uint32_t d, uin
     uint32_t status = 0;
     port.Write32(d, kWriteToBuffer);
     if (!PollReady(port, d, c.budget.programReads, status)) {
-        port.Write32(d, kReadArray);
-        c.lastStatus = status;
-        return kFlashWriteTimeout;
+        return WriteTimedOut(c, d, status);
     }
     port.Write32(d, (w - 1) | ((w - 1) << 16));
     std::array<uint32_t, kWriteBufferWords> words;
@@ -123,12 +171,10 @@ NUVA_FLASH_ROUTINE uint32_t BufferedWriteCopy(RoutineContext& c, uint32_t d, uin
     port.Write32(d, kConfirm);
     port.Write32(d, kClearStatus);
     port.Write32(d, kReadStatus);
-    bool ready = PollReady(port, d, c.budget.programReads, status);
-    port.Write32(d, kReadArray);
-    if (!ready) {
-        c.lastStatus = status;
-        return kFlashWriteTimeout;
+    if (!PollReady(port, d, c.budget.programReads, status)) {
+        return WriteTimedOut(c, d, status);
     }
+    port.Write32(d, kReadArray);
     if ((status & kStatusErrors) != 0) {
         port.Write32(d, kClearStatus);
         port.Write32(d, kReadArray);
@@ -265,14 +311,17 @@ UnlockResult UnlockFlash(FlashPort& port, uint32_t address, uint32_t pollReads) 
     port.Write32(address, kConfirm);
     uint32_t status = 0;
     bool ready = PollReady(port, address, pollReads, status);
-    port.Write32(address, kReadArray);
+    if (!ready) {
+        // Clearing lock bits cannot be suspended: the caller reports the
+        // failure on the screen and ends, both from code in flash.
+        WaitReady(port, address);
+    }
     if (ready && (status & kStatusErrors) == 0) {
+        port.Write32(address, kReadArray);
         return {true, status};
     }
-    if (ready) {
-        port.Write32(address, kClearStatus);
-        port.Write32(address, kReadArray);
-    }
+    port.Write32(address, kClearStatus);
+    port.Write32(address, kReadArray);
     return {false, status};
 }
 

@@ -10,7 +10,24 @@
 // locked block): an operation that ends with any of them set did not do its
 // work, so it fails like a timeout (status cleared, the status kept as the
 // last flash status, the routine's failure code returned) and the caller
-// repeats it. Every routine leaves both chips in read-array mode.
+// repeats it.
+//
+// Every routine returns with both chips idle in read-array mode, timeouts
+// included: the operating system and its C runtime execute from this flash,
+// so the caller's next system call (the retry message it formats, a file it
+// reads) would fetch status words instead of code from a chip left busy. A
+// read array written to a busy chip is ignored, so giving up is not enough:
+// - an erase that outlasts its budget is suspended (B0); a suspended chip is
+//   ready with SR.6 set and reads array again after FF. The next BlockErase
+//   resumes it (D0, to the suspended chip only: the other one would take a
+//   stray D0 as an unknown command) and waits for it before it erases, as a
+//   chip with a suspended erase takes no other erase;
+// - a buffered program and a clearing of the lock bits cannot be suspended,
+//   so the routine waits for the chips to be ready, however long that takes,
+//   and only then writes read array and returns its failure.
+// A chip that never becomes ready therefore holds the flasher in its poll
+// loop, as it would hold any code on the real handheld: there is nothing the
+// processor could run once it left the routine. Only a restart ends it.
 //
 // Routines in RAM. While the flash is busy the processor cannot fetch code
 // from it, so the four programming routines (BlockErase, EraseRange,
@@ -60,9 +77,12 @@ inline constexpr uint32_t kConfirm = 0x00D000D0;
 inline constexpr uint32_t kWriteToBuffer = 0x00E800E8;
 inline constexpr uint32_t kReadIdentifier = 0x00900090;
 inline constexpr uint32_t kLockSetup = 0x00600060;
+inline constexpr uint32_t kEraseSuspend = 0x00B000B0;
 }  // namespace flash_command
 
 inline constexpr uint32_t kStatusReady = 0x00800080;
+// SR.6 of both chips: the chip's erase is suspended.
+inline constexpr uint32_t kStatusEraseSuspended = 0x00400040;
 // SR.5, SR.4 and SR.1 of both chips.
 inline constexpr uint32_t kStatusErrors = 0x00320032;
 
@@ -152,8 +172,9 @@ class FlashRoutines {
 };
 
 // Clears the lock bits of every block when the block at `address` reads as
-// locked. `ok` false means the chips did not finish or reported an error;
-// `status` is then the last status word read.
+// locked. `ok` false means the chips did not finish within `pollReads` or
+// reported an error; `status` is then the status word that decided it. It
+// returns only once the chips are idle in read-array mode.
 struct UnlockResult {
     bool ok;
     uint32_t status;

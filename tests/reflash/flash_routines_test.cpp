@@ -29,6 +29,17 @@ std::vector<BusAccess> Writes(const std::vector<BusAccess>& log, uint32_t value)
     return out;
 }
 
+// Only at scale 0 (the model's default) is `reads` the operation's length.
+FlashFault Slow(FlashFault::Kind kind, int chip, int32_t block, uint32_t reads, uint32_t operations = 1) {
+    FlashFault fault;
+    fault.kind = kind;
+    fault.chip = chip;
+    fault.blockFirst = block;
+    fault.operations = operations;
+    fault.busyReads = reads;
+    return fault;
+}
+
 class FlashRoutinesTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(routines.Copy()); }
@@ -148,16 +159,26 @@ TEST_F(FlashRoutinesTest, UnlockSendsNothingToUnlockedFlashAndClearsLockBitsOthe
     EXPECT_FALSE(bus.Bank().BlockLocked(20));
 }
 
-TEST_F(FlashRoutinesTest, UnlockThatNeverFinishesFailsEvenThoughItsStatusReadsZero) {
+TEST_F(FlashRoutinesTest, AnUnlockThatOutlastsItsBudgetFailsOnlyOnceTheChipsReadArrayAgain) {
+    bus.Bank().SetBlockLocked(1, true);
+    bus.Bank().InjectFault(Slow(FlashFault::Kind::kSlowLock, -1, -1, kPoll * 2));
+    UnlockResult result = UnlockFlash(bus, kUnlockAddress, kPoll);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.status, 0u);  // both chips busy when it gave up
+    // The caller says so on the screen from code in flash: the chips were
+    // waited for, and nothing was ignored by a busy chip.
+    EXPECT_TRUE(bus.Bank().InReadArray());
+    EXPECT_TRUE(bus.Bank().TakeNotes().empty());
+    EXPECT_FALSE(bus.Bank().BlockLocked(1));
+
+    // Chips that never finish hold the routine until the power goes.
     bus.Bank().SetBlockLocked(1, true);
     FlashFault busy;
     busy.kind = FlashFault::Kind::kBusyForever;
+    busy.operations = 1;
     bus.Bank().InjectFault(busy);
-    UnlockResult result = UnlockFlash(bus, kUnlockAddress, kPoll);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.status, 0u);  // both chips busy
-    bus.Bank().ClearFaults();
-    bus.Bank().Reset();
+    bus.powerLossAtRead = bus.flashReads + 20 * kPoll;
+    EXPECT_THROW(UnlockFlash(bus, kUnlockAddress, kPoll), test::PowerLost);
 }
 
 TEST_F(FlashRoutinesTest, AnErrorBitOfEitherChipFailsTheOperationLikeATimeout) {
@@ -190,35 +211,96 @@ TEST_F(FlashRoutinesTest, AnErrorBitOfEitherChipFailsTheOperationLikeATimeout) {
     EXPECT_EQ(routines.LastStatus() & 0x00220022u, 0x00220022u);
 }
 
-TEST_F(FlashRoutinesTest, AnOperationSlowerThanThePollBudgetTimesOutAndTheNextAttemptFinishesIt) {
+TEST_F(FlashRoutinesTest, AnEraseThatOutlastsTheBudgetIsSuspendedAndResumedBeforeTheNextErase) {
     FillSource(64, 5);
-    bus.Stall(4, 1, kPoll);
+    auto cells = bus.Bank().MutableCells();
+    std::fill(cells.begin(), cells.end(), 0x00);
+    // Chip 0 erases block 4 for a quarter of the budget more than the budget.
+    bus.Bank().InjectFault(Slow(FlashFault::Kind::kSlowErase, 0, 4, kPoll + kPoll / 4));
+    bus.Bank().EnableLog(true);
     EXPECT_EQ(routines.EraseRange(0xA0100000, 0x100), kFlashEraseTimeout);
     EXPECT_EQ(bus.marks, "e");
-    EXPECT_EQ(routines.LastStatus(), 0u);  // busy: SR.7 clear on both chips
-    EXPECT_EQ(routines.ProgramRange(0xA0100000, kSource, 64, 0, 0), kFlashOk);
-    EXPECT_TRUE(std::equal(source.begin(), source.end(), bus.Bank().Cells().begin() + 0x100000));
+    EXPECT_EQ(routines.LastStatus(), 0x00800000u);  // chip 1 done, chip 0 still busy
+    // Back to code in flash: both chips read array, chip 0's erase waits
+    // suspended, and no command met a busy chip.
+    EXPECT_TRUE(bus.Bank().InReadArray());
+    EXPECT_EQ(bus.Bank().Status(0) & 0xC0, 0xC0);
+    EXPECT_EQ(bus.Bank().Status(1) & 0x40, 0);
+    EXPECT_EQ(Writes(bus.Bank().TakeLog(), flash_command::kEraseSuspend).size(), 1u);
+    EXPECT_TRUE(bus.Bank().TakeNotes().empty());
 
-    bus.Stall(4, 1, kPoll);
-    EXPECT_EQ(routines.EraseRange(0xA0100000, 0x100), kFlashEraseTimeout);
-    EXPECT_EQ(routines.EraseRange(0xA0100000, 0x100), kFlashOk);
-    bus.Stall(4, 1, kPoll);
-    EXPECT_EQ(routines.BufferedWrite(0xA0100000, kSource, 16), kFlashWriteTimeout);
-    EXPECT_EQ(routines.EraseRange(0xA0100000, 0x100), kFlashOk);
+    // The repetition resumes chip 0 alone, lets its erase end, then erases
+    // and programs the block.
+    EXPECT_EQ(routines.ProgramRange(0xA0100000, kSource, 64, 0, 0), kFlashOk);
+    auto log = bus.Bank().TakeLog();
+    EXPECT_EQ(Writes(log, 0x007000D0).size(), 1u);
+    EXPECT_EQ(Writes(log, flash_command::kEraseSetup).size(), 1u);
+    EXPECT_TRUE(bus.Bank().TakeNotes().empty());
+    EXPECT_EQ(bus.Bank().Status(0) & 0x40, 0);
+    EXPECT_TRUE(std::equal(source.begin(), source.end(), cells.begin() + 0x100000));
+    EXPECT_TRUE(
+        std::all_of(cells.begin() + 0x100040, cells.begin() + 0x140000, [](uint8_t b) { return b == 0xFF; }));
+
+    // Both chips slow, twice in a row: each erase that gives up is
+    // suspended, each attempt resumes what is left, and it ends.
+    bus.Bank().InjectFault(Slow(FlashFault::Kind::kSlowErase, -1, 5, 3 * kPoll, 2));
+    EXPECT_EQ(routines.EraseRange(0xA0140000, 0x100), kFlashEraseTimeout);
+    EXPECT_TRUE(bus.Bank().InReadArray());
+    EXPECT_EQ(routines.LastStatus(), 0u);
+    uint32_t attempts = 1;
+    while (routines.EraseRange(0xA0140000, 0x100) != kFlashOk && attempts < 10) {
+        EXPECT_TRUE(bus.Bank().InReadArray());
+        ++attempts;
+    }
+    EXPECT_LT(attempts, 10u);
+    EXPECT_TRUE(bus.Bank().TakeNotes().empty());
+    EXPECT_TRUE(
+        std::all_of(cells.begin() + 0x140000, cells.begin() + 0x180000, [](uint8_t b) { return b == 0xFF; }));
 }
 
-TEST_F(FlashRoutinesTest, AChipThatNeverBecomesReadyTimesOutWithItsMark) {
+TEST_F(FlashRoutinesTest, ABufferedWriteThatOutlastsTheBudgetIsWaitedForBeforeItFails) {
+    FillSource(64, 9);
+    bus.Bank().InjectFault(Slow(FlashFault::Kind::kSlowProgram, 1, 4, 3 * kPoll));
+    EXPECT_EQ(routines.BufferedWrite(0xA0100000, kSource, 16), kFlashWriteTimeout);
+    EXPECT_EQ(routines.LastStatus(), 0x00000080u);  // chip 0 done, chip 1 busy
+    EXPECT_TRUE(bus.Bank().InReadArray());
+    EXPECT_TRUE(bus.Bank().TakeNotes().empty());
+    // A program is not suspended: it ended, so the repetition finds the chips
+    // free.
+    EXPECT_EQ(routines.EraseRange(0xA0100000, 0x100), kFlashOk);
+    EXPECT_EQ(routines.BufferedWrite(0xA0100000, kSource, 16), kFlashOk);
+    EXPECT_TRUE(std::equal(source.begin(), source.end(), bus.Bank().Cells().begin() + 0x100000));
+}
+
+TEST_F(FlashRoutinesTest, AChipThatNeverBecomesReadyHoldsTheRoutineUntilThePowerGoes) {
+    FillSource(64, 13);
     FlashFault fault;
     fault.kind = FlashFault::Kind::kBusyForever;
+    fault.chip = 1;
     fault.blockFirst = 6;
     fault.operations = 1;
     bus.Bank().InjectFault(fault);
-    EXPECT_EQ(routines.BlockErase(0xA0180000), kFlashEraseTimeout);
-    EXPECT_EQ(bus.marks, "e");
-    // The chips stay busy; the status poll before the next erase times out.
-    EXPECT_EQ(routines.BlockErase(0xA0180000), kFlashEraseTimeout);
-    EXPECT_EQ(bus.marks, "eE");
-    bus.Bank().Reset();
+    // Far beyond the budget the routine still polls: it has not returned to
+    // code that would run from the busy chip.
+    bus.powerLossAtRead = bus.flashReads + 50 * kPoll;
+    EXPECT_THROW(routines.BlockErase(0xA0180000), test::PowerLost);
+    EXPECT_EQ(bus.marks, "");
+    // It tried to suspend the erase; the chip did not take it.
+    auto notes = bus.Bank().TakeNotes();
+    ASSERT_FALSE(notes.empty());
+    EXPECT_NE(notes[0].find("0x00B0 ignored: busy with erase"), std::string::npos) << notes[0];
+    for (const auto& note : notes) {
+        EXPECT_EQ(note.find("0x00FF"), std::string::npos) << note;
+    }
+    // After the restart the chips work again.
+    EXPECT_EQ(routines.BlockErase(0xA0180000), kFlashOk);
+
+    fault.kind = FlashFault::Kind::kBusyForever;
+    fault.chip = 0;
+    bus.Bank().InjectFault(fault);
+    bus.powerLossAtRead = bus.flashReads + 50 * kPoll;
+    EXPECT_THROW(routines.BufferedWrite(0xA0180000, kSource, 16), test::PowerLost);
+    EXPECT_TRUE(bus.Bank().TakeNotes().empty());
 }
 
 TEST_F(FlashRoutinesTest, ACopyInRamIsCalledOnlyWhileItsTableIsIntact) {

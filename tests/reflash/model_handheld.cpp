@@ -60,9 +60,9 @@ bool ModelBus::IsRegister(uint32_t address) const {
 uint32_t ModelBus::Read32(uint32_t address) {
     uint32_t offset = 0;
     if (FlashOffset(address, &offset)) {
-        if (stallLeft_ > 0) {
-            --stallLeft_;
-            return 0;  // busy, no error bits
+        if (++flashReads == powerLossAtRead) {
+            bank_.Reset();
+            throw PowerLost{};
         }
         return bank_.Read32(offset);
     }
@@ -80,11 +80,6 @@ uint32_t ModelBus::Read32(uint32_t address) {
 void ModelBus::Write32(uint32_t address, uint32_t value) {
     uint32_t offset = 0;
     if (FlashOffset(address, &offset)) {
-        if (value == flash_command::kConfirm && stallOperations_ > 0 &&
-            offset / kEraseBlockBytes == stallBlock_) {
-            --stallOperations_;
-            stallLeft_ = stallReads_;
-        }
         if (value == flash_command::kEraseSetup && events != nullptr) {
             events->push_back("erase " + Hex(offset));
         }
@@ -155,14 +150,11 @@ void ModelBus::SetRamWord(uint32_t address, uint32_t value) {
     }
 }
 
-void ModelBus::Stall(uint32_t block, uint32_t operations, uint32_t reads) {
-    stallBlock_ = block;
-    stallOperations_ = operations;
-    stallReads_ = reads;
-}
-
 void RecordingScreen::Text(uint16_t colour, std::string_view piece) {
     text += piece;
+    if (bank != nullptr && !bank->InReadArray()) {
+        busyTexts.emplace_back(piece);
+    }
     if (events != nullptr) {
         events->emplace_back(piece);
     }

@@ -45,10 +45,12 @@ class ModelBus final : public FlashPort {
     uint32_t RamWord(uint32_t address) const;
     void SetRamWord(uint32_t address, uint32_t value);
 
-    // The operations confirmed on erase block `block` (of 256 KB) look busy
-    // for the next `reads` status reads, `operations` times: a chip slower
-    // than the flasher's poll budget. The chip itself goes on and finishes.
-    void Stall(uint32_t block, uint32_t operations, uint32_t reads);
+    // The user pulls the battery at the flash read numbered `powerLossAtRead`
+    // (counted in `flashReads`; 0: never): the bank is reset and the read
+    // throws PowerLost, ending whatever the flasher was doing, as the power
+    // loss ends the flasher on the handheld.
+    uint64_t powerLossAtRead = 0;
+    uint64_t flashReads = 0;
 
     std::string marks;
     // When set: "erase <offset>" for every block erase started, "restart" for
@@ -66,11 +68,9 @@ class ModelBus final : public FlashPort {
     sim::FlashBank bank_;
     std::unordered_map<uint32_t, std::vector<uint8_t>> ramPages_;
     std::map<uint32_t, uint32_t> registers_;
-    uint32_t stallBlock_ = 0;
-    uint32_t stallOperations_ = 0;
-    uint32_t stallReads_ = 0;
-    uint32_t stallLeft_ = 0;
 };
+
+struct PowerLost {};
 
 class RecordingScreen final : public FlasherScreen {
   public:
@@ -82,6 +82,13 @@ class RecordingScreen final : public FlasherScreen {
     std::string text;                            // everything, in order
     std::string statusText;                      // what was drawn in the status colour
     std::vector<std::string>* events = nullptr;  // when set: every text too
+
+    // When set, texts drawn while a chip of this bank is not in read-array
+    // mode are noted in `busyTexts`: the flasher formats its texts through
+    // the C runtime, which runs from flash, so on the handheld such a text
+    // would crash it.
+    const sim::FlashBank* bank = nullptr;
+    std::vector<std::string> busyTexts;
 };
 
 class ModelSystem final : public FlasherSystem {

@@ -32,11 +32,13 @@ class ProgrammerTest : public ::testing::Test {
         std::fill(cells.begin(), cells.end(), 0x5A);
         bus.SetRamWord(test::kReservedBlock + 0x690, 0x11111111);
         bus.SetRamWord(test::kReservedBlock + 0x70C, 0x22222222);
+        screen.bank = &bus.Bank();
     }
 
     void TearDown() override {
         EXPECT_TRUE(bus.faults.empty()) << bus.faults.front();
         EXPECT_TRUE(system.violations.empty()) << system.violations.front();
+        EXPECT_TRUE(screen.busyTexts.empty()) << screen.busyTexts.front();
     }
 
     // Adds a record in programming order; returns its data.
@@ -151,9 +153,19 @@ TEST_F(ProgrammerTest, AFinalPartOfTwoAndAHalfMegabytesIsProgrammedTopDownWithTh
 TEST_F(ProgrammerTest, OperationsThatTimeOutOrReportErrorsAreRepeatedUntilTheyHold) {
     AddPart(1, 2 * kMb, kImage + 0x300000);
     AddPart(0, 3 * kMb, kImage, true);
-    // An erase slower than the poll budget in part 1's second megabyte, and
-    // a buffered write of the final part's megabyte 0 that does the same.
-    bus.Stall((0x300000 + 0x40000 + kMb) / kEraseBlockBytes, 2, kPoll);
+    // Two erases slower than the poll budget in part 1's second megabyte,
+    // and chip 1 slow with a buffered write of the final part's megabyte 0.
+    FlashFault slow;
+    slow.kind = FlashFault::Kind::kSlowErase;
+    slow.blockFirst = (0x300000 + 0x40000 + kMb) / kEraseBlockBytes;
+    slow.operations = 2;
+    slow.busyReads = kPoll + kPoll / 4;
+    bus.Bank().InjectFault(slow);
+    slow.kind = FlashFault::Kind::kSlowProgram;
+    slow.chip = 1;
+    slow.blockFirst = 0x40000 / kEraseBlockBytes;
+    slow.operations = 1;
+    bus.Bank().InjectFault(slow);
     // Chip 0 reports a program error twice in megabyte 2 of the final part.
     FlashFault error;
     error.kind = FlashFault::Kind::kProgramError;
@@ -164,10 +176,14 @@ TEST_F(ProgrammerTest, OperationsThatTimeOutOrReportErrorsAreRepeatedUntilTheyHo
 
     EXPECT_EQ(Run(), SequenceEnd::kRestarted);
     EXPECT_TRUE(FlashHoldsAllParts());
-    EXPECT_EQ(Count("Retry again ..E:0x00000000\n"), 2u);  // the stalls: both chips busy
+    EXPECT_EQ(Count("Retry again ..E:0x00000000\n"), 2u);  // the slow erases: both chips busy
+    EXPECT_EQ(Count("Retry again ..E:0x00000080\n"), 1u);  // the slow write: chip 1 busy
     EXPECT_EQ(Count("Retry again ..E:0x00800090\n"), 2u);  // chip 0 ready with SR.4
-    EXPECT_EQ(Count("Retry again"), 4u);
-    EXPECT_EQ(bus.marks, "ee");  // the stalled erases
+    EXPECT_EQ(Count("Retry again"), 5u);
+    EXPECT_EQ(bus.marks, "ee");  // the slow erases
+    // Each retry was announced with the chips reading array again, and no
+    // command was lost on a busy chip.
+    EXPECT_TRUE(bus.Bank().TakeNotes().empty());
 }
 
 TEST_F(ProgrammerTest, TheFirstRecordIsOptionalAndLaterFailuresStopTheRun) {
@@ -293,17 +309,21 @@ TEST_F(ProgrammerTest, LockedFlashIsUnlockedAndFlashThatCannotBeUnlockedStopsThe
     EXPECT_EQ(Run(), SequenceEnd::kRestarted);
     EXPECT_TRUE(FlashHoldsAllParts());
 
+    // Lock bits that take longer to clear than the budget: the failure is
+    // shown once the chips read array again.
     test::RecordingScreen second;
+    second.bank = &bus.Bank();
     bus.Bank().SetBlockLocked(1, true);
-    FlashFault busy;
-    busy.kind = FlashFault::Kind::kBusyForever;
-    busy.blockFirst = 1;
-    bus.Bank().InjectFault(busy);
+    FlashFault slow;
+    slow.kind = FlashFault::Kind::kSlowLock;
+    slow.blockFirst = 1;
+    slow.busyReads = 3 * kPoll;
+    bus.Bank().InjectFault(slow);
     Programmer programmer(handoff, system, second, bus, SequenceLimits{kPoll, kPoll, kPoll});
     EXPECT_EQ(programmer.Run(), SequenceEnd::kUnlockFailed);
     EXPECT_EQ(second.text, "Flash unlock failed ..\n");
-    bus.Bank().ClearFaults();
-    bus.Bank().Reset();
+    EXPECT_TRUE(second.busyTexts.empty());
+    EXPECT_TRUE(bus.Bank().InReadArray());
 }
 
 TEST_F(ProgrammerTest, RoutinesThatCannotBeCopiedOrAreDamagedStopWithoutRetrying) {
