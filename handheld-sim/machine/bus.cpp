@@ -1,10 +1,14 @@
 #include "handheld-sim/machine/bus.h"
 
-#include "handheld-sim/machine/platform_registers.h"
+#include <cstring>
+
+#include "formats/le.h"
 #include "platform/wince/nuva_platform.h"
 
 namespace nuva::sim {
 namespace {
+
+constexpr size_t kMaxRegisterWrites = 1u << 16;
 
 // Whether [address, address + width) lies inside [base, base + size); the
 // offset into the window when it does.
@@ -17,13 +21,29 @@ bool Inside(uint32_t address, uint32_t width, uint32_t base, uint32_t size, uint
     return false;
 }
 
+uint32_t LoadWidth(const uint8_t* p, uint32_t width) {
+    return width == 4 ? LoadLe32(p) : width == 2 ? LoadLe16(p) : p[0];
+}
+
+void StoreWidth(uint8_t* p, uint32_t width, uint32_t value) {
+    if (width == 4) {
+        StoreLe32(p, value);
+    } else if (width == 2) {
+        StoreLe16(p, static_cast<uint16_t>(value));
+    } else {
+        p[0] = static_cast<uint8_t>(value);
+    }
+}
+
 }  // namespace
 
 BusSlot DecodeBus(uint32_t address, uint32_t width, uint32_t flashBytes, uint32_t ramBytes) {
     BusSlot slot;
-    if (Inside(address, width, NUVA_FLASH_UNCACHED, flashBytes, slot.offset) ||
-        Inside(address, width, NUVA_FLASH_CACHED, flashBytes, slot.offset)) {
+    if (Inside(address, width, NUVA_FLASH_UNCACHED, flashBytes, slot.offset)) {
         slot.target = BusTarget::kFlash;
+    } else if (Inside(address, width, NUVA_FLASH_CACHED, flashBytes, slot.offset)) {
+        slot.target = BusTarget::kFlash;
+        slot.cached = true;
     } else if (Inside(address, width, NUVA_RAM_UNCACHED, ramBytes, slot.offset) ||
                Inside(address, width, NUVA_RAM_CACHED, ramBytes, slot.offset)) {
         slot.target = BusTarget::kRam;
@@ -34,6 +54,235 @@ BusSlot DecodeBus(uint32_t address, uint32_t width, uint32_t flashBytes, uint32_
         slot.offset = address;
     }
     return slot;
+}
+
+MemoryBus::MemoryBus(uint32_t flashBytes, uint8_t* ram, uint32_t ramBytes)
+    : flashBytes_(flashBytes),
+      ram_(ram),
+      ramBytes_(ramBytes),
+      flash_(std::make_unique<FlashBank>(flashBytes)),
+      frameBuffer_(kFrameBufferBytes, 0) {}
+
+// Under flashMu_.
+void MemoryBus::NoteFlashState() {
+    readArray_.store(flash_->InReadArray(), std::memory_order_relaxed);
+}
+
+// Under flashMu_.
+uint32_t MemoryBus::ReadFlash(const BusSlot& slot, uint32_t width) {
+    if (slot.cached) {
+        // The line fill reads the chips as they answer now, whatever their
+        // mode: the cache keeps a status word as readily as array data.
+        const uint8_t* p = cache_.Line(slot.offset, [&](uint32_t first, uint8_t* line) {
+            for (uint32_t i = 0; i < FlashCache::kLineBytes; i += 4) {
+                if (!flash_->InReadArray() &&
+                    (flash_->Mode(0) == ChipMode::kBusy || flash_->Mode(1) == ChipMode::kBusy)) {
+                    busyRead_.store(true, std::memory_order_relaxed);
+                }
+                StoreLe32(line + i, flash_->Read32(first + i));
+            }
+        });
+        NoteFlashState();
+        return LoadWidth(p, width);
+    }
+    if (!flash_->InReadArray()) [[unlikely]] {
+        if (flash_->Mode(0) == ChipMode::kBusy || flash_->Mode(1) == ChipMode::kBusy) {
+            busyRead_.store(true, std::memory_order_relaxed);
+        }
+    }
+    uint32_t value = width == 4   ? flash_->Read32(slot.offset)
+                     : width == 2 ? flash_->Read16(slot.offset)
+                                  : flash_->Read8(slot.offset);
+    NoteFlashState();
+    return value;
+}
+
+BusResult MemoryBus::Read(uint32_t address, uint32_t width, uint32_t& value) {
+    if ((address & (width - 1)) != 0) [[unlikely]] {
+        return BusResult::kMisaligned;
+    }
+    BusSlot slot = DecodeBus(address, width, flashBytes_, ramBytes_);
+    switch (slot.target) {
+        case BusTarget::kRam:
+            value = LoadWidth(ram_ + slot.offset, width);
+            return BusResult::kDone;
+        case BusTarget::kFlash: {
+            std::lock_guard<BusLock> lock(flashMu_);
+            value = ReadFlash(slot, width);
+            return BusResult::kDone;
+        }
+        case BusTarget::kFrameBuffer:
+            value = LoadWidth(frameBuffer_.data() + slot.offset, width);
+            return BusResult::kDone;
+        case BusTarget::kRegisters: {
+            std::lock_guard<std::mutex> lock(regMu_);
+            value = registers_.Read(address, static_cast<int>(width));
+            return BusResult::kDone;
+        }
+        case BusTarget::kNone:
+            break;
+    }
+    return BusResult::kUnbacked;
+}
+
+BusResult MemoryBus::Write(uint32_t address, uint32_t width, uint32_t value) {
+    if ((address & (width - 1)) != 0) [[unlikely]] {
+        return BusResult::kMisaligned;
+    }
+    BusSlot slot = DecodeBus(address, width, flashBytes_, ramBytes_);
+    switch (slot.target) {
+        case BusTarget::kRam:
+            StoreWidth(ram_ + slot.offset, width, value);
+            return BusResult::kDone;
+        case BusTarget::kFlash: {
+            if (width == 1) {
+                return BusResult::kFlashByteStore;
+            }
+            std::lock_guard<BusLock> lock(flashMu_);
+            if (width == 4) {
+                flash_->Write32(slot.offset, value);
+            } else {
+                flash_->Write16(slot.offset, static_cast<uint16_t>(value));
+            }
+            NoteFlashState();
+            return BusResult::kDone;
+        }
+        case BusTarget::kFrameBuffer:
+            StoreWidth(frameBuffer_.data() + slot.offset, width, value);
+            return BusResult::kDone;
+        case BusTarget::kRegisters: {
+            std::lock_guard<std::mutex> lock(regMu_);
+            bool restart = registers_.Write(address, static_cast<int>(width), value);
+            registers_.TrimWrites(kMaxRegisterWrites);
+            return restart ? BusResult::kRestart : BusResult::kDone;
+        }
+        case BusTarget::kNone:
+            break;
+    }
+    return BusResult::kUnbacked;
+}
+
+BusResult MemoryBus::ReadBlock(uint32_t address, uint32_t width, void* buffer, uint32_t count, uint32_t& at) {
+    auto* out = static_cast<uint8_t*>(buffer);
+    uint64_t total = static_cast<uint64_t>(count) * width;
+    if (count == 0) {
+        return BusResult::kDone;
+    }
+    if ((address & (width - 1)) == 0 && total <= UINT32_MAX) {
+        BusSlot slot = DecodeBus(address, static_cast<uint32_t>(total), flashBytes_, ramBytes_);
+        if (slot.target == BusTarget::kRam) {
+            std::memcpy(out, ram_ + slot.offset, total);
+            return BusResult::kDone;
+        }
+        if (slot.target == BusTarget::kFrameBuffer) {
+            std::memcpy(out, frameBuffer_.data() + slot.offset, total);
+            return BusResult::kDone;
+        }
+        if (slot.target == BusTarget::kFlash) {
+            std::lock_guard<BusLock> lock(flashMu_);
+            for (uint32_t i = 0; i < count; ++i) {
+                BusSlot element = slot;
+                element.offset = slot.offset + i * width;
+                StoreWidth(out + i * width, width, ReadFlash(element, width));
+            }
+            return BusResult::kDone;
+        }
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t value = 0;
+        at = address + i * width;
+        BusResult result = Read(at, width, value);
+        if (result != BusResult::kDone) {
+            return result;
+        }
+        StoreWidth(out + i * width, width, value);
+    }
+    return BusResult::kDone;
+}
+
+BusResult MemoryBus::WriteBlock(uint32_t address, uint32_t width, const void* buffer, uint32_t count,
+                                uint32_t& at) {
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    uint64_t total = static_cast<uint64_t>(count) * width;
+    if (count == 0) {
+        return BusResult::kDone;
+    }
+    if ((address & (width - 1)) == 0 && total <= UINT32_MAX) {
+        BusSlot slot = DecodeBus(address, static_cast<uint32_t>(total), flashBytes_, ramBytes_);
+        if (slot.target == BusTarget::kRam) {
+            std::memcpy(ram_ + slot.offset, in, total);
+            return BusResult::kDone;
+        }
+        if (slot.target == BusTarget::kFrameBuffer) {
+            std::memcpy(frameBuffer_.data() + slot.offset, in, total);
+            return BusResult::kDone;
+        }
+        if (slot.target == BusTarget::kFlash && width == 4) {
+            std::lock_guard<BusLock> lock(flashMu_);
+            for (uint32_t i = 0; i < count; ++i) {
+                flash_->Write32(slot.offset + 4 * i, LoadLe32(in + 4 * i));
+            }
+            NoteFlashState();
+            return BusResult::kDone;
+        }
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        at = address + i * width;
+        BusResult result = Write(at, width, LoadWidth(in + i * width, width));
+        if (result != BusResult::kDone) {
+            return result;
+        }
+    }
+    return BusResult::kDone;
+}
+
+std::optional<FlashAway> MemoryBus::FlashNotInReadArray() {
+    std::lock_guard<BusLock> lock(flashMu_);
+    NoteFlashState();
+    if (flash_->InReadArray()) {
+        return std::nullopt;
+    }
+    for (int c = 0; c < 2; ++c) {
+        ChipMode mode = flash_->Mode(c);
+        if (mode != ChipMode::kReadArray) {
+            return FlashAway{c, mode};
+        }
+    }
+    return FlashAway{0, flash_->Mode(0)};
+}
+
+void MemoryBus::CleanCache() {
+    std::lock_guard<BusLock> lock(flashMu_);
+    cache_.Invalidate();
+}
+
+bool MemoryBus::CacheHolds(uint32_t flashOffset) {
+    std::lock_guard<BusLock> lock(flashMu_);
+    return cache_.Holds(flashOffset);
+}
+
+void MemoryBus::Reset() {
+    std::lock_guard<BusLock> lock(flashMu_);
+    flash_->Reset();
+    cache_.Invalidate();
+    NoteFlashState();
+    busyRead_.store(false);
+}
+
+void MemoryBus::WithFlash(const std::function<void(FlashBank&)>& body) {
+    std::lock_guard<BusLock> lock(flashMu_);
+    body(*flash_);
+    NoteFlashState();
+}
+
+std::vector<RegisterWrite> MemoryBus::RegisterWrites() const {
+    std::lock_guard<std::mutex> lock(regMu_);
+    return registers_.Writes();
+}
+
+std::optional<uint32_t> MemoryBus::RegisterValue(uint32_t address) const {
+    std::lock_guard<std::mutex> lock(regMu_);
+    return registers_.Word(address);
 }
 
 }  // namespace nuva::sim

@@ -790,4 +790,13 @@ NUVA_EXPORT void INTERRUPTS_ON(void) {
     EnterBus("INTERRUPTS_ON").SetInterruptsMasked(false);
 }
 
+NUVA_EXPORT void CacheSync(int flags) {
+    Core c = Enter("CacheSync");
+    // The flash's lines are never dirty (its window is write-through), so a
+    // write-back alone leaves them; a discard drops them.
+    if ((static_cast<unsigned>(flags) & CACHE_SYNC_DISCARD) != 0) {
+        c.machine.CleanCache();
+    }
+}
+
 }  // extern "C"

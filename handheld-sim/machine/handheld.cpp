@@ -213,6 +213,10 @@ std::optional<MessageBoxState> Handheld::MessageBox() const {
 bool Handheld::PressOk() {
     return machine_->PressOk();
 }
+
+void Handheld::DeliverTick() {
+    machine_->DeliverTick();
+}
 bool Handheld::WaitForMessageBox(std::chrono::milliseconds timeout) {
     return machine_->WaitForMessageBox(timeout);
 }

@@ -18,10 +18,12 @@
 //   link works ("Drivers\BuiltIn\USB" and "...\Serial") and whether the
 //   built-in storage is mounted ("System\StorageManager\AutoLoad\PSM").
 // - Every core library call made while a flash chip is not in read-array
-//   mode, a Sleep with interrupts masked, and any bus access to an address
-//   that nothing backs crash the handheld: the calling program stops, the
-//   screen stays as it is, the link drops, and Status() says why until the
-//   next start.
+//   mode, a system tick that arrives then with interrupts enabled
+//   (interrupts.h says when ticks arrive), a Sleep, a message box or a
+//   GetTickCount wait with interrupts masked, and any bus access to an
+//   address that nothing backs crash the handheld: the calling program
+//   stops, the screen stays as it is, the link drops, and Status() says why
+//   until the next start.
 // - A restart (IOCTL_HAL_REBOOT, the restart line, Reset()) ends every
 //   program thread at its next call into the machine, drops the link, waits
 //   the modelled boot time and starts again.
@@ -277,6 +279,13 @@ class Handheld {
     bool PressOk();
     // Waits until a message box is up.
     bool WaitForMessageBox(std::chrono::milliseconds timeout);
+
+    // A tick of the system clock now, whatever the scaled clock says (tests
+    // that must not rely on timing). Held while interrupts are masked and
+    // taken when they are enabled; a tick that runs while a flash chip is
+    // not in read-array mode crashes the handheld, as its handler runs from
+    // flash.
+    void DeliverTick();
 
     // ---- Screen --------------------------------------------------------------
     // The 240 x 320 RGB 5-6-5 pixels, row by row, as a person sees them:

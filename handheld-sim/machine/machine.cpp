@@ -28,7 +28,6 @@ constexpr uint32_t kBasicFlashBytes = 32u << 20;
 constexpr uint32_t kAdvancedRamBytes = 64u << 20;
 constexpr uint32_t kBasicRamBytes = 32u << 20;
 constexpr uint16_t kBlank = 0x0000;
-constexpr size_t kMaxRegisterWrites = 1u << 16;
 constexpr int kSwShow = 5;
 // The values of E_FAIL and the predefined keys (their macros cast C-style).
 constexpr HRESULT kEFail = static_cast<HRESULT>(0x80004005);
@@ -81,9 +80,10 @@ Machine::Machine(const FactorySettings& settings, std::string stateDir)
       stateDir_(std::move(stateDir)),
       flashBytes_(settings.advanced ? kAdvancedFlashBytes : kBasicFlashBytes),
       ramBytes_(settings.advanced ? kAdvancedRamBytes : kBasicRamBytes),
-      flash_(std::make_unique<FlashBank>(flashBytes_)),
       ram_(std::make_unique<Ram>(ramBytes_, &ramError_)),
-      frameBuffer_(kFrameBufferBytes, 0),
+      bus_(std::make_unique<MemoryBus>(flashBytes_, ram_->Bytes(), ramBytes_)),
+      // The heap lives in the RAM that the kernel and the reserved top leave.
+      heap_(uint64_t{ramBytes_} - kKernelLowBytes - kReservedTopBytes),
       store_(MakeFactoryStore()) {
     supervisor_ = std::thread([this] { Supervise(); });
 }
@@ -92,8 +92,7 @@ Machine::~Machine() {
     {
         std::lock_guard<std::mutex> lock(mu_);
         shutdown_ = true;
-        stopEpoch_.fetch_add(1);
-        cv_.notify_all();
+        StopThreadsLocked();
     }
     supervisor_.join();
     {
@@ -105,7 +104,7 @@ Machine::~Machine() {
     }
     programModules_.clear();
     libraries_.clear();
-    FreeHeap();
+    heap_.FreeAll();
     if (!stateDir_.empty()) {
         std::string detail;
         if (!SaveState(&detail)) {
@@ -133,10 +132,11 @@ CreateError Machine::LoadImage(std::span<const uint8_t> image, std::string& deta
                         contents.size(), flashBytes_ >> 20, kImageFlashOffset);
         return CreateError::kBadImage;
     }
-    std::lock_guard<BusLock> lock(flashMu_);
-    auto cells = flash_->MutableCells();
-    std::fill(cells.begin(), cells.end(), uint8_t{0xFF});
-    std::copy(contents.begin(), contents.end(), cells.begin() + kImageFlashOffset);
+    bus_->WithFlash([&](FlashBank& flash) {
+        auto cells = flash.MutableCells();
+        std::fill(cells.begin(), cells.end(), uint8_t{0xFF});
+        std::copy(contents.begin(), contents.end(), cells.begin() + kImageFlashOffset);
+    });
     return CreateError::kNone;
 }
 
@@ -165,11 +165,8 @@ CreateError Machine::LoadState(const StateConfig& config, std::string& detail) {
         detail = std::string(kStoreFile) + ": " + storeError;
         return CreateError::kBadState;
     }
-    {
-        std::lock_guard<BusLock> lock(flashMu_);
-        auto cells = flash_->MutableCells();
-        std::copy(flash.begin(), flash.end(), cells.begin());
-    }
+    bus_->WithFlash(
+        [&](FlashBank& bank) { std::copy(flash.begin(), flash.end(), bank.MutableCells().begin()); });
     std::memcpy(ram_->Bytes() + ReservedBlockOffset(), reserved.data(), kReservedBlockBytes);
     std::lock_guard<std::mutex> lock(mu_);
     ac_ = config.ac;
@@ -191,11 +188,7 @@ bool Machine::SaveState(std::string* detail) {
     }
     std::string text = FormatStateConfig(config);
     std::vector<uint8_t> flash;
-    {
-        std::lock_guard<BusLock> lock(flashMu_);
-        auto cells = flash_->Cells();
-        flash.assign(cells.begin(), cells.end());
-    }
+    bus_->WithFlash([&](FlashBank& bank) { flash.assign(bank.Cells().begin(), bank.Cells().end()); });
     std::vector<uint8_t> blob;
     {
         std::lock_guard<std::mutex> lock(storeMu_);
@@ -302,17 +295,22 @@ void Machine::RequestRestart(bool clearRam) {
         clearRamPending_ = clearRamPending_ || clearRam;
         restarting_ = true;
         started_ = false;
-        messageBox_.reset();
+        messageBoxes_.Clear();
         // The programs of the start that ends are being stopped: they must
         // not be reported as running in the start that the new generation
         // names, although their threads may take a moment to unwind.
         running_.clear();
         ++bootGeneration_;
-        stopEpoch_.fetch_add(1);
+        StopThreadsLocked();
         NoteLinkLocked();
-        cv_.notify_all();
     }
-    NotifyLink();
+    link_.Deliver();
+}
+
+void Machine::StopThreadsLocked() {
+    stopEpoch_.fetch_add(1);
+    cv_.notify_all();
+    messageBoxes_.Wake();
 }
 
 void Machine::RestartFromProgram() {
@@ -355,11 +353,8 @@ void Machine::RunStart(bool clearRam) {
         libraries_.clear();
     }
     programModules_.clear();
-    {
-        std::lock_guard<BusLock> lock(flashMu_);
-        flash_->Reset();
-    }
-    interruptsMasked_.store(false);
+    bus_->Reset();
+    interrupts_.Start();
     {
         std::lock_guard<std::mutex> lock(ramMu_);
         ram_->ReleaseAll();
@@ -367,15 +362,11 @@ void Machine::RunStart(bool clearRam) {
             ram_->Clear();
         }
     }
-    FreeHeap();
-    {
-        std::lock_guard<std::mutex> lock(handlesMu_);
-        handles_.clear();
-        keys_.clear();
-    }
+    heap_.FreeAll();
+    handles_.Clear();
+    messageBoxes_.Clear();
     {
         std::lock_guard<std::mutex> lock(mu_);
-        messageBox_.reset();
         running_.clear();
         crashedReason_.clear();
         brickedReason_.clear();
@@ -401,12 +392,11 @@ void Machine::RunStart(bool clearRam) {
 void Machine::Boot() {
     RomIdentity identity;
     RomIdentityError romError;
-    {
-        std::lock_guard<BusLock> lock(flashMu_);
-        auto cells = flash_->Cells();
+    bus_->WithFlash([&](FlashBank& flash) {
+        auto cells = flash.Cells();
         romError =
             ReadRomIdentity(cells.data() + kImageFlashOffset, cells.size() - kImageFlashOffset, identity);
-    }
+    });
     if (romError != RomIdentityError::kNone) {
         FillScreen(kBlank);
         {
@@ -418,7 +408,7 @@ void Machine::Boot() {
             NoteLinkLocked();
             cv_.notify_all();
         }
-        NotifyLink();
+        link_.Deliver();
         return;
     }
     uint32_t block = ReservedBlockOffset();
@@ -435,6 +425,9 @@ void Machine::Boot() {
                registry.KeyExists(RegRoot::kLocalMachine, drivers + u"\\Serial");
     bool psm = registry.KeyExists(RegRoot::kLocalMachine, kPsmAutoLoadKey);
     DrawHomeScreen(identity, cold);
+    // The tick count starts with the system, after the boot code's own work,
+    // and before any program can mask interrupts.
+    interrupts_.Start();
     {
         std::lock_guard<std::mutex> lock(mu_);
         rom_ = identity;
@@ -445,15 +438,13 @@ void Machine::Boot() {
         started_ = true;
         launching_ = true;
         restarting_ = false;
-        startTime_ = std::chrono::steady_clock::now();
-        sleptMs_.store(0);
         startup_.clear();
         threadPriority_ = THREAD_PRIORITY_NORMAL;
         ceThreadPriority_ = 251;
         NoteLinkLocked();
         cv_.notify_all();
     }
-    NotifyLink();
+    link_.Deliver();
     StartPrograms();
 }
 
@@ -589,8 +580,8 @@ HandheldStatus Machine::Status() const {
     s.crashedReason = crashedReason_;
     s.coldStart = coldStart_;
     s.bootGeneration = bootGeneration_;
-    s.plugged = plugged_;
-    s.linkAvailable = linkShown_;
+    s.plugged = link_.Plugged();
+    s.linkAvailable = link_.Available();
     s.usbDriversLoaded = usbDrivers_;
     s.psmMounted = psmMounted_;
     s.acOnline = ac_;
@@ -599,8 +590,8 @@ HandheldStatus Machine::Status() const {
         s.rom = {rom_.DateCode, rom_.Version, rom_.OsMajor, rom_.LanguageId};
     }
     s.memoryConfig = MemoryConfig();
-    s.interruptsMasked = interruptsMasked_.load();
-    s.messageBox = messageBox_;
+    s.interruptsMasked = interrupts_.Masked();
+    s.messageBox = messageBoxes_.Up();
     s.runningPrograms = running_;
     s.startup = startup_;
     s.platformCommands = platformCommands_;
@@ -611,7 +602,7 @@ HandheldStatus Machine::Status() const {
 
 // ---- Crashes -----------------------------------------------------------------
 
-void Machine::Crash(std::string reason) {
+void Machine::CrashFromOutside(std::string reason) {
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (crashedReason_.empty() && started_) {
@@ -619,210 +610,131 @@ void Machine::Crash(std::string reason) {
             started_ = false;
             std::fprintf(stderr, "nuva handheld crashed: %s\n", reason.c_str());
         }
-        stopEpoch_.fetch_add(1);
+        StopThreadsLocked();
         NoteLinkLocked();
-        cv_.notify_all();
     }
-    NotifyLink();
+    link_.Deliver();
+}
+
+void Machine::Crash(std::string reason) {
+    CrashFromOutside(std::move(reason));
     EndThread();
 }
 
 void Machine::EnterCore(const HandheldThread& self, const char* name) {
     CheckRunning(self);
-    int chip = -1;
-    ChipMode mode = ChipMode::kReadArray;
-    {
-        std::lock_guard<BusLock> lock(flashMu_);
-        if (!flash_->InReadArray()) {
-            for (int c = 0; c < 2 && chip < 0; ++c) {
-                mode = flash_->Mode(c);
-                if (mode != ChipMode::kReadArray) {
-                    chip = c;
-                }
-            }
-            if (chip < 0) {
-                chip = 0;
-                mode = flash_->Mode(0);
-            }
+    if (!bus_->FlashInReadArray()) [[unlikely]] {
+        if (std::optional<FlashAway> away = bus_->FlashNotInReadArray()) {
+            Crash(Format("core library call %s while flash chip %d is not in read-array mode (%s)", name,
+                         away->chip, ChipModeName(away->mode)));
         }
-    }
-    if (chip >= 0) [[unlikely]] {
-        Crash(Format("core library call %s while flash chip %d is not in read-array mode (%s)", name, chip,
-                     ChipModeName(mode)));
     }
 }
 
 // ---- Bus -------------------------------------------------------------------
 
-uint32_t Machine::BusRead(uint32_t address, uint32_t width) {
-    if ((address & (width - 1)) != 0) [[unlikely]] {
-        Crash(Format("alignment fault: %u-byte read at 0x%08X", width, address));
-    }
-    BusSlot slot = DecodeBus(address, width, flashBytes_, ramBytes_);
-    switch (slot.target) {
-        case BusTarget::kRam: {
-            const uint8_t* p = ram_->Bytes() + slot.offset;
-            return width == 4 ? LoadLe32(p) : width == 2 ? LoadLe16(p) : p[0];
-        }
-        case BusTarget::kFlash: {
-            std::lock_guard<BusLock> lock(flashMu_);
-            return width == 4   ? flash_->Read32(slot.offset)
-                   : width == 2 ? flash_->Read16(slot.offset)
-                                : flash_->Read8(slot.offset);
-        }
-        case BusTarget::kFrameBuffer: {
-            const uint8_t* p = frameBuffer_.data() + slot.offset;
-            return width == 4 ? LoadLe32(p) : width == 2 ? LoadLe16(p) : p[0];
-        }
-        case BusTarget::kRegisters: {
-            std::lock_guard<std::mutex> lock(regMu_);
-            return registers_.Read(address, static_cast<int>(width));
-        }
-        case BusTarget::kNone:
+void Machine::BusFault(BusResult result, uint32_t address, uint32_t width, bool write) {
+    const char* access = write ? "write" : "read";
+    switch (result) {
+        case BusResult::kMisaligned:
+            Crash(Format("alignment fault: %u-byte %s at 0x%08X", width, access, address));
+        case BusResult::kFlashByteStore:
+            Crash(Format("data abort: byte write at 0x%08X: the flash takes 16- and 32-bit stores only",
+                         address));
+        case BusResult::kRestart:
+            RestartFromProgram();
+        case BusResult::kDone:
+        case BusResult::kUnbacked:
             break;
     }
-    Crash(Format("data abort: %u-byte read at 0x%08X, where nothing answers", width, address));
+    Crash(Format("data abort: %u-byte %s at 0x%08X, where nothing answers", width, access, address));
+}
+
+std::string Machine::TickReason(const FlashAway& away, const char* when) {
+    return Format("tick interrupt %swhile flash chip %d was in %s mode: the tick handler runs from flash",
+                  when, away.chip, ChipModeName(away.mode));
+}
+
+void Machine::CheckTick() {
+    bool busy = bus_->TakeBusyRead();
+    bool away = !bus_->FlashInReadArray();
+    if (interrupts_.AfterAccess(away, busy)) {
+        if (std::optional<FlashAway> chip = bus_->FlashNotInReadArray()) {
+            Crash(TickReason(*chip, ""));
+        }
+    }
+}
+
+uint32_t Machine::BusRead(uint32_t address, uint32_t width) {
+    uint32_t value = 0;
+    BusResult result = bus_->Read(address, width, value);
+    if (result != BusResult::kDone) [[unlikely]] {
+        BusFault(result, address, width, false);
+    }
+    // With interrupts masked nothing arrives; a correct flasher spends its
+    // whole programming run here.
+    if (!interrupts_.Masked() || !bus_->FlashInReadArray()) [[unlikely]] {
+        CheckTick();
+    }
+    return value;
 }
 
 void Machine::BusWrite(uint32_t address, uint32_t width, uint32_t value) {
-    if ((address & (width - 1)) != 0) [[unlikely]] {
-        Crash(Format("alignment fault: %u-byte write at 0x%08X", width, address));
+    BusResult result = bus_->Write(address, width, value);
+    if (result != BusResult::kDone) [[unlikely]] {
+        BusFault(result, address, width, true);
     }
-    BusSlot slot = DecodeBus(address, width, flashBytes_, ramBytes_);
-    switch (slot.target) {
-        case BusTarget::kRam: {
-            uint8_t* p = ram_->Bytes() + slot.offset;
-            if (width == 4) {
-                StoreLe32(p, value);
-            } else if (width == 2) {
-                StoreLe16(p, static_cast<uint16_t>(value));
-            } else {
-                p[0] = static_cast<uint8_t>(value);
-            }
-            return;
-        }
-        case BusTarget::kFlash: {
-            if (width == 1) {
-                break;  // the flash has no byte lanes for stores
-            }
-            std::lock_guard<BusLock> lock(flashMu_);
-            if (width == 4) {
-                flash_->Write32(slot.offset, value);
-            } else {
-                flash_->Write16(slot.offset, static_cast<uint16_t>(value));
-            }
-            return;
-        }
-        case BusTarget::kFrameBuffer: {
-            uint8_t* p = frameBuffer_.data() + slot.offset;
-            if (width == 4) {
-                StoreLe32(p, value);
-            } else if (width == 2) {
-                StoreLe16(p, static_cast<uint16_t>(value));
-            } else {
-                p[0] = static_cast<uint8_t>(value);
-            }
-            return;
-        }
-        case BusTarget::kRegisters: {
-            bool restart;
-            {
-                std::lock_guard<std::mutex> lock(regMu_);
-                restart = registers_.Write(address, static_cast<int>(width), value);
-                registers_.TrimWrites(kMaxRegisterWrites);
-            }
-            if (restart) {
-                RestartFromProgram();
-            }
-            return;
-        }
-        case BusTarget::kNone:
-            break;
+    if (!interrupts_.Masked()) [[unlikely]] {
+        CheckTick();
     }
-    if (slot.target == BusTarget::kFlash) {
-        Crash(
-            Format("data abort: byte write at 0x%08X: the flash takes 16- and 32-bit stores only", address));
-    }
-    Crash(Format("data abort: %u-byte write at 0x%08X, where nothing answers", width, address));
 }
 
 void Machine::BusReadBlock(uint32_t address, uint32_t width, void* buffer, uint32_t count) {
-    auto* out = static_cast<uint8_t*>(buffer);
-    uint64_t total = static_cast<uint64_t>(count) * width;
-    if (count == 0) {
-        return;
+    uint32_t at = address;
+    BusResult result = bus_->ReadBlock(address, width, buffer, count, at);
+    if (result != BusResult::kDone) [[unlikely]] {
+        BusFault(result, at, width, false);
     }
-    if ((address & (width - 1)) == 0 && total <= UINT32_MAX) {
-        BusSlot slot = DecodeBus(address, static_cast<uint32_t>(total), flashBytes_, ramBytes_);
-        if (slot.target == BusTarget::kRam) {
-            std::memcpy(out, ram_->Bytes() + slot.offset, total);
-            return;
-        }
-        if (slot.target == BusTarget::kFrameBuffer) {
-            std::memcpy(out, frameBuffer_.data() + slot.offset, total);
-            return;
-        }
-        if (slot.target == BusTarget::kFlash) {
-            std::lock_guard<BusLock> lock(flashMu_);
-            for (uint32_t i = 0; i < count; ++i) {
-                uint32_t offset = slot.offset + i * width;
-                if (width == 4) {
-                    StoreLe32(out + 4 * i, flash_->Read32(offset));
-                } else {
-                    out[i] = flash_->Read8(offset);
-                }
-            }
-            return;
-        }
-    }
-    for (uint32_t i = 0; i < count; ++i) {
-        uint32_t value = BusRead(address + i * width, width);
-        if (width == 4) {
-            StoreLe32(out + 4 * i, value);
-        } else {
-            out[i] = static_cast<uint8_t>(value);
-        }
+    if (!interrupts_.Masked() || !bus_->FlashInReadArray()) [[unlikely]] {
+        CheckTick();
     }
 }
 
 void Machine::BusWriteBlock(uint32_t address, uint32_t width, const void* buffer, uint32_t count) {
-    const auto* in = static_cast<const uint8_t*>(buffer);
-    uint64_t total = static_cast<uint64_t>(count) * width;
-    if (count == 0) {
-        return;
+    uint32_t at = address;
+    BusResult result = bus_->WriteBlock(address, width, buffer, count, at);
+    if (result != BusResult::kDone) [[unlikely]] {
+        BusFault(result, at, width, true);
     }
-    if ((address & (width - 1)) == 0 && total <= UINT32_MAX) {
-        BusSlot slot = DecodeBus(address, static_cast<uint32_t>(total), flashBytes_, ramBytes_);
-        if (slot.target == BusTarget::kRam) {
-            std::memcpy(ram_->Bytes() + slot.offset, in, total);
-            return;
-        }
-        if (slot.target == BusTarget::kFrameBuffer) {
-            std::memcpy(frameBuffer_.data() + slot.offset, in, total);
-            return;
-        }
-        if (slot.target == BusTarget::kFlash && width == 4) {
-            std::lock_guard<BusLock> lock(flashMu_);
-            for (uint32_t i = 0; i < count; ++i) {
-                flash_->Write32(slot.offset + 4 * i, LoadLe32(in + 4 * i));
-            }
-            return;
-        }
-    }
-    for (uint32_t i = 0; i < count; ++i) {
-        BusWrite(address + i * width, width, width == 4 ? LoadLe32(in + 4 * i) : in[i]);
+    if (!interrupts_.Masked()) [[unlikely]] {
+        CheckTick();
     }
 }
 
 // ---- Interrupts, time, message boxes ----------------------------------------------
 
 void Machine::SetInterruptsMasked(bool masked) {
+    std::optional<FlashAway> away = bus_->FlashNotInReadArray();
+    bool tick = masked ? interrupts_.Mask(away.has_value()) : interrupts_.Unmask();
     {
         std::lock_guard<std::mutex> lock(mu_);
-        interruptsMasked_.store(masked);
         NoteLinkLocked();
     }
-    NotifyLink();
+    link_.Deliver();
+    if (tick && away) {
+        Crash(TickReason(*away, masked
+                                    ? "(before interrupts were masked) "
+                                    : "(held while interrupts were masked, taken when they were enabled) "));
+    }
+}
+
+void Machine::DeliverTick() {
+    if (!interrupts_.Force()) {
+        return;  // held until interrupts are enabled
+    }
+    if (std::optional<FlashAway> away = bus_->FlashNotInReadArray()) {
+        CrashFromOutside(TickReason(*away, ""));
+    }
 }
 
 void Machine::SleepMs(const HandheldThread& self, uint32_t ms) {
@@ -839,61 +751,44 @@ void Machine::SleepMs(const HandheldThread& self, uint32_t ms) {
     if (ms == 0) {
         std::this_thread::yield();
     }
-    sleptMs_.fetch_add(ms);
+    interrupts_.Slept(ms);
 }
 
-uint32_t Machine::TickCount() const {
-    double scale = TimeScale();
-    if (scale <= 0.0) {
-        return static_cast<uint32_t>(sleptMs_.load());
+uint32_t Machine::TickCount() {
+    bool hung = false;
+    uint32_t count = interrupts_.Count(hung);
+    if (hung) {
+        Crash(
+            Format("GetTickCount read %u times with interrupts masked: the tick count stands still, so a "
+                   "wait timed by it never ends",
+                   InterruptController::kFrozenCountReads));
     }
-    std::chrono::steady_clock::time_point start;
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        start = startTime_;
-    }
-    auto real = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    return static_cast<uint32_t>(static_cast<uint64_t>(real / scale));
+    return count;
 }
 
 int Machine::ShowMessageBox(const HandheldThread& self, std::u16string text, std::u16string caption,
                             uint32_t type) {
-    std::unique_lock<std::mutex> lock(mu_);
-    auto stopped = [&] { return self.epoch != stopEpoch_.load(); };
-    cv_.wait(lock, [&] { return !messageBox_ || stopped(); });
-    if (stopped()) {
-        lock.unlock();
-        EndThread();
+    if (InterruptsMasked()) {
+        Crash("MessageBoxW with interrupts masked: the user interface never runs, the box never shows");
     }
-    messageBox_ = MessageBoxState{std::move(caption), std::move(text), type};
-    uint64_t serial = ++messageBoxSerial_;
-    cv_.notify_all();
-    cv_.wait(lock, [&] { return !messageBox_ || messageBoxSerial_ != serial || stopped(); });
-    if (stopped()) {
-        lock.unlock();
+    bool shown = messageBoxes_.Show(MessageBoxState{std::move(caption), std::move(text), type},
+                                    [&] { return self.epoch != stopEpoch_.load(); });
+    if (!shown) {
         EndThread();
     }
     return IDOK;
 }
 
 std::optional<MessageBoxState> Machine::MessageBoxUp() const {
-    std::lock_guard<std::mutex> lock(mu_);
-    return messageBox_;
+    return messageBoxes_.Up();
 }
 
 bool Machine::PressOk() {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (!messageBox_) {
-        return false;
-    }
-    messageBox_.reset();
-    cv_.notify_all();
-    return true;
+    return messageBoxes_.PressOk();
 }
 
 bool Machine::WaitForMessageBox(std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mu_);
-    return cv_.wait_for(lock, timeout, [&] { return messageBox_.has_value(); });
+    return messageBoxes_.WaitUntilUp(timeout);
 }
 
 void Machine::NoteThreadPriority(int priority, bool ce) {
@@ -913,68 +808,33 @@ void Machine::NotePlatformCommand(uint32_t selector) {
 // ---- Cable -------------------------------------------------------------------
 
 bool Machine::LinkAvailableLocked() const {
-    return poweredOn_ && started_ && plugged_ && usbDrivers_ && crashedReason_.empty() &&
-           !interruptsMasked_.load();
+    return poweredOn_ && started_ && link_.Plugged() && usbDrivers_ && crashedReason_.empty() &&
+           !interrupts_.Masked();
 }
 
 bool Machine::LinkAvailable() const {
-    std::lock_guard<std::mutex> lock(mu_);
-    return linkShown_;
+    return link_.Available();
 }
 
 uint64_t Machine::LinkGeneration() const {
-    std::lock_guard<std::mutex> lock(mu_);
-    return linkGeneration_;
+    return link_.Generation();
 }
 
 bool Machine::WaitForLinkChange(uint64_t seen, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mu_);
-    return cv_.wait_for(lock, timeout, [&] { return linkGeneration_ != seen; });
+    return link_.WaitForChange(seen, timeout);
 }
 
 void Machine::SetLinkListener(std::function<void(bool)> listener) {
-    std::lock_guard<std::mutex> lock(listenerMu_);
-    linkListener_ = std::move(listener);
-}
-
-void Machine::NoteLinkLocked() {
-    bool now = LinkAvailableLocked();
-    if (now != linkShown_) {
-        linkShown_ = now;
-        ++linkGeneration_;
-        linkEvents_.push_back(now);
-        cv_.notify_all();
-    }
-}
-
-void Machine::NotifyLink() {
-    // The listener lock is held while the changes are handed over, so that
-    // the listener sees them in the order they happened.
-    std::lock_guard<std::mutex> listening(listenerMu_);
-    for (;;) {
-        std::vector<bool> events;
-        {
-            std::lock_guard<std::mutex> lock(mu_);
-            events.swap(linkEvents_);
-        }
-        if (events.empty()) {
-            return;
-        }
-        for (bool available : events) {
-            if (linkListener_) {
-                linkListener_(available);
-            }
-        }
-    }
+    link_.SetListener(std::move(listener));
 }
 
 void Machine::Plug(bool plugged) {
     {
         std::lock_guard<std::mutex> lock(mu_);
-        plugged_ = plugged;
+        link_.SetPlugged(plugged);
         NoteLinkLocked();
     }
-    NotifyLink();
+    link_.Deliver();
 }
 
 Machine::CachedLibrary* Machine::LoadLibraryFile(const std::u16string& path, std::string& detail,
@@ -1182,7 +1042,7 @@ OSVERSIONINFOW Machine::OsVersion() const {
 std::vector<uint16_t> Machine::Screen() const {
     std::vector<uint16_t> pixels(kFrameBufferBytes / 2);
     for (size_t i = 0; i < pixels.size(); ++i) {
-        pixels[i] = LoadLe16(frameBuffer_.data() + 2 * i);
+        pixels[i] = LoadLe16(bus_->FrameBuffer().data() + 2 * i);
     }
     // A message box is a window over the programs' pixels, not part of the
     // frame buffer: it shows on what is looked at and leaves the frame
@@ -1195,7 +1055,7 @@ std::vector<uint16_t> Machine::Screen() const {
 
 void Machine::FillScreen(uint16_t colour) {
     for (size_t i = 0; i < kFrameBufferBytes; i += 2) {
-        StoreLe16(frameBuffer_.data() + i, colour);
+        StoreLe16(bus_->FrameBuffer().data() + i, colour);
     }
 }
 
@@ -1211,23 +1071,24 @@ void Machine::DrawHomeScreen(const RomIdentity& identity, bool cold) {
     std::vector<uint16_t> pixels(kFrameBufferBytes / 2);
     sim::DrawHomeScreen(pixels, facts);
     for (size_t i = 0; i < pixels.size(); ++i) {
-        StoreLe16(frameBuffer_.data() + 2 * i, pixels[i]);
+        StoreLe16(bus_->FrameBuffer().data() + 2 * i, pixels[i]);
     }
 }
 
 void Machine::WithFlash(const std::function<void(FlashBank&)>& body) {
-    std::lock_guard<BusLock> lock(flashMu_);
-    body(*flash_);
+    bus_->WithFlash(body);
 }
 
 std::vector<uint8_t> Machine::DumpFlash(uint32_t offset, uint32_t length) const {
-    std::lock_guard<BusLock> lock(flashMu_);
-    auto cells = flash_->Cells();
-    if (offset >= cells.size()) {
-        return {};
-    }
-    size_t n = std::min<size_t>(length, cells.size() - offset);
-    return std::vector<uint8_t>(cells.begin() + offset, cells.begin() + offset + n);
+    std::vector<uint8_t> bytes;
+    bus_->WithFlash([&](FlashBank& flash) {
+        auto cells = flash.Cells();
+        if (offset < cells.size()) {
+            size_t n = std::min<size_t>(length, cells.size() - offset);
+            bytes.assign(cells.begin() + offset, cells.begin() + offset + n);
+        }
+    });
+    return bytes;
 }
 
 void Machine::FragmentRam(uint32_t calls) {
@@ -1256,13 +1117,11 @@ std::optional<uint32_t> Machine::ReadRamWord(uint32_t kernelAddress) const {
 }
 
 std::vector<RegisterWrite> Machine::RegisterWrites() const {
-    std::lock_guard<std::mutex> lock(regMu_);
-    return registers_.Writes();
+    return bus_->RegisterWrites();
 }
 
 std::optional<uint32_t> Machine::RegisterValue(uint32_t address) const {
-    std::lock_guard<std::mutex> lock(regMu_);
-    return registers_.Word(address);
+    return bus_->RegisterValue(address);
 }
 
 PsmError Machine::PutPsmFile(std::u16string_view name, std::span<const uint8_t> data) {
@@ -1272,9 +1131,11 @@ PsmError Machine::PutPsmFile(std::u16string_view name, std::span<const uint8_t> 
             return PsmError::kNotMounted;
         }
     }
-    std::lock_guard<BusLock> lock(flashMu_);
-    auto cells = flash_->MutableCells();
-    return WritePsm(cells.subspan(kPsmFlashOffset), name, data);
+    PsmError error = PsmError::kNotMounted;
+    bus_->WithFlash([&](FlashBank& flash) {
+        error = WritePsm(flash.MutableCells().subspan(kPsmFlashOffset), name, data);
+    });
+    return error;
 }
 
 PsmError Machine::ListPsmFiles(std::vector<PsmFile>& files) const {
@@ -1285,63 +1146,13 @@ PsmError Machine::ListPsmFiles(std::vector<PsmFile>& files) const {
             return PsmError::kNotMounted;
         }
     }
-    std::lock_guard<BusLock> lock(flashMu_);
-    return ReadPsm(flash_->Cells().subspan(kPsmFlashOffset), files);
+    PsmError error = PsmError::kNotMounted;
+    bus_->WithFlash(
+        [&](FlashBank& flash) { error = ReadPsm(flash.Cells().subspan(kPsmFlashOffset), files); });
+    return error;
 }
 
-// ---- Heap ----------------------------------------------------------------------
-
-void* Machine::HeapAlloc(uint32_t flags, uint32_t bytes) {
-    if ((flags & ~LMEM_ZEROINIT) != 0) {
-        return nullptr;  // only fixed blocks exist on this platform
-    }
-    // The heap lives in the RAM that the kernel and the reserved top leave.
-    uint64_t limit = ramBytes_ - kKernelLowBytes - kReservedTopBytes;
-    std::lock_guard<std::mutex> lock(heapMu_);
-    if (heapBytes_ + bytes > limit) {
-        return nullptr;
-    }
-    void* block = std::malloc(bytes == 0 ? 1 : bytes);
-    if (block == nullptr) {
-        return nullptr;
-    }
-    // Blocks asked for without LMEM_ZEROINIT hold leftovers, not zeros, so
-    // that code relying on zeros it did not ask for shows itself.
-    std::memset(block, (flags & LMEM_ZEROINIT) != 0 ? 0x00 : 0xCD, bytes);
-    heap_.emplace(reinterpret_cast<uintptr_t>(block), bytes);
-    heapBytes_ += bytes;
-    return block;
-}
-
-void Machine::FreeHeap() {
-    std::lock_guard<std::mutex> lock(heapMu_);
-    for (auto& [block, size] : heap_) {
-        std::free(reinterpret_cast<void*>(block));
-    }
-    heap_.clear();
-    heapBytes_ = 0;
-}
-
-bool Machine::HeapFree(void* block) {
-    std::lock_guard<std::mutex> lock(heapMu_);
-    auto it = heap_.find(reinterpret_cast<uintptr_t>(block));
-    if (it == heap_.end()) {
-        return false;
-    }
-    heapBytes_ -= it->second;
-    heap_.erase(it);
-    std::free(block);
-    return true;
-}
-
-std::optional<uint32_t> Machine::HeapSize(const void* block) const {
-    std::lock_guard<std::mutex> lock(heapMu_);
-    auto it = heap_.find(reinterpret_cast<uintptr_t>(block));
-    if (it == heap_.end()) {
-        return std::nullopt;
-    }
-    return it->second;
-}
+// ---- Heap and handles ------------------------------------------------------------
 
 bool Machine::Readable(const void* p, uint32_t bytes) const {
     if (p == nullptr) {
@@ -1350,17 +1161,8 @@ bool Machine::Readable(const void* p, uint32_t bytes) const {
     if (bytes == 0) {
         return true;
     }
-    auto address = reinterpret_cast<uintptr_t>(p);
-    {
-        std::lock_guard<std::mutex> lock(heapMu_);
-        auto it = heap_.upper_bound(address);
-        if (it != heap_.begin()) {
-            --it;
-            if (address >= it->first && address - it->first <= it->second &&
-                bytes <= it->second - (address - it->first)) {
-                return true;
-            }
-        }
+    if (heap_.Holds(p, bytes)) {
+        return true;
     }
     {
         std::lock_guard<std::mutex> lock(ramMu_);
@@ -1370,6 +1172,7 @@ bool Machine::Readable(const void* p, uint32_t bytes) const {
     }
     // Anything else: whether the process can read it, asked without touching
     // it.
+    auto address = reinterpret_cast<uintptr_t>(p);
     uint8_t scratch[4096];
     uintptr_t end = address + bytes;
     if (end < address) {
@@ -1389,37 +1192,6 @@ bool Machine::Readable(const void* p, uint32_t bytes) const {
 
 // ---- Handles ---------------------------------------------------------------------
 
-HANDLE Machine::AddHandle(HandleObject object) {
-    std::lock_guard<std::mutex> lock(handlesMu_);
-    uintptr_t handle = nextHandle_;
-    nextHandle_ += 4;
-    handles_.emplace(handle, std::move(object));
-    return reinterpret_cast<HANDLE>(handle);
-}
-
-bool Machine::WithHandle(HANDLE handle, const std::function<void(HandleObject&)>& body) {
-    std::lock_guard<std::mutex> lock(handlesMu_);
-    auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == handles_.end()) {
-        return false;
-    }
-    body(it->second);
-    return true;
-}
-
-bool Machine::CloseHandleObject(HANDLE handle) {
-    std::lock_guard<std::mutex> lock(handlesMu_);
-    return handles_.erase(reinterpret_cast<uintptr_t>(handle)) == 1;
-}
-
-HKEY Machine::AddKey(RegKey key) {
-    std::lock_guard<std::mutex> lock(handlesMu_);
-    uintptr_t handle = nextHandle_;
-    nextHandle_ += 4;
-    keys_.emplace(handle, std::move(key));
-    return reinterpret_cast<HKEY>(handle);
-}
-
 std::optional<RegKey> Machine::Key(HKEY key) {
     if (key == kLocalMachineKey) {
         return store_->registry.Root(RegRoot::kLocalMachine);
@@ -1427,20 +1199,14 @@ std::optional<RegKey> Machine::Key(HKEY key) {
     if (key == kCurrentUserKey) {
         return store_->registry.Root(RegRoot::kCurrentUser);
     }
-    std::lock_guard<std::mutex> lock(handlesMu_);
-    auto it = keys_.find(reinterpret_cast<uintptr_t>(key));
-    if (it == keys_.end()) {
-        return std::nullopt;
-    }
-    return it->second;
+    return handles_.Key(key);
 }
 
 bool Machine::CloseKey(HKEY key) {
     if (key == kLocalMachineKey || key == kCurrentUserKey) {
         return true;
     }
-    std::lock_guard<std::mutex> lock(handlesMu_);
-    return keys_.erase(reinterpret_cast<uintptr_t>(key)) == 1;
+    return handles_.CloseKey(key);
 }
 
 }  // namespace nuva::sim

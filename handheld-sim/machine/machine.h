@@ -1,6 +1,9 @@
-// The machine behind a Handheld: its devices, its start sequence and the
-// threads that run handheld code. The core library exports (coredll.cpp)
-// reach it through the calling thread's context.
+// The machine behind a Handheld: it composes the handheld's parts (the bus
+// with its flash, cache, RAM, frame buffer and registers; the interrupt
+// controller and its tick; the message box; the cable; LocalAlloc's heap;
+// the handle table), runs its starts, and owns the threads that run handheld
+// code. The core library exports (coredll.cpp) reach it through the calling
+// thread's context.
 //
 // Threads. Every thread that runs handheld code (a start-up program, a RAPI
 // call into a library, RunAsProgram) is a handheld thread: it carries its
@@ -11,10 +14,9 @@
 // unwinds its frames). The supervisor thread runs the starts: it waits until
 // the old handheld threads are gone before the next start.
 //
-// Locks, always taken in this order and never held across program code:
-// mu_ (state, condition variable), then one of flashMu_ (the flash bank, a
-// bus of its own), regMu_ (registers), heapMu_ (LocalAlloc), ramMu_ (page
-// frames), handlesMu_ (open files, keys, devices). The object store guards
+// Locks: mu_ (state, condition variable) is taken before the locks of the
+// parts, which never call back into the machine; ramMu_ guards the page
+// frames. No lock is held across program code. The object store guards
 // itself; storeMu_ only keeps its contents from being replaced under a
 // StoreAccess.
 #pragma once
@@ -34,8 +36,13 @@
 
 #include "formats/rom_identity.h"
 #include "handheld-sim/flash/flash_bank.h"
+#include "handheld-sim/machine/bus.h"
+#include "handheld-sim/machine/cable_link.h"
 #include "handheld-sim/machine/handheld.h"
-#include "handheld-sim/machine/platform_registers.h"
+#include "handheld-sim/machine/handle_table.h"
+#include "handheld-sim/machine/interrupts.h"
+#include "handheld-sim/machine/local_heap.h"
+#include "handheld-sim/machine/message_boxes.h"
 #include "handheld-sim/machine/program_loader.h"
 #include "handheld-sim/machine/ram.h"
 #include "handheld-sim/machine/state_folder.h"
@@ -62,24 +69,6 @@ extern thread_local HandheldThread* tCurrentThread __attribute__((tls_model("ini
 inline HandheldThread* CurrentThread() {
     return tCurrentThread;
 }
-
-// The lock of the flash bus. Every flash access of the flasher takes it, and
-// nearly always nobody else holds it, so it spins briefly instead of paying
-// for a full mutex.
-class BusLock {
-  public:
-    void lock() {
-        while (held_.exchange(true, std::memory_order_acquire)) {
-            while (held_.load(std::memory_order_relaxed)) {
-                std::this_thread::yield();
-            }
-        }
-    }
-    void unlock() { held_.store(false, std::memory_order_release); }
-
-  private:
-    std::atomic<bool> held_{false};
-};
 
 class Machine {
   public:
@@ -130,7 +119,7 @@ class Machine {
     bool PressOk();
     bool WaitForMessageBox(std::chrono::milliseconds timeout);
     std::vector<uint16_t> Screen() const;
-    FlashBank& Flash() { return *flash_; }
+    FlashBank& Flash() { return bus_->Flash(); }
     void WithFlash(const std::function<void(FlashBank&)>& body);
     std::vector<uint8_t> DumpFlash(uint32_t offset, uint32_t length) const;
     void FragmentRam(uint32_t calls);
@@ -143,6 +132,13 @@ class Machine {
     std::mutex& StoreMutex() { return storeMu_; }
     OSVERSIONINFOW OsVersion() const;
 
+    // A tick of the system clock now (tests): held while interrupts are
+    // masked; crashes the handheld when a flash chip is not in read-array
+    // mode.
+    void DeliverTick();
+    // Whether the cache holds the line of flash byte `offset` (tests).
+    bool CacheHolds(uint32_t offset) { return bus_->CacheHolds(offset); }
+
     // ---- Used by the core library, on a handheld thread ----
     // Ends the calling thread when the machine stopped it; crashes the
     // handheld when a flash chip is not in read-array mode.
@@ -153,6 +149,9 @@ class Machine {
         }
     }
     [[noreturn]] void Crash(std::string reason);
+    // The same crash, seen from a thread that is not the handheld's (a tick
+    // a test delivers): the calling thread goes on.
+    void CrashFromOutside(std::string reason);
     // IOCTL_HAL_REBOOT and the restart line: the handheld restarts (RAM
     // kept), the calling thread ends.
     [[noreturn]] void RestartFromProgram();
@@ -164,9 +163,11 @@ class Machine {
     void BusWriteBlock(uint32_t address, uint32_t width, const void* buffer, uint32_t count);
 
     void SetInterruptsMasked(bool masked);
-    bool InterruptsMasked() const { return interruptsMasked_.load(std::memory_order_relaxed); }
+    bool InterruptsMasked() const { return interrupts_.Masked(); }
     void SleepMs(const HandheldThread& self, uint32_t ms);
-    uint32_t TickCount() const;
+    uint32_t TickCount();
+    // CacheSync: the flash window's cached lines are dropped.
+    void CleanCache() { bus_->CleanCache(); }
     int ShowMessageBox(const HandheldThread& self, std::u16string text, std::u16string caption,
                        uint32_t type);
     void NoteThreadPriority(int priority, bool ce);
@@ -182,24 +183,25 @@ class Machine {
     void PowerStatus(SYSTEM_POWER_STATUS_EX2& out) const;
 
     // LocalAlloc's heap.
-    void* HeapAlloc(uint32_t flags, uint32_t bytes);
-    bool HeapFree(void* block);
-    std::optional<uint32_t> HeapSize(const void* block) const;
+    void* HeapAlloc(uint32_t flags, uint32_t bytes) { return heap_.Alloc(flags, bytes); }
+    bool HeapFree(void* block) { return heap_.Free(block); }
+    std::optional<uint32_t> HeapSize(const void* block) const { return heap_.Size(block); }
     bool Readable(const void* p, uint32_t bytes) const;
 
     // VirtualAlloc's page frames.
     Ram& RamDevice() { return *ram_; }
     std::mutex& RamMutex() { return ramMu_; }
 
-    // Handles of open files, devices and registry keys.
-    struct PowerDevice {};
-    using HandleObject = std::variant<OpenFile, PowerDevice>;
-    HANDLE AddHandle(HandleObject object);
-    // Runs `body` on the object of `handle` under the handles lock; false
-    // when the handle is not open.
-    bool WithHandle(HANDLE handle, const std::function<void(HandleObject&)>& body);
-    bool CloseHandleObject(HANDLE handle);
-    HKEY AddKey(RegKey key);
+    // Handles of open files, devices and registry keys (handle_table.h).
+    using PowerDevice = sim::PowerDevice;
+    using HandleObject = sim::HandleObject;
+    HANDLE AddHandle(HandleObject object) { return handles_.Add(std::move(object)); }
+    bool WithHandle(HANDLE handle, const std::function<void(HandleObject&)>& body) {
+        return handles_.With(handle, body);
+    }
+    bool CloseHandleObject(HANDLE handle) { return handles_.Close(handle); }
+    HKEY AddKey(RegKey key) { return handles_.AddKey(std::move(key)); }
+    // The predefined roots as well as opened keys.
     std::optional<RegKey> Key(HKEY key);
     bool CloseKey(HKEY key);
 
@@ -216,12 +218,18 @@ class Machine {
     void StartPrograms();
     void RunProgram(std::u16string name, size_t record);
     void RequestRestart(bool clearRam);
-    // Under mu_, after every change of what the link depends on: records a
-    // change of LinkAvailable() for the listener.
-    void NoteLinkLocked();
-    // Without mu_: hands the recorded changes to the listener, in order.
-    void NotifyLink();
+    // Under mu_: every handheld thread is to end at its next call.
+    void StopThreadsLocked();
+    // Under mu_, after every change of what the link depends on.
+    void NoteLinkLocked() { link_.Note(LinkAvailableLocked()); }
     bool LinkAvailableLocked() const;
+    // A fault of the bus, as the crash names it.
+    [[noreturn]] void BusFault(BusResult result, uint32_t address, uint32_t width, bool write);
+    // After a bus access with interrupts enabled, or one that found a chip
+    // busy: a tick that arrives now runs from flash.
+    void CheckTick();
+    // The crash reason of a tick that runs while `away` is not in read array.
+    static std::string TickReason(const FlashAway& away, const char* when);
     // Counts a handheld thread about to start and gives its stop epoch; none
     // when the machine is ending (or, with `requireStarted`, not started).
     std::optional<uint64_t> ClaimThread(bool requireStarted);
@@ -237,8 +245,6 @@ class Machine {
     void FillScreen(uint16_t colour);
     // What the boot code shows once a start found `identity`.
     void DrawHomeScreen(const RomIdentity& identity, bool cold);
-    // Every LocalAlloc block freed: the programs that held them are gone.
-    void FreeHeap();
 
     const FactorySettings settings_;
     const std::string stateDir_;
@@ -247,14 +253,15 @@ class Machine {
     const uint32_t flashBytes_;
     const uint32_t ramBytes_;
 
-    std::unique_ptr<FlashBank> flash_;
-    mutable BusLock flashMu_;
     std::unique_ptr<Ram> ram_;
     std::string ramError_;
     mutable std::mutex ramMu_;
-    std::vector<uint8_t> frameBuffer_;
-    PlatformRegisters registers_;
-    mutable std::mutex regMu_;
+    std::unique_ptr<MemoryBus> bus_;
+    InterruptController interrupts_;
+    MessageBoxes messageBoxes_;
+    CableLink link_;
+    LocalHeap heap_;
+    HandleTable handles_;
     std::unique_ptr<ObjectStore> store_;
     std::mutex storeMu_;
 
@@ -273,45 +280,25 @@ class Machine {
     std::string crashedReason_;
     uint64_t bootGeneration_ = 0;
     uint64_t startsCompleted_ = 0;
-    bool plugged_ = false;
     bool usbDrivers_ = false;
     bool psmMounted_ = false;
     bool ac_ = true;
     std::optional<uint8_t> battery_ = 100;
     RomIdentity rom_;
     bool romValid_ = false;
-    std::optional<MessageBoxState> messageBox_;
-    uint64_t messageBoxSerial_ = 0;
     std::vector<std::u16string> running_;
     std::vector<StartupRecord> startup_;
     std::vector<uint32_t> platformCommands_;
     int threadPriority_ = THREAD_PRIORITY_NORMAL;
     int ceThreadPriority_ = 251;
-    uint64_t linkGeneration_ = 0;
-    bool linkShown_ = false;        // LinkAvailable() as last recorded
-    std::vector<bool> linkEvents_;  // recorded changes not yet handed to the listener
-    std::function<void(bool)> linkListener_;
-    std::mutex listenerMu_;
     size_t liveThreads_ = 0;
     std::vector<std::thread> programThreads_;
     std::vector<std::unique_ptr<LoadedModule>> programModules_;
-    std::chrono::steady_clock::time_point startTime_{};
-    std::atomic<uint64_t> sleptMs_{0};
 
     std::atomic<uint64_t> stopEpoch_{1};
-    std::atomic<bool> interruptsMasked_{false};
 
     std::mutex invokeMu_;  // one RAPI call at a time
     std::vector<std::unique_ptr<CachedLibrary>> libraries_;
-
-    mutable std::mutex heapMu_;
-    std::map<uintptr_t, uint32_t> heap_;
-    uint64_t heapBytes_ = 0;
-
-    std::mutex handlesMu_;
-    std::map<uintptr_t, HandleObject> handles_;
-    std::map<uintptr_t, RegKey> keys_;
-    uintptr_t nextHandle_ = 0x1000;
 
     std::thread supervisor_;
 };

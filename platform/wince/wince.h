@@ -319,6 +319,16 @@ void WRITE_REGISTER_BUFFER_ULONG(volatile ULONG* Register, const ULONG* Buffer, 
 void INTERRUPTS_OFF(void);
 void INTERRUPTS_ON(void);
 
+// Cleans and invalidates the processor's caches. Reads through a cached
+// window (the flash at 0x80000000) are answered from the data cache until
+// it is cleaned: a program that changed the flash sees the new contents there
+// only after CACHE_SYNC_DISCARD (or CACHE_SYNC_ALL).
+#define CACHE_SYNC_DISCARD 0x001u
+#define CACHE_SYNC_INSTRUCTIONS 0x002u
+#define CACHE_SYNC_WRITEBACK 0x004u
+#define CACHE_SYNC_ALL 0x07Fu
+void CacheSync(int flags);
+
 // Turns a kernel virtual address into the pointer value that the accessors
 // above take (the handheld's addresses are 32-bit).
 #define NUVA_KADDR(type, address) ((volatile type*)(uintptr_t)(uint32_t)(address))

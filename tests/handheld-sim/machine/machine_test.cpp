@@ -176,8 +176,10 @@ TEST(Bus, CoreCallsWithTheFlashOutOfReadArrayOrSleepsWithInterruptsMaskedCrash) 
     auto handheld = StartedHandheld();
     ASSERT_NE(handheld, nullptr);
     handheld->Plug(true);
-    // Register accesses and the interrupt mask are allowed in any flash mode.
+    // Register accesses and the interrupt mask are allowed in any flash mode
+    // (interrupts masked, as the tick runs from flash).
     EXPECT_EQ(handheld->RunAsProgram([] {
+        INTERRUPTS_OFF();
         WriteWord(0xA0040000, 0x00700070);
         EXPECT_EQ(ReadWord(0xA0040000), 0x00800080u);
         WriteWord(0xA0040000, 0x00FF00FF);
@@ -605,15 +607,18 @@ TEST(BuiltInStorage, SurvivesRestartsAndIsGoneAfterTheFlashRegionIsErased) {
     EXPECT_EQ(handheld->GetPsmFile(u"missing", data), PsmError::kNotFound);
     EXPECT_EQ(handheld->DumpFlash(0x1A00000, 4), (std::vector<uint8_t>{'P', 'S', 'M', 'F'}));
 
-    // Erase the region's first block through the flash command interface.
+    // Erase the region's first block through the flash command interface,
+    // with interrupts masked as the tick runs from flash.
     EXPECT_EQ(handheld->RunAsProgram([] {
         constexpr uint32_t kBlock = 0xA1A00000;
+        INTERRUPTS_OFF();
         WriteWord(kBlock, 0x00500050);
         WriteWord(kBlock, 0x00200020);
         WriteWord(kBlock, 0x00D000D0);
         while ((ReadWord(kBlock) & 0x00800080) != 0x00800080) {
         }
         WriteWord(kBlock, 0x00FF00FF);
+        INTERRUPTS_ON();
     }),
               ProgramEnd::kReturned);
     std::vector<PsmFile> files;
@@ -638,6 +643,7 @@ TEST(StateFolder, AHandheldKeepsFlashFilesAndStorageAcrossRuns) {
         handheld->SetAc(false);
         // A program changes the flash through the bus: that must be kept too.
         EXPECT_EQ(handheld->RunAsProgram([] {
+            INTERRUPTS_OFF();
             WriteWord(0xA1F00000, 0x00500050);
             WriteWord(0xA1F00000, 0x00E800E8);
             WriteWord(0xA1F00000, 0x00000000);  // one word
@@ -646,6 +652,7 @@ TEST(StateFolder, AHandheldKeepsFlashFilesAndStorageAcrossRuns) {
             while ((ReadWord(0xA1F00000) & 0x00800080) != 0x00800080) {
             }
             WriteWord(0xA1F00000, 0x00FF00FF);
+            INTERRUPTS_ON();
         }),
                   ProgramEnd::kReturned);
     }
