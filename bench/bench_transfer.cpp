@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <future>
 
@@ -97,6 +98,50 @@ Setting& TheSetting() {
     return setting;
 }
 
+// The same content bytes read from the same file in 16 KB chunks and sent
+// over a unix socket to a reader that keeps them, as the handheld keeps a
+// file. Returns the time it took, or a negative time when it broke.
+std::chrono::duration<double> RawSocketCopy(Setting& setting, std::vector<uint8_t>& kept) {
+    std::vector<uint8_t> chunk(kChunk);
+    kept.resize(setting.contentBytes);
+    const auto start = std::chrono::steady_clock::now();
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+        return std::chrono::duration<double>(-1);
+    auto reader = std::async(std::launch::async, [&] {
+        size_t done = 0;
+        while (done < kept.size()) {
+            const ssize_t n = ::recv(fds[1], kept.data() + done, kept.size() - done, 0);
+            if (n <= 0)
+                break;
+            done += static_cast<size_t>(n);
+        }
+        return done;
+    });
+    nuva::DesktopFile file = nuva::DesktopFile::OpenForReading(setting.image);
+    bool ok = file.SeekTo(nuva::kImageHeaderSize);
+    for (size_t done = 0; ok && done < setting.contentBytes;) {
+        const auto got = file.Read(chunk.data(), std::min(kChunk, setting.contentBytes - done));
+        ok = got && *got > 0;
+        for (size_t sent = 0; ok && sent < *got;) {
+            const ssize_t n = ::send(fds[0], chunk.data() + sent, *got - sent, MSG_NOSIGNAL);
+            ok = n > 0;
+            sent += ok ? static_cast<size_t>(n) : 0;
+        }
+        done += ok ? *got : 0;
+    }
+    ::shutdown(fds[0], SHUT_WR);
+    const size_t received = reader.get();
+    ::close(fds[0]);
+    ::close(fds[1]);
+    if (!ok || received != setting.contentBytes)
+        return std::chrono::duration<double>(-1);
+    return std::chrono::steady_clock::now() - start;
+}
+
+// The transfer, with a raw copy of the same bytes beside each run (outside
+// the timed part): `raw_copy_ms` is the copy's time and `of_raw_rate` the
+// transfer's rate as a fraction of the copy's (target: at least 0.5).
 void BM_TransferImageParts(benchmark::State& state) {
     Setting& setting = TheSetting();
     if (!setting.error.empty()) {
@@ -109,63 +154,44 @@ void BM_TransferImageParts(benchmark::State& state) {
         return;
     }
     const std::atomic<int32_t> connected{1};
+    std::vector<uint8_t> kept;
+    std::chrono::duration<double> raw{0};
+    std::chrono::duration<double> timed{0};
     for (auto _ : state) {
+        state.PauseTiming();
+        const auto copy = RawSocketCopy(setting, kept);
+        if (copy.count() < 0) {
+            state.SkipWithError("the raw copy broke");
+            return;
+        }
+        raw += copy;
+        state.ResumeTiming();
+        const auto start = std::chrono::steady_clock::now();
         nuva::UpdateHandoff plan = nuva::PlanImageWrite(header, 4, nuva::PlanMode::kUpdate);
         const uint32_t result =
             nuva::TransferImageParts(nullptr, setting.image, plan, nuva::kMemoryConfigBasic, connected);
+        timed += std::chrono::steady_clock::now() - start;
         if (result != 0) {
             state.SkipWithError("the transfer failed");
             return;
         }
     }
+    const double iterations = static_cast<double>(state.iterations());
+    state.counters["raw_copy_ms"] = 1000.0 * raw.count() / iterations;
+    state.counters["of_raw_rate"] = raw.count() / timed.count();
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * setting.contentBytes));
 }
 BENCHMARK(BM_TransferImageParts)->Unit(benchmark::kMillisecond)->UseRealTime()->MinWarmUpTime(0.5);
 
-// The same content bytes read from the same file in 16 KB chunks and sent
-// over a unix socket to a reader that keeps them, as the handheld keeps a
-// file.
 void BM_RawSocketCopy(benchmark::State& state) {
     Setting& setting = TheSetting();
     if (!setting.error.empty()) {
         state.SkipWithError(setting.error.c_str());
         return;
     }
-    std::vector<uint8_t> kept(setting.contentBytes);
-    std::vector<uint8_t> chunk(kChunk);
+    std::vector<uint8_t> kept;
     for (auto _ : state) {
-        int fds[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-            state.SkipWithError("no socket pair");
-            return;
-        }
-        auto reader = std::async(std::launch::async, [&] {
-            size_t done = 0;
-            while (done < kept.size()) {
-                const ssize_t n = ::recv(fds[1], kept.data() + done, kept.size() - done, 0);
-                if (n <= 0)
-                    break;
-                done += static_cast<size_t>(n);
-            }
-            return done;
-        });
-        nuva::DesktopFile file = nuva::DesktopFile::OpenForReading(setting.image);
-        bool ok = file.SeekTo(nuva::kImageHeaderSize);
-        for (size_t done = 0; ok && done < setting.contentBytes;) {
-            const auto got = file.Read(chunk.data(), std::min(kChunk, setting.contentBytes - done));
-            ok = got && *got > 0;
-            for (size_t sent = 0; ok && sent < *got;) {
-                const ssize_t n = ::send(fds[0], chunk.data() + sent, *got - sent, MSG_NOSIGNAL);
-                ok = n > 0;
-                sent += ok ? static_cast<size_t>(n) : 0;
-            }
-            done += ok ? *got : 0;
-        }
-        ::shutdown(fds[0], SHUT_WR);
-        const size_t received = reader.get();
-        ::close(fds[0]);
-        ::close(fds[1]);
-        if (!ok || received != setting.contentBytes) {
+        if (RawSocketCopy(setting, kept).count() < 0) {
             state.SkipWithError("the raw copy broke");
             return;
         }

@@ -188,6 +188,10 @@ struct FileStore::Impl {
         used = used - node.data.size() + newSize;
         node.data.resize(static_cast<size_t>(newSize), 0);
     }
+    void Append(FileNode& node, const uint8_t* bytes, size_t count) {
+        used += count;
+        node.data.insert(node.data.end(), bytes, bytes + count);
+    }
 };
 
 struct OpenFile::Handle {
@@ -278,13 +282,23 @@ uint32_t OpenFile::Write(const void* data, uint32_t count, uint32_t* done) {
     }
     FileNode& node = *handle_->node;
     uint64_t end = handle_->position + count;
+    const auto* bytes = static_cast<const uint8_t*>(data);
     if (end > node.data.size()) {
         if (!handle_->store->Fits(node.data.size(), end)) {
             return kDiskFull;
         }
-        handle_->store->Resize(node, end);
+        // A gap before the position reads as zeros; the bytes past the old
+        // end are appended, not zeroed first and then overwritten, so that a
+        // file written in order (every transfer) costs one copy per byte.
+        if (handle_->position > node.data.size()) {
+            handle_->store->Resize(node, handle_->position);
+        }
+        const size_t inPlace = static_cast<size_t>(node.data.size() - handle_->position);
+        std::memcpy(node.data.data() + handle_->position, bytes, inPlace);
+        handle_->store->Append(node, bytes + inPlace, count - inPlace);
+    } else {
+        std::memcpy(node.data.data() + handle_->position, bytes, count);
     }
-    std::memcpy(node.data.data() + handle_->position, data, count);
     handle_->position = end;
     if (done != nullptr) {
         *done = count;

@@ -1,13 +1,11 @@
 #include "platform/cable/channel.h"
 
 #include <poll.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -15,48 +13,12 @@ namespace nuva::cable {
 
 namespace {
 
-// How long a receive that finds nothing keeps looking before it sleeps.
-// Waking a thread that sleeps in recv costs from tens of microseconds up to
-// about two milliseconds when its processor has gone idle (measured on the
-// project's two-core machines: a remote sum over a 3 MB part answered in
-// 0.2 ms to a desktop that kept looking, in 2 ms to one that slept), while
-// the handheld answers a 16 KB write in microseconds and a part's sum in a
-// fraction of a millisecond. Looking that long, yielding the processor at
-// each turn, meets those answers awake; a peer with nothing to say costs at
-// most this much per frame before the receive sleeps.
-constexpr std::chrono::microseconds kSpinWindow{1000};
-
 // What a fresh receive buffer holds: a 16 KB transfer chunk with its header
 // and fields, and the next frame's start.
 constexpr size_t kInitialReceiveBytes = 64 * 1024;
 constexpr size_t kMaxFrameBytes = kHeaderBytes + kMaxPayload;
 
 }  // namespace
-
-// The waiting of one Receive: non-blocking attempts, each followed by a
-// yield of the processor (so that a peer that waits for this very processor
-// runs at once), until the spin window has passed; then blocking ones.
-struct Channel::Wait {
-    bool spinning = true;
-    bool started = false;
-    std::chrono::steady_clock::time_point until;
-
-    int Flags() const { return spinning ? MSG_DONTWAIT : 0; }
-    // After a non-blocking attempt found nothing: whether to try again
-    // without sleeping.
-    void Turn() {
-        const auto now = std::chrono::steady_clock::now();
-        if (!started) {
-            started = true;
-            until = now + kSpinWindow;
-        }
-        if (now >= until) {
-            spinning = false;
-            return;
-        }
-        sched_yield();
-    }
-};
 
 LogSink StderrLog(std::string prefix) {
     return [prefix = std::move(prefix)](const std::string& line) {
@@ -171,7 +133,7 @@ void Channel::DiscardReceived() {
     handedOut_ = 0;
 }
 
-bool Channel::FillTo(size_t wanted, Wait& wait) {
+bool Channel::FillTo(size_t wanted) {
     if (rxEnd_ - rxBegin_ >= wanted) {
         return true;
     }
@@ -186,12 +148,10 @@ bool Channel::FillTo(size_t wanted, Wait& wait) {
             Shutdown();
             return false;
         }
-        ssize_t n = recv(fd_.Get(), rx_.get() + rxEnd_, allowed, wait.Flags());
+        // Blocks in the kernel until bytes arrive, the peer closes or
+        // Shutdown() ends the connection.
+        ssize_t n = recv(fd_.Get(), rx_.get() + rxEnd_, allowed, 0);
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                wait.Turn();
-                continue;
-            }
             if (errno == EINTR) {
                 continue;
             }
@@ -214,8 +174,7 @@ ReceiveResult Channel::Receive(Frame& frame) {
         rxEnd_ = 0;
     }
     frame.payload = {};
-    Wait wait;
-    if (!FillTo(kHeaderBytes, wait)) {
+    if (!FillTo(kHeaderBytes)) {
         const bool between = rxBegin_ == rxEnd_;
         DiscardReceived();
         return between ? ReceiveResult::kClosed : ReceiveResult::kBroken;
@@ -233,7 +192,7 @@ ReceiveResult Channel::Receive(Frame& frame) {
     }
     // The length has been checked against the cap before any room is made.
     const size_t frameBytes = kHeaderBytes + frame.header.length;
-    if (!FillTo(frameBytes, wait)) {
+    if (!FillTo(frameBytes)) {
         DiscardReceived();
         return ReceiveResult::kBroken;
     }

@@ -9,11 +9,10 @@
 // exchange is mostly the two ends waking each other. A frame leaves in one
 // system call (header, fields and data gathered from where they lie) and
 // arrives in as few as the socket allows, into a receive buffer the channel
-// keeps for the connection's life. A receive that finds nothing looks again
-// for up to a millisecond, yielding the processor at each turn, before it
-// sleeps in the kernel: a peer that answers within that while is met without
-// two scheduler wake-ups per exchange, and a quiet connection costs nothing
-// once the while is over.
+// keeps for the connection's life. A receive that finds nothing waits in the
+// kernel for the peer's bytes: it neither spins nor yields, which on a busy
+// machine would hand the processor to other work while the answer is already
+// on its way, and a quiet connection costs nothing.
 #pragma once
 
 #include <atomic>
@@ -83,13 +82,12 @@ class Channel {
     void Log(const std::string& line) const;
 
   private:
-    struct Wait;
     // How many of `wanted` bytes may cross before the cable dies.
     size_t Allowance(size_t wanted);
     void Spend(size_t bytes);
     // Receives until `wanted` bytes stand in the buffer from rxBegin_; false
     // when the connection ended or failed first.
-    bool FillTo(size_t wanted, Wait& wait);
+    bool FillTo(size_t wanted);
     // Room for `wanted` bytes from rxBegin_: unread bytes move to the front,
     // the buffer grows when it is too small.
     void MakeRoom(size_t wanted);

@@ -132,6 +132,12 @@ TEST(FileStore, ReadWriteSeekAndSetEndBehaveLikeWin32Files) {
     EXPECT_EQ(size, 6u);
     EXPECT_EQ(WriteText(f, "Z"), kSuccess);
     EXPECT_EQ(Contents(files, u"\\f"), std::string("abcdef\0\0\0\0Z", 11));
+    // A write that starts inside the file and runs past its end overwrites
+    // the one part and appends the other, counted once.
+    EXPECT_EQ(f.Seek(9, SeekFrom::kBegin, &pos), kSuccess);
+    EXPECT_EQ(WriteText(f, "xyz"), kSuccess);
+    EXPECT_EQ(Contents(files, u"\\f"), std::string("abcdef\0\0\0xyz", 12));
+    EXPECT_EQ(files.UsedBytes(), 12u);
 
     // SetEnd cuts or grows the file at the position.
     EXPECT_EQ(f.Seek(3, 0u, &pos), kSuccess);
