@@ -27,6 +27,7 @@
 #include "platform/cable/socket.h"
 #include "platform/clock/clock.h"
 #include "platform/rapi/rapi.h"
+#include "tests/support/temp_folder.h"
 #include "tools/imagegen/imagegen.h"
 
 extern char** environ;
@@ -44,12 +45,10 @@ std::vector<uint8_t> Payload() {
     return bytes;
 }
 
+// One folder for the sockets of the whole run, removed when the run ends.
 std::string Dir() {
-    static std::string dir = [] {
-        char pattern[] = "/tmp/nuva-bench-cable-XXXXXX";
-        return std::string(mkdtemp(pattern));
-    }();
-    return dir;
+    static const nuva::testing::TempFolder folder("nuva-bench-cable");
+    return folder.path();
 }
 
 void BM_RawSocketCopy(benchmark::State& state) {

@@ -26,7 +26,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/setup/link/handheld_process.h"
+#include "tests/support/handheld_process.h"
+#include "tests/support/temp_folder.h"
 #include "tools/imagegen/imagegen.h"
 
 namespace {
@@ -66,21 +67,15 @@ uint64_t RawCopy(const std::string& from, const std::string& to) {
 }
 
 struct Setting {
-    std::string folder;
+    nuva::testing::TempFolder scratch{"nuva-bench-operations"};
     std::string demo;   // the build's installation: A03
     std::string older;  // a copy with A02 images
-    std::unique_ptr<link_test::HandheldProcess> handheld;
+    std::unique_ptr<nuva::testing::HandheldProcess> handheld;
     std::string error;
 
     Setting() {
-        char pattern[] = "/tmp/nuva-bench-operations-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) {
-            error = "no scratch folder";
-            return;
-        }
-        folder = pattern;
         demo = BuildTreePath("NUVA_DEMO_INSTALL", "demo-install");
-        older = folder + "/older";
+        older = scratch.Join("older");
         nuva::imagegen::ImageSpec a02;
         a02.dateCode = "03050300";
         a02.romName = "A02";
@@ -102,20 +97,15 @@ struct Setting {
         std::ofstream(older + "/setup.ini") << "[Image]\nHIMODEL=images\\a02.nb0\nLOWMODEL=images\\a02.nb0\n";
 
         ::setenv("NUVA_TIME_SCALE", "0", 1);
-        handheld = std::make_unique<link_test::HandheldProcess>(
-            BuildTreePath("NUVA_HANDHELD", "handheld-sim/app/nuva-handheld"), folder + "/hh");
+        handheld = std::make_unique<nuva::testing::HandheldProcess>(
+            BuildTreePath("NUVA_HANDHELD", "handheld-sim/app/nuva-handheld"), scratch.Join("hh"));
         if (!handheld->Start(older + "/images/a02.nb0", {"--boot-time", "0"}, {{"NUVA_TIME_SCALE", "0"}},
                              error)) {
             return;
         }
         ::setenv("NUVA_LINK", handheld->CableEndpoint().c_str(), 1);
     }
-    ~Setting() {
-        handheld.reset();
-        std::error_code ignored;
-        if (!folder.empty())
-            fs::remove_all(folder, ignored);
-    }
+    ~Setting() { handheld.reset(); }
 };
 
 Setting& TheSetting() {
@@ -128,7 +118,7 @@ Setting& TheSetting() {
 template <typename Operation>
 void RunBesideRawCopy(benchmark::State& state, const std::string& rawSource, Operation operation) {
     Setting& setting = TheSetting();
-    const std::string rawTarget = setting.folder + "/raw.copy";
+    const std::string rawTarget = setting.scratch.Join("raw.copy");
     Clock::duration raw{};
     Clock::duration timed{};
     uint64_t bytes = 0;
@@ -163,15 +153,15 @@ void BM_Backup26MB(benchmark::State& state) {
         state.SkipWithError(setting.error.c_str());
         return;
     }
-    const std::string file = setting.folder + "/rom.ris";
+    const std::string file = setting.scratch.Join("rom.ris");
     // The first backup gives the raw copy its source: the same bytes.
-    if (link_test::RunProgram(setting.demo + "/nuva-flash", {"backup", file, "--yes"}).exitCode != 0) {
+    if (nuva::testing::RunProgram(setting.demo + "/nuva-flash", {"backup", file, "--yes"}).exitCode != 0) {
         state.SkipWithError("the first backup failed");
         return;
     }
     RunBesideRawCopy(state, file, [&]() -> std::string {
-        link_test::CtlResult run =
-            link_test::RunProgram(setting.demo + "/nuva-flash", {"backup", file, "--yes"});
+        nuva::testing::CtlResult run =
+            nuva::testing::RunProgram(setting.demo + "/nuva-flash", {"backup", file, "--yes"});
         if (run.exitCode != 0)
             return "nuva-flash backup ended with " + std::to_string(run.exitCode);
         if (fs::file_size(file) != 26739200u)
@@ -191,9 +181,9 @@ void BM_FullUpdate(benchmark::State& state) {
     bool toA03 = true;
     const std::string image = setting.demo + "/images/A03-advanced.nb0";
     RunBesideRawCopy(state, image, [&]() -> std::string {
-        link_test::CtlResult run =
-            toA03 ? link_test::RunProgram(setting.demo + "/nuva-flash", {"update", "--yes"})
-                  : link_test::RunProgram(setting.older + "/nuva-flash", {"update", "--yes", "--force"});
+        nuva::testing::CtlResult run =
+            toA03 ? nuva::testing::RunProgram(setting.demo + "/nuva-flash", {"update", "--yes"})
+                  : nuva::testing::RunProgram(setting.older + "/nuva-flash", {"update", "--yes", "--force"});
         toA03 = !toA03;
         // Exit code 0 means the handheld answered with the ROM written.
         return run.exitCode == 0 ? "" : "nuva-flash update ended with " + std::to_string(run.exitCode);

@@ -29,7 +29,8 @@
 #include "setup/link/desktop_file.h"
 #include "setup/link/device_access.h"
 #include "setup/link/handover.h"
-#include "tests/setup/link/handheld_process.h"
+#include "tests/support/handheld_process.h"
+#include "tests/support/temp_folder.h"
 #include "tools/imagegen/imagegen.h"
 
 namespace {
@@ -43,22 +44,16 @@ std::string BuildTreePath(const char* variable, const std::string& relative) {
 }
 
 struct Setting {
-    std::string folder;
+    nuva::testing::TempFolder scratch{"nuva-bench-transfer"};
     std::string image;
     uint32_t contentBytes = 0;
-    std::unique_ptr<link_test::HandheldProcess> handheld;
+    std::unique_ptr<nuva::testing::HandheldProcess> handheld;
     std::string error;
 
     Setting() {
-        char pattern[] = "/tmp/nuva-bench-transfer-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) {
-            error = "no scratch folder";
-            return;
-        }
-        folder = pattern;
         nuva::imagegen::ImageSpec spec;
         spec.modelClass = nuva::imagegen::ModelClass::kBasic;
-        image = folder + "/image.nb0";
+        image = scratch.Join("image.nb0");
         std::string detail;
         if (nuva::imagegen::WriteImageFile(spec, image, &detail) != nuva::imagegen::ImageGenError::kNone) {
             error = "cannot make the image: " + detail;
@@ -69,7 +64,7 @@ struct Setting {
         const std::string program = BuildTreePath("NUVA_HANDHELD", "handheld-sim/app/nuva-handheld");
         const std::string agent = BuildTreePath("NUVA_AGENT", "agent/NUVA7INVOKE.DLL");
         nuva::SetTimeScale(0);
-        handheld = std::make_unique<link_test::HandheldProcess>(program, folder + "/hh");
+        handheld = std::make_unique<nuva::testing::HandheldProcess>(program, scratch.Join("hh"));
         if (!handheld->Start(image, {"--class", "basic", "--boot-time", "0"}, {{"NUVA_TIME_SCALE", "0"}},
                              error)) {
             return;
@@ -87,9 +82,6 @@ struct Setting {
     ~Setting() {
         CeRapiUninit();
         handheld.reset();
-        std::error_code ignored;
-        if (!folder.empty())
-            std::filesystem::remove_all(folder, ignored);
     }
 };
 

@@ -27,7 +27,8 @@
 
 #include "formats/image_header.h"
 #include "handheld-sim/machine/psm_storage.h"
-#include "tests/setup/link/handheld_process.h"
+#include "tests/support/handheld_process.h"
+#include "tests/support/temp_folder.h"
 #include "tools/imagegen/imagegen.h"
 
 namespace nuva {
@@ -106,22 +107,15 @@ struct StorageFile {
     Bytes data;
 };
 
-class HandheldHalfTest : public testing::Test {
+class HandheldHalfTest : public ::testing::Test {
   protected:
     void SetUp() override {
         // ctest sets the scale; a run by hand gets the same.
         ::setenv("NUVA_TIME_SCALE", "0.01", 0);
-        char folder[] = "/tmp/nuva-half-XXXXXX";
-        ASSERT_NE(::mkdtemp(folder), nullptr);
-        folder_ = folder;
     }
-    void TearDown() override {
-        handheld_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
+    void TearDown() override { handheld_.reset(); }
 
-    std::string Path(const std::string& name) const { return folder_ + "/" + name; }
+    std::string Path(const std::string& name) const { return folder_.Join(name); }
 
     // The update image as a file; its bytes are kept in `bytes`.
     std::string WriteImage(const imagegen::ImageSpec& spec, Bytes& bytes) {
@@ -149,7 +143,7 @@ class HandheldHalfTest : public testing::Test {
     }
 
     void StartHandheld(const std::string& rom, const char* modelClass) {
-        handheld_ = std::make_unique<link_test::HandheldProcess>(NUVA_HANDHELD_PROGRAM, Path("hh"));
+        handheld_ = std::make_unique<testing::HandheldProcess>(NUVA_HANDHELD_PROGRAM, Path("hh"));
         std::string error;
         ASSERT_TRUE(handheld_->Start(rom, {"--class", modelClass},
                                      {{"NUVA_TIME_SCALE", ::getenv("NUVA_TIME_SCALE")}}, error))
@@ -158,7 +152,7 @@ class HandheldHalfTest : public testing::Test {
     }
 
     std::string Status() const {
-        const link_test::CtlResult result = handheld_->Ctl({"status", "--json"});
+        const testing::CtlResult result = handheld_->Ctl({"status", "--json"});
         EXPECT_EQ(result.exitCode, 0) << result.out;
         return result.out;
     }
@@ -166,7 +160,7 @@ class HandheldHalfTest : public testing::Test {
     Bytes DumpFlash(uint32_t offset, uint32_t length) {
         const std::string target = Path("flash.dump");
         std::filesystem::remove(target);
-        const link_test::CtlResult result = handheld_->Ctl(
+        const testing::CtlResult result = handheld_->Ctl(
             {"dump-flash", target, "--offset", std::to_string(offset), "--length", std::to_string(length)});
         EXPECT_EQ(result.exitCode, 0) << result.out;
         return ReadFile(target);
@@ -184,13 +178,13 @@ class HandheldHalfTest : public testing::Test {
     // handheld's status until the driver ends. While the flasher runs, its
     // screen is saved to `flasherScreenshot` at every look, so that the
     // picture left is the last one seen.
-    link_test::CtlResult RunDriver(const std::string& imagePath, std::vector<Sample>& samples,
-                                   const std::string& flasherScreenshot) {
+    testing::CtlResult RunDriver(const std::string& imagePath, std::vector<Sample>& samples,
+                                 const std::string& flasherScreenshot) {
         std::atomic<bool> done{false};
-        link_test::CtlResult driver;
+        testing::CtlResult driver;
         const auto start = Clock::now();
         std::thread run([&] {
-            driver = link_test::RunProgram(NUVA_HALF_DRIVER, {imagePath});
+            driver = testing::RunProgram(NUVA_HALF_DRIVER, {imagePath});
             done = true;
         });
         while (!done) {
@@ -232,7 +226,7 @@ class HandheldHalfTest : public testing::Test {
         const std::string artefacts = std::string(NUVA_ARTEFACT_DIR) + "/" + artefactName;
         std::filesystem::remove(artefacts + "_flasher.png");
         std::vector<Sample> samples;
-        const link_test::CtlResult driver = RunDriver(imagePath, samples, artefacts + "_flasher.png");
+        const testing::CtlResult driver = RunDriver(imagePath, samples, artefacts + "_flasher.png");
         ASSERT_EQ(driver.exitCode, 0) << driver.out << handheld_->Log();
         EXPECT_EQ(ReportLine(driver.out, "before:"), Identity(factory)) << driver.out;
         EXPECT_EQ(ReportLine(driver.out, "after:"), Identity(update)) << driver.out;
@@ -274,7 +268,7 @@ class HandheldHalfTest : public testing::Test {
 
         // A cold start brings back the factory files: the flasher is gone
         // from the start-up folder and the shortcuts are back.
-        const link_test::CtlResult startup = handheld_->Ctl({"ls", "\\Windows\\StartUp"});
+        const testing::CtlResult startup = handheld_->Ctl({"ls", "\\Windows\\StartUp"});
         EXPECT_EQ(startup.out.find("Reflash.exe"), std::string::npos) << startup.out;
         EXPECT_NE(startup.out.find("Welcome.lnk"), std::string::npos) << startup.out;
 
@@ -291,8 +285,8 @@ class HandheldHalfTest : public testing::Test {
         RecordProperty("screenshot", screenshot);
     }
 
-    std::string folder_;
-    std::unique_ptr<link_test::HandheldProcess> handheld_;
+    testing::TempFolder folder_{"nuva-half"};
+    std::unique_ptr<testing::HandheldProcess> handheld_;
 };
 
 std::vector<StorageFile> UserFiles() {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/setup/resources/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace nuva {
 namespace {

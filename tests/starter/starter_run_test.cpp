@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "setup/resources/settings.h"
-#include "tests/setup/resources/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 extern char** environ;
 

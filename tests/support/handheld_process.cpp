@@ -1,4 +1,4 @@
-#include "tests/setup/link/handheld_process.h"
+#include "tests/support/handheld_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,7 +16,7 @@
 
 extern char** environ;
 
-namespace link_test {
+namespace nuva::testing {
 namespace {
 
 std::vector<char*> Argv(std::vector<std::string>& args) {
@@ -175,4 +175,4 @@ std::string HandheldProcess::Log() const {
     return text.str();
 }
 
-}  // namespace link_test
+}  // namespace nuva::testing

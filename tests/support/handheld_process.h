@@ -1,4 +1,4 @@
-// A running nuva-handheld for whole-link tests and benchmarks: the emulated
+// A running nuva-handheld for whole-run tests and benchmarks: the emulated
 // handheld as its own process, in a private state folder with a private
 // cable endpoint, driven through `nuva-handheld ctl` as a tester at the
 // desk would drive it.
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace link_test {
+namespace nuva::testing {
 
 struct CtlResult {
     int exitCode = -1;
@@ -56,4 +56,4 @@ class HandheldProcess {
 // Runs a program with arguments and collects its standard output.
 CtlResult RunProgram(const std::string& program, const std::vector<std::string>& args);
 
-}  // namespace link_test
+}  // namespace nuva::testing

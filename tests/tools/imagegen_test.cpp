@@ -12,6 +12,7 @@
 
 #include "formats/byte_sum.h"
 #include "formats/rom_identity.h"
+#include "tests/support/temp_folder.h"
 
 namespace nuva::imagegen {
 namespace {
@@ -173,34 +174,14 @@ TEST(ImageGen, RefusesBadParameters) {
     EXPECT_EQ(modelClass, ModelClass::kBasic);
 }
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "imagegen-XXXXXX").string();
-        path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
-    }
-    ~TempDir() {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
-            std::filesystem::remove_all(path_, ignored);
-        }
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
 std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 TEST(ImageGen, WritesTheWholeFileUnderItsNameOrNothing) {
-    TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
-    std::string path = dir.path() + "/A03.nb0";
+    nuva::testing::TempFolder dir{"imagegen"};
+    std::string path = dir.Join("A03.nb0");
     ImageSpec spec;
     spec.modelClass = ModelClass::kBasic;
     ASSERT_EQ(WriteImageFile(spec, path), ImageGenError::kNone);
@@ -216,8 +197,8 @@ TEST(ImageGen, WritesTheWholeFileUnderItsNameOrNothing) {
 
     // A bad spec writes nothing.
     spec.language = "XX";
-    EXPECT_EQ(WriteImageFile(spec, dir.path() + "/bad.nb0"), ImageGenError::kBadLanguage);
-    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/bad.nb0"));
+    EXPECT_EQ(WriteImageFile(spec, dir.Join("bad.nb0")), ImageGenError::kBadLanguage);
+    EXPECT_FALSE(std::filesystem::exists(dir.Join("bad.nb0")));
 
     // A folder that cannot be written to: an error with a reason, no file.
     if (geteuid() != 0) {  // root writes anywhere
@@ -225,12 +206,12 @@ TEST(ImageGen, WritesTheWholeFileUnderItsNameOrNothing) {
                                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
         std::string detail;
         spec.language = "EN";
-        EXPECT_EQ(WriteImageFile(spec, dir.path() + "/locked.nb0", &detail), ImageGenError::kCannotWrite);
+        EXPECT_EQ(WriteImageFile(spec, dir.Join("locked.nb0"), &detail), ImageGenError::kCannotWrite);
         EXPECT_FALSE(detail.empty());
-        EXPECT_FALSE(std::filesystem::exists(dir.path() + "/locked.nb0"));
+        EXPECT_FALSE(std::filesystem::exists(dir.Join("locked.nb0")));
     }
     std::string detail;
-    EXPECT_EQ(WriteImageFile(ImageSpec{}, dir.path() + "/no/such/folder/x.nb0", &detail),
+    EXPECT_EQ(WriteImageFile(ImageSpec{}, dir.Join("no/such/folder/x.nb0"), &detail),
               ImageGenError::kCannotWrite);
     EXPECT_NE(detail.find("no/such/folder"), std::string::npos) << detail;
 }

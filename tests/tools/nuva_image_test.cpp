@@ -14,6 +14,7 @@
 #include "formats/image_header.h"
 #include "setup/device/image_catalogue.h"
 #include "setup/device/update_plan.h"
+#include "tests/support/temp_folder.h"
 #include "tools/imagegen/imagegen.h"
 
 namespace nuva {
@@ -48,17 +49,7 @@ void WriteBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
 
 class NuvaImage : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "nuva-image-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
-    fs::path Path(const std::string& name) const { return dir_ / name; }
+    fs::path Path(const std::string& name) const { return dir_.Join(name); }
 
     // Runs the tool with arguments (each single-quoted for the shell).
     ToolRun Tool(const std::vector<std::string>& args) {
@@ -84,7 +75,7 @@ class NuvaImage : public ::testing::Test {
         return Tool(args);
     }
 
-    fs::path dir_;
+    nuva::testing::TempFolder dir_{"nuva-image"};
 };
 
 std::vector<std::string> JsonKeys(const std::string& json) {
@@ -246,7 +237,7 @@ TEST_F(NuvaImage, RefusesFilesThatAreNoImages) {
     run = Tool({"inspect", Path("missing").string()});
     EXPECT_EQ(run.exit, 3);
     EXPECT_NE(run.err.find("no such file"), std::string::npos) << run.err;
-    run = Tool({"inspect", dir_.string()});
+    run = Tool({"inspect", dir_.path()});
     EXPECT_EQ(run.exit, 3);
     EXPECT_NE(run.err.find("not a regular file"), std::string::npos) << run.err;
     { std::ofstream big(Path("big"), std::ios::binary); }

@@ -187,15 +187,12 @@ std::string FlashRun::Output() const {
 void FlashE2E::SetUp() {
     // ctest sets the scale; a run by hand gets the same.
     ::setenv("NUVA_TIME_SCALE", "0.01", 0);
-    char folder[] = "/tmp/nuva-flash-e2e-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    folder_ = folder;
+    folder_ = std::make_unique<nuva::testing::TempFolder>("nuva-flash-e2e");
 }
 
 void FlashE2E::TearDown() {
     handheld_.reset();
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
+    folder_.reset();
 }
 
 std::string FlashE2E::DemoInstallation() {
@@ -243,7 +240,7 @@ std::string FlashE2E::FactoryRom(const std::string& name, const imagegen::ImageS
 }
 
 void FlashE2E::StartHandheld(const std::string& rom, const std::vector<std::string>& options) {
-    handheld_ = std::make_unique<link_test::HandheldProcess>(NUVA_HANDHELD_PROGRAM, Path("hh"));
+    handheld_ = std::make_unique<nuva::testing::HandheldProcess>(NUVA_HANDHELD_PROGRAM, Path("hh"));
     std::string error;
     ASSERT_TRUE(handheld_->Start(rom, options, {{"NUVA_TIME_SCALE", ::getenv("NUVA_TIME_SCALE")}}, error))
         << error;
@@ -264,8 +261,8 @@ int FlashE2E::RunFlash(const std::string& installation, const std::vector<std::s
     return code;
 }
 
-link_test::CtlResult FlashE2E::Ctl(const std::vector<std::string>& args) {
-    link_test::CtlResult result = handheld_->Ctl(args);
+nuva::testing::CtlResult FlashE2E::Ctl(const std::vector<std::string>& args) {
+    nuva::testing::CtlResult result = handheld_->Ctl(args);
     EXPECT_EQ(result.exitCode, 0) << "ctl " << args.front() << ": " << result.out;
     return result;
 }

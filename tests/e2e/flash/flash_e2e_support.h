@@ -19,7 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/setup/link/handheld_process.h"
+#include "tests/support/handheld_process.h"
+#include "tests/support/temp_folder.h"
 #include "tools/imagegen/imagegen.h"
 
 namespace flash_e2e {
@@ -75,7 +76,7 @@ class FlashE2E : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
-    std::string Path(const std::string& name) const { return folder_ + "/" + name; }
+    std::string Path(const std::string& name) const { return folder_->Join(name); }
 
     // An installation folder named `name` with the update images `high`
     // (HIMODEL) and `low` (LOWMODEL) and the extra setup.ini text.
@@ -97,7 +98,7 @@ class FlashE2E : public ::testing::Test {
     int RunFlash(const std::string& installation, const std::vector<std::string>& args, std::string& output,
                  const std::string& typed = "");
 
-    link_test::CtlResult Ctl(const std::vector<std::string>& args);
+    nuva::testing::CtlResult Ctl(const std::vector<std::string>& args);
     std::string Status();
     // "date_code version os_major" of the ROM the handheld reports.
     std::string RomIdentity();
@@ -108,8 +109,8 @@ class FlashE2E : public ::testing::Test {
     static Bytes Contents(const nuva::imagegen::ImageSpec& spec);
     std::vector<StorageFile> StorageFiles(uint32_t flashBytes, bool& readable);
 
-    std::string folder_;
-    std::unique_ptr<link_test::HandheldProcess> handheld_;
+    std::unique_ptr<nuva::testing::TempFolder> folder_;
+    std::unique_ptr<nuva::testing::HandheldProcess> handheld_;
 };
 
 // The ROMs the tests use.

@@ -20,6 +20,7 @@
 #include "formats/le.h"
 #include "platform/clock/clock.h"
 #include "platform/rapi/rapi.h"
+#include "tests/support/temp_folder.h"
 #include "tools/imagegen/imagegen.h"
 
 extern char** environ;
@@ -74,15 +75,13 @@ class HandheldProgram : public ::testing::Test {
   protected:
     void SetUp() override {
         nuva::SetTimeScale(0.01);
-        char pattern[] = "/tmp/nuva-program-XXXXXX";
-        dir_ = mkdtemp(pattern);
-        state_ = dir_ + "/state";
-        link_ = "unix:" + dir_ + "/link";
+        state_ = dir_.Join("state");
+        link_ = "unix:" + dir_.Join("link");
         setenv("NUVA_LINK", link_.c_str(), 1);
         setenv("NUVA_TIME_SCALE", "0.01", 1);
         nuva::imagegen::ImageSpec spec;
         std::string detail;
-        ASSERT_EQ(nuva::imagegen::WriteImageFile(spec, dir_ + "/rom.bin", &detail),
+        ASSERT_EQ(nuva::imagegen::WriteImageFile(spec, dir_.Join("rom.bin"), &detail),
                   nuva::imagegen::ImageGenError::kNone)
             << detail;
     }
@@ -92,23 +91,22 @@ class HandheldProgram : public ::testing::Test {
             kill(pid_, SIGKILL);
             WaitExit(pid_);
         }
-        std::filesystem::remove_all(dir_);
     }
 
     pid_t Start(std::vector<std::string> extra = {}) {
         std::vector<std::string> args = {NUVA_HANDHELD_PROGRAM, "--state", state_, "--boot-time", "1"};
         args.insert(args.end(), extra.begin(), extra.end());
-        return Spawn(args, dir_ + "/program.out", dir_ + "/program.err");
+        return Spawn(args, dir_.Join("program.out"), dir_.Join("program.err"));
     }
     RunResult Ctl(std::vector<std::string> command, const std::string& state = "") {
         std::vector<std::string> args = {NUVA_HANDHELD_PROGRAM, "ctl", "--state",
                                          state.empty() ? state_ : state};
         args.insert(args.end(), command.begin(), command.end());
         RunResult run;
-        pid_t pid = Spawn(args, dir_ + "/ctl.out", dir_ + "/ctl.err");
+        pid_t pid = Spawn(args, dir_.Join("ctl.out"), dir_.Join("ctl.err"));
         run.exitCode = WaitExit(pid);
-        run.out = ReadFile(dir_ + "/ctl.out");
-        run.err = ReadFile(dir_ + "/ctl.err");
+        run.out = ReadFile(dir_.Join("ctl.out"));
+        run.err = ReadFile(dir_.Join("ctl.err"));
         return run;
     }
     // Waits for the program to answer and its handheld to have started.
@@ -124,7 +122,7 @@ class HandheldProgram : public ::testing::Test {
         return false;
     }
 
-    std::string dir_;
+    nuva::testing::TempFolder dir_{"nuva-program"};
     std::string state_;
     std::string link_;
     pid_t pid_ = -1;
@@ -138,12 +136,12 @@ HANDLE OpenDevice(const char16_t* path, DWORD disposition) {
 TEST_F(HandheldProgram, ServesTheCableAndObeysCtl) {
     // Without an image there is nothing to make a handheld from.
     EXPECT_EQ(WaitExit(Start()), 2);
-    EXPECT_NE(ReadFile(dir_ + "/program.err").find("--rom IMAGE is needed"), std::string::npos);
+    EXPECT_NE(ReadFile(dir_.Join("program.err")).find("--rom IMAGE is needed"), std::string::npos);
     EXPECT_EQ(Ctl({"status"}).exitCode, 3) << "no handheld runs there";
 
-    pid_ = Start({"--rom", dir_ + "/rom.bin"});
+    pid_ = Start({"--rom", dir_.Join("rom.bin")});
     ASSERT_GT(pid_, 0);
-    ASSERT_TRUE(WaitStarted()) << ReadFile(dir_ + "/program.err");
+    ASSERT_TRUE(WaitStarted()) << ReadFile(dir_.Join("program.err"));
     RunResult status = Ctl({"status", "--json"});
     for (const char* key : {"\"started\":", "\"plugged\":true", "\"ac\":", "\"battery\":",
                             "\"rom\":{\"date_code\":\"04100300\"", "\"version\":\"A03\"", "\"os_major\":4",
@@ -153,7 +151,7 @@ TEST_F(HandheldProgram, ServesTheCableAndObeysCtl) {
     }
     // A second program on the same handheld is refused.
     EXPECT_EQ(WaitExit(Start()), 1);
-    EXPECT_NE(ReadFile(dir_ + "/program.err").find("already served"), std::string::npos);
+    EXPECT_NE(ReadFile(dir_.Join("program.err")).find("already served"), std::string::npos);
 
     // The desktop's side: the link, a version probe, the agent installed as
     // Setup installs it, and one of its exports called.
@@ -185,8 +183,8 @@ TEST_F(HandheldProgram, ServesTheCableAndObeysCtl) {
     LocalFree(LocalHandle(out));
 
     // Files between the desktop, ctl and the cable.
-    WriteFile(dir_ + "/hello.txt", "hello, handheld");
-    EXPECT_EQ(Ctl({"push", dir_ + "/hello.txt", "\\TEMP\\hello.txt"}).exitCode, 0);
+    WriteFile(dir_.Join("hello.txt"), "hello, handheld");
+    EXPECT_EQ(Ctl({"push", dir_.Join("hello.txt"), "\\TEMP\\hello.txt"}).exitCode, 0);
     RunResult ls = Ctl({"ls", "\\TEMP"});
     EXPECT_EQ(ls.exitCode, 0);
     EXPECT_NE(ls.out.find("15\thello.txt"), std::string::npos) << ls.out;
@@ -199,16 +197,16 @@ TEST_F(HandheldProgram, ServesTheCableAndObeysCtl) {
     ASSERT_EQ(CeSetFilePointer(h, 0, nullptr, FILE_END), 15u);
     ASSERT_TRUE(CeWriteFile(h, "!", 1, &n, nullptr));
     ASSERT_TRUE(CeCloseHandle(h));
-    EXPECT_EQ(Ctl({"pull", "\\TEMP\\hello.txt", dir_ + "/back.txt"}).exitCode, 0);
-    EXPECT_EQ(ReadFile(dir_ + "/back.txt"), "hello, handheld!");
-    RunResult missing = Ctl({"pull", "\\TEMP\\nothing", dir_ + "/nothing"});
+    EXPECT_EQ(Ctl({"pull", "\\TEMP\\hello.txt", dir_.Join("back.txt")}).exitCode, 0);
+    EXPECT_EQ(ReadFile(dir_.Join("back.txt")), "hello, handheld!");
+    RunResult missing = Ctl({"pull", "\\TEMP\\nothing", dir_.Join("nothing")});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("file not found"), std::string::npos) << missing.err;
-    EXPECT_FALSE(std::filesystem::exists(dir_ + "/nothing"));
-    EXPECT_EQ(Ctl({"dump-flash", dir_ + "/flash.bin", "--offset", "0x40000", "--length", "4096"}).exitCode,
+    EXPECT_FALSE(std::filesystem::exists(dir_.Join("nothing")));
+    EXPECT_EQ(Ctl({"dump-flash", dir_.Join("flash.bin"), "--offset", "0x40000", "--length", "4096"}).exitCode,
               0);
-    EXPECT_EQ(std::filesystem::file_size(dir_ + "/flash.bin"), 4096u);
-    EXPECT_EQ(Ctl({"dump-flash", dir_ + "/flash.bin", "--offset", "0x4000000"}).exitCode, 2);
+    EXPECT_EQ(std::filesystem::file_size(dir_.Join("flash.bin")), 4096u);
+    EXPECT_EQ(Ctl({"dump-flash", dir_.Join("flash.bin"), "--offset", "0x4000000"}).exitCode, 2);
     EXPECT_EQ(Ctl({"battery", "101"}).exitCode, 2);
     EXPECT_EQ(Ctl({"battery", "37"}).exitCode, 0);
     EXPECT_NE(Ctl({"status", "--json"}).out.find("\"battery\":37"), std::string::npos);
@@ -251,9 +249,9 @@ TEST_F(HandheldProgram, ServesTheCableAndObeysCtl) {
 
     // quit saves the handheld; started again, it still holds the files.
     EXPECT_EQ(Ctl({"quit"}).exitCode, 0);
-    EXPECT_EQ(WaitExit(pid_), 0) << ReadFile(dir_ + "/program.err");
+    EXPECT_EQ(WaitExit(pid_), 0) << ReadFile(dir_.Join("program.err"));
     pid_ = Start();
-    ASSERT_TRUE(WaitStarted()) << ReadFile(dir_ + "/program.err");
+    ASSERT_TRUE(WaitStarted()) << ReadFile(dir_.Join("program.err"));
     EXPECT_NE(Ctl({"ls", "\\TEMP"}).out.find("16\thello.txt"), std::string::npos);
     // and SIGTERM ends it cleanly too.
     kill(pid_, SIGTERM);

@@ -630,8 +630,8 @@ TEST(BuiltInStorage, SurvivesRestartsAndIsGoneAfterTheFlashRegionIsErased) {
 }
 
 TEST(StateFolder, AHandheldKeepsFlashFilesAndStorageAcrossRuns) {
-    TempFolder folder;
-    std::string dir = folder.Path() + "/q7";
+    TempFolder folder{"nuva-machine"};
+    std::string dir = folder.Join("q7");
     {
         FactorySettings settings = TestSettings();
         settings.language = 0x0411;
@@ -699,11 +699,11 @@ TEST(StateFolder, AHandheldKeepsFlashFilesAndStorageAcrossRuns) {
     EXPECT_EQ(Handheld::Open(dir, &error, &detail), nullptr);
     EXPECT_EQ(error, CreateError::kBadState);
     EXPECT_NE(detail.find("missing"), std::string::npos) << detail;
-    EXPECT_EQ(Handheld::Open(folder.Path() + "/none", &error, &detail), nullptr);
+    EXPECT_EQ(Handheld::Open(folder.Join("none"), &error, &detail), nullptr);
 
     // A handheld made from an image file.
     std::vector<uint8_t> image = SmallImage("01020300");
-    std::string path = folder.Path() + "/image.bin";
+    std::string path = folder.Join("image.bin");
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     auto fromFile = Handheld::CreateFromFile(TestSettings(false), path, "", &error, &detail);
@@ -711,7 +711,7 @@ TEST(StateFolder, AHandheldKeepsFlashFilesAndStorageAcrossRuns) {
     fromFile->PowerOn();
     ASSERT_TRUE(fromFile->WaitUntilStarted(10s));
     EXPECT_EQ(fromFile->Status().rom.dateCode, "01020300");
-    EXPECT_EQ(Handheld::CreateFromFile(TestSettings(), folder.Path() + "/missing.bin", "", &error, &detail),
+    EXPECT_EQ(Handheld::CreateFromFile(TestSettings(), folder.Join("missing.bin"), "", &error, &detail),
               nullptr);
     EXPECT_EQ(error, CreateError::kCannotRead);
 }
@@ -724,8 +724,8 @@ TEST(Screen, ScreenshotIsAPngOfThePixels) {
         WRITE_REGISTER_USHORT(Kaddr<USHORT>(NUVA_FRAME_BUFFER + 2 * (240 * 319 + 239)), 0x001F);  // blue
     }),
               ProgramEnd::kReturned);
-    TempFolder folder;
-    std::string path = folder.Path() + "/screen.png";
+    TempFolder folder{"nuva-machine"};
+    std::string path = folder.Join("screen.png");
     std::string detail;
     ASSERT_TRUE(handheld->SaveScreenshot(path, &detail)) << detail;
     png_image image{};
@@ -747,14 +747,14 @@ TEST(Screen, ScreenshotIsAPngOfThePixels) {
     size_t last = rgb.size() - 3;
     EXPECT_EQ(rgb[last], 0x00);
     EXPECT_EQ(rgb[last + 2], 0xFF);
-    EXPECT_FALSE(handheld->SaveScreenshot(folder.Path() + "/no/such/folder/x.png", &detail));
+    EXPECT_FALSE(handheld->SaveScreenshot(folder.Join("no/such/folder/x.png"), &detail));
     EXPECT_FALSE(detail.empty());
 }
 
 // The home screen's text lines as the person in front of the handheld reads
 // them: the title band on line 0, the facts from line 2, column 1.
-testing::AssertionResult ShowsHomeScreen(const std::vector<uint16_t>& screen,
-                                         const std::vector<std::string>& facts) {
+::testing::AssertionResult ShowsHomeScreen(const std::vector<uint16_t>& screen,
+                                           const std::vector<std::string>& facts) {
     if (auto title = ShowsText(screen, 8, 0, "Start", kWhite, kDarkBlue); !title) {
         return title;
     }
@@ -826,8 +826,8 @@ TEST(HomeScreen, EveryStartShowsTheRomThatRunsAndHowItStarted) {
                                                    "French (040C)", "Basic (32 MB RAM)", "Cold start"}));
 
     // The screenshot shows it too.
-    TempFolder folder;
-    const std::string path = folder.Path() + "/home.png";
+    TempFolder folder{"nuva-machine"};
+    const std::string path = folder.Join("home.png");
     std::string detail;
     ASSERT_TRUE(french->SaveScreenshot(path, &detail)) << detail;
     uint32_t width = 0;

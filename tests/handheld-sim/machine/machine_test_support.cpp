@@ -119,16 +119,16 @@ std::optional<std::pair<int, int>> TextMismatch(const std::vector<uint16_t>& scr
 
 }  // namespace
 
-testing::AssertionResult ShowsText(const std::vector<uint16_t>& screen, int x, int y, std::string_view codes,
-                                   uint16_t ink, uint16_t paper) {
+::testing::AssertionResult ShowsText(const std::vector<uint16_t>& screen, int x, int y,
+                                     std::string_view codes, uint16_t ink, uint16_t paper) {
     if (screen.size() != static_cast<size_t>(kWidth) * kHeight || x < 0 || y < 0) {
-        return testing::AssertionFailure() << "not a whole screen, or a place off it";
+        return ::testing::AssertionFailure() << "not a whole screen, or a place off it";
     }
     if (auto at = TextMismatch(screen, x, y, codes, ink, paper)) {
-        return testing::AssertionFailure() << "\"" << codes << "\" at (" << x << "," << y << "): pixel ("
-                                           << at->first << "," << at->second << ") differs from the font";
+        return ::testing::AssertionFailure() << "\"" << codes << "\" at (" << x << "," << y << "): pixel ("
+                                             << at->first << "," << at->second << ") differs from the font";
     }
-    return testing::AssertionSuccess();
+    return ::testing::AssertionSuccess();
 }
 
 std::optional<std::pair<int, int>> FindText(const std::vector<uint16_t>& screen, std::string_view codes,
@@ -147,21 +147,21 @@ std::optional<std::pair<int, int>> FindText(const std::vector<uint16_t>& screen,
     return std::nullopt;
 }
 
-testing::AssertionResult Filled(const std::vector<uint16_t>& screen, int x, int y, int width, int height,
-                                uint16_t colour) {
+::testing::AssertionResult Filled(const std::vector<uint16_t>& screen, int x, int y, int width, int height,
+                                  uint16_t colour) {
     if (screen.size() != static_cast<size_t>(kWidth) * kHeight || x < 0 || y < 0 || x + width > kWidth ||
         y + height > kHeight) {
-        return testing::AssertionFailure() << "not a whole screen, or a rectangle off it";
+        return ::testing::AssertionFailure() << "not a whole screen, or a rectangle off it";
     }
     for (int py = y; py < y + height; ++py) {
         for (int px = x; px < x + width; ++px) {
             if (At(screen, px, py) != colour) {
-                return testing::AssertionFailure() << "pixel (" << px << "," << py << ") is 0x" << std::hex
-                                                   << At(screen, px, py) << ", not 0x" << colour;
+                return ::testing::AssertionFailure() << "pixel (" << px << "," << py << ") is 0x" << std::hex
+                                                     << At(screen, px, py) << ", not 0x" << colour;
             }
         }
     }
-    return testing::AssertionSuccess();
+    return ::testing::AssertionSuccess();
 }
 
 std::vector<uint16_t> ReadPngPixels(const std::string& path, uint32_t& width, uint32_t& height) {
@@ -183,18 +183,6 @@ std::vector<uint16_t> ReadPngPixels(const std::string& path, uint32_t& width, ui
                                           (rgb[3 * i + 2] >> 3));
     }
     return pixels;
-}
-
-TempFolder::TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "nuva-machine-XXXXXX").string();
-    char* made = mkdtemp(pattern.data());
-    EXPECT_NE(made, nullptr);
-    path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace nuva::sim::test

@@ -15,6 +15,7 @@
 
 #include "handheld-sim/machine/handheld.h"
 #include "handheld-sim/store/object_store.h"
+#include "tests/support/temp_folder.h"
 
 namespace nuva::sim::test {
 
@@ -56,28 +57,19 @@ inline constexpr uint16_t kDarkBlue = 0x0010;  // title bands
 // Whether `codes` (code page 437) is drawn from pixel (x, y) of the 240 x 320
 // `screen` with the console's 8 x 15 font: every cell's set bits in `ink`,
 // its clear bits in `paper`.
-testing::AssertionResult ShowsText(const std::vector<uint16_t>& screen, int x, int y, std::string_view codes,
-                                   uint16_t ink, uint16_t paper);
+::testing::AssertionResult ShowsText(const std::vector<uint16_t>& screen, int x, int y,
+                                     std::string_view codes, uint16_t ink, uint16_t paper);
 // The first place (top to bottom, then left to right) where `codes` is
 // drawn so, if anywhere.
 std::optional<std::pair<int, int>> FindText(const std::vector<uint16_t>& screen, std::string_view codes,
                                             uint16_t ink, uint16_t paper);
 // Whether every pixel of the rectangle is `colour`.
-testing::AssertionResult Filled(const std::vector<uint16_t>& screen, int x, int y, int width, int height,
-                                uint16_t colour);
+::testing::AssertionResult Filled(const std::vector<uint16_t>& screen, int x, int y, int width, int height,
+                                  uint16_t colour);
 // A PNG picture's pixels narrowed back to RGB 5-6-5, row by row; empty when
 // the file is not a PNG picture. Exact for pictures of 5-6-5 pixels.
 std::vector<uint16_t> ReadPngPixels(const std::string& path, uint32_t& width, uint32_t& height);
 
-// A fresh temporary folder, removed with its contents when destroyed.
-class TempFolder {
-  public:
-    TempFolder();
-    ~TempFolder();
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using nuva::testing::TempFolder;
 
 }  // namespace nuva::sim::test

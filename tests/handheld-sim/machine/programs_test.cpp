@@ -119,12 +119,12 @@ TEST(MessageBoxes, ShowOverTheProgramsPixelsInScreenAndScreenshotUntilOk) {
     EXPECT_EQ(FrameBufferAsProgramsSeeIt(*handheld), home);
 
     // The picture of the screen shows the box.
-    TempFolder folder;
+    TempFolder folder{"nuva-machine"};
     std::string detail;
-    ASSERT_TRUE(handheld->SaveScreenshot(folder.Path() + "/box.png", &detail)) << detail;
+    ASSERT_TRUE(handheld->SaveScreenshot(folder.Join("box.png"), &detail)) << detail;
     uint32_t width = 0;
     uint32_t height = 0;
-    const std::vector<uint16_t> picture = ReadPngPixels(folder.Path() + "/box.png", width, height);
+    const std::vector<uint16_t> picture = ReadPngPixels(folder.Join("box.png"), width, height);
     EXPECT_TRUE(ShowsText(picture, caption->first, caption->second, "\\TEMP\\5", kWhite, kDarkBlue));
     EXPECT_TRUE(ShowsText(picture, text->first, text->second, "CheckSum() Fail ..", kBlack, kWhite));
     EXPECT_EQ(picture, screen);
@@ -133,8 +133,8 @@ TEST(MessageBoxes, ShowOverTheProgramsPixelsInScreenAndScreenshotUntilOk) {
     EXPECT_TRUE(handheld->PressOk());
     program.join();
     EXPECT_EQ(handheld->Screen(), home);
-    ASSERT_TRUE(handheld->SaveScreenshot(folder.Path() + "/after.png", &detail)) << detail;
-    EXPECT_EQ(ReadPngPixels(folder.Path() + "/after.png", width, height), home);
+    ASSERT_TRUE(handheld->SaveScreenshot(folder.Join("after.png"), &detail)) << detail;
+    EXPECT_EQ(ReadPngPixels(folder.Join("after.png"), width, height), home);
 
     // A long text is wrapped at spaces to the box; a caption outside ASCII
     // shows in the code page's letters.

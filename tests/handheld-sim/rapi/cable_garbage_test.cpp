@@ -18,6 +18,7 @@
 #include "platform/clock/clock.h"
 #include "platform/rapi/rapi.h"
 #include "tests/handheld-sim/rapi/scripted_device.h"
+#include "tests/support/temp_folder.h"
 
 namespace nuva::sim {
 namespace {
@@ -64,11 +65,9 @@ class CableGarbage : public ::testing::Test {
   protected:
     void SetUp() override {
         SetTimeScale(0.01);
-        char pattern[] = "/tmp/nuva-garbage-XXXXXX";
-        dir_ = mkdtemp(pattern);
         std::string error;
-        ASSERT_TRUE(cable::ParseEndpoint("unix:" + dir_ + "/link", true, endpoint_, error));
-        ASSERT_TRUE(cable::ParseEndpoint("unix:" + dir_ + "/fake", true, fakeEndpoint_, error));
+        ASSERT_TRUE(cable::ParseEndpoint("unix:" + dir_.Join("link"), true, endpoint_, error));
+        ASSERT_TRUE(cable::ParseEndpoint("unix:" + dir_.Join("fake"), true, fakeEndpoint_, error));
         ASSERT_EQ(device_.Files().CreateDirectory(u"\\TEMP"), 0u);
         service_ = std::make_unique<RapiService>(device_.Device(), [this](const std::string& line) {
             std::lock_guard lock(logMutex_);
@@ -79,7 +78,6 @@ class CableGarbage : public ::testing::Test {
     void TearDown() override {
         CeRapiUninit();
         service_->Stop();
-        std::filesystem::remove_all(dir_);
     }
     std::string LastLog() {
         std::lock_guard lock(logMutex_);
@@ -88,7 +86,7 @@ class CableGarbage : public ::testing::Test {
     void UseEndpoint(const cable::Endpoint& e) { setenv("NUVA_LINK", e.ToString().c_str(), 1); }
 
     ScriptedHandheld device_;
-    std::string dir_;
+    nuva::testing::TempFolder dir_{"nuva-garbage"};
     cable::Endpoint endpoint_;
     cable::Endpoint fakeEndpoint_;
     std::unique_ptr<RapiService> service_;

@@ -15,6 +15,7 @@
 #include "platform/clock/clock.h"
 #include "platform/rapi/rapi.h"
 #include "tests/handheld-sim/rapi/scripted_device.h"
+#include "tests/support/temp_folder.h"
 
 namespace nuva::sim {
 namespace {
@@ -37,10 +38,8 @@ class RapiOverCable : public ::testing::Test {
   protected:
     void SetUp() override {
         SetTimeScale(0.01);
-        char pattern[] = "/tmp/nuva-rapi-XXXXXX";
-        dir_ = mkdtemp(pattern);
         std::string error;
-        ASSERT_TRUE(cable::ParseEndpoint("unix:" + dir_ + "/link", true, endpoint_, error)) << error;
+        ASSERT_TRUE(cable::ParseEndpoint("unix:" + dir_.Join("link"), true, endpoint_, error)) << error;
         setenv("NUVA_LINK", endpoint_.ToString().c_str(), 1);
         ASSERT_EQ(device_.Files().CreateDirectory(u"\\TEMP"), 0u);
         ASSERT_EQ(device_.Files().CreateDirectory(u"\\Windows"), 0u);
@@ -53,7 +52,6 @@ class RapiOverCable : public ::testing::Test {
     void TearDown() override {
         CeRapiUninit();
         service_->Stop();
-        std::filesystem::remove_all(dir_);
     }
     bool Logged(const std::string& words) {
         std::lock_guard lock(logMutex_);
@@ -69,7 +67,7 @@ class RapiOverCable : public ::testing::Test {
     }
 
     ScriptedHandheld device_;
-    std::string dir_;
+    nuva::testing::TempFolder dir_{"nuva-rapi"};
     cable::Endpoint endpoint_;
     std::unique_ptr<RapiService> service_;
     std::mutex logMutex_;

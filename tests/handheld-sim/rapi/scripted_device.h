@@ -17,6 +17,7 @@
 
 #include "handheld-sim/store/object_store.h"
 #include "platform/clock/clock.h"
+#include "tests/support/eventually.h"
 
 namespace nuva::sim {
 class RapiDevice;
@@ -57,17 +58,6 @@ auto Within(std::chrono::seconds limit, F call) {
     return future.get();
 }
 
-// Polls on the scaled clock until `done` holds (false after a long while).
-template <class Predicate>
-bool Eventually(Predicate done) {
-    for (int i = 0; i < 5000; ++i) {
-        if (done()) {
-            return true;
-        }
-        ScaledSleepMs(100);
-        std::this_thread::yield();
-    }
-    return done();
-}
+using nuva::testing::Eventually;
 
 }  // namespace nuva::sim::testing

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/cable/socket.h"
+#include "tests/support/temp_folder.h"
 
 namespace nuva::cable {
 namespace {
@@ -75,24 +76,11 @@ TEST(CableEndpoint, TheDefaultIsPrivateToTheUserAndNuvaLinkOverridesIt) {
     }
 }
 
-class TempDir {
-  public:
-    TempDir() {
-        char pattern[] = "/tmp/nuva-cable-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
 TEST(CableSocket, UnixListenerIsPrivateReplacesOnlyItsOwnStaleSocketAndIsInterruptible) {
-    TempDir dir;
+    nuva::testing::TempFolder dir{"nuva-cable"};
     Endpoint e;
     std::string error;
-    ASSERT_TRUE(ParseEndpoint("unix:" + dir.Path() + "/link", true, e, error));
+    ASSERT_TRUE(ParseEndpoint("unix:" + dir.Join("link"), true, e, error));
 
     {
         auto listener = Listener::Open(e, error);

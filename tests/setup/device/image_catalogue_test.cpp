@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "formats/le.h"
-#include "tests/setup/resources/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace nuva {
 namespace {

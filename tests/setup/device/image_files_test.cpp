@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "formats/image_header.h"
-#include "tests/setup/resources/temp_folder.h"
+#include "tests/support/temp_folder.h"
 #include "tools/imagegen/imagegen.h"
 
 namespace nuva {

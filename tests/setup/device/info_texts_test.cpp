@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "setup/resources/string_table.h"
-#include "tests/setup/resources/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace nuva {
 namespace {

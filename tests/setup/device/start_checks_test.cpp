@@ -11,7 +11,7 @@
 #include "setup/device/page_results.h"
 #include "setup/resources/settings.h"
 #include "tests/setup/device/scripted_image_files.h"
-#include "tests/setup/resources/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace nuva {
 namespace {

@@ -10,7 +10,7 @@
 #include "formats/result_codes.h"
 #include "setup/resources/dialog_ids.h"
 #include "tests/setup/frame/page_test_support.h"
-#include "tests/setup/resources/temp_folder.h"
+#include "tests/support/temp_folder.h"
 #include "tests/setup/support/fake_handheld_port.h"
 #include "tests/setup/support/recording_view.h"
 

@@ -14,7 +14,7 @@
 #include "setup/resources/settings.h"
 #include "tests/setup/device/scripted_image_files.h"
 #include "tests/setup/frame/page_test_support.h"
-#include "tests/setup/resources/temp_folder.h"
+#include "tests/support/temp_folder.h"
 #include "tests/setup/support/fake_handheld_port.h"
 #include "tests/setup/support/recording_view.h"
 

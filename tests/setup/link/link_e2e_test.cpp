@@ -18,11 +18,13 @@
 #include "platform/rapi/rapi.h"
 #include "setup/device/image_catalogue.h"
 #include "setup/device/update_plan.h"
-#include "setup/link/link_monitor.h"
 #include "setup/link/agent_calls.h"
 #include "setup/link/handover.h"
-#include "tests/setup/link/handheld_process.h"
+#include "setup/link/link_monitor.h"
 #include "tests/setup/link/link_test_support.h"
+#include "tests/support/eventually.h"
+#include "tests/support/handheld_process.h"
+#include "tests/support/temp_folder.h"
 #include "tools/imagegen/imagegen.h"
 
 namespace nuva {
@@ -30,38 +32,22 @@ namespace {
 
 using namespace std::chrono_literals;
 using link_test::Bytes;
+using testing::Eventually;
 
 constexpr double kScale = 0.01;
-
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(1ms);
-    }
-    return condition();
-}
 
 std::string Narrow(std::u16string_view text) {
     return std::string(text.begin(), text.end());
 }
 
-class LinkE2ETest : public testing::Test {
+class LinkE2ETest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        SetTimeScale(kScale);
-        char folder[] = "/tmp/nuva-link-XXXXXX";
-        ASSERT_NE(::mkdtemp(folder), nullptr);
-        folder_ = folder;
-    }
+    void SetUp() override { SetTimeScale(kScale); }
     void TearDown() override {
         watch_ = std::jthread();
         StopLinkInit();
         CeRapiUninit();
         handheld_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
     }
 
     // Writes an image made by the image library and returns its path; its
@@ -73,7 +59,7 @@ class LinkE2ETest : public testing::Test {
         spec.modelClass = modelClass;
         spec.dateCode = dateCode;
         spec.romName = romName;
-        const std::string path = folder_ + "/" + name;
+        const std::string path = folder_.Join(name);
         std::string detail;
         EXPECT_EQ(imagegen::WriteImageFile(spec, path, &detail), imagegen::ImageGenError::kNone) << detail;
         if (bytes != nullptr)
@@ -84,7 +70,7 @@ class LinkE2ETest : public testing::Test {
     // Starts a factory-new handheld with `rom` in its flash and the link
     // monitor of this program, and waits until the monitor says connected.
     void StartHandheld(const std::string& rom, const std::string& modelClass) {
-        handheld_ = std::make_unique<link_test::HandheldProcess>(NUVA_HANDHELD_PROGRAM, folder_ + "/hh");
+        handheld_ = std::make_unique<testing::HandheldProcess>(NUVA_HANDHELD_PROGRAM, folder_.Join("hh"));
         std::string error;
         ASSERT_TRUE(handheld_->Start(rom, {"--class", modelClass},
                                      {{"NUVA_TIME_SCALE", std::to_string(kScale)}}, error))
@@ -97,15 +83,15 @@ class LinkE2ETest : public testing::Test {
     }
 
     Bytes Pull(std::u16string_view devicePath) {
-        const std::string target = folder_ + "/pulled";
+        const std::string target = folder_.Join("pulled");
         std::filesystem::remove(target);
-        const link_test::CtlResult result = handheld_->Ctl({"pull", Narrow(devicePath), target});
+        const testing::CtlResult result = handheld_->Ctl({"pull", Narrow(devicePath), target});
         EXPECT_EQ(result.exitCode, 0) << result.out;
         return link_test::ReadDesktopFile(target);
     }
 
-    std::string folder_;
-    std::unique_ptr<link_test::HandheldProcess> handheld_;
+    testing::TempFolder folder_{"nuva-link"};
+    std::unique_ptr<testing::HandheldProcess> handheld_;
     std::jthread watch_;
 };
 

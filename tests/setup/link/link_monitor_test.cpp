@@ -10,25 +10,16 @@
 
 #include "platform/clock/clock.h"
 #include "tests/setup/link/fake_rapi.h"
+#include "tests/support/eventually.h"
 
 namespace nuva {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Waits (in real time, generously) for a condition the monitor's threads
-// bring about.
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(1ms);
-    }
-    return condition();
-}
+using testing::Eventually;
 
-class LinkMonitorTest : public testing::Test {
+class LinkMonitorTest : public ::testing::Test {
   protected:
     void SetUp() override {
         fake_rapi::Reset();

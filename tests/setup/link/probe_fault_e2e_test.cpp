@@ -18,25 +18,18 @@
 #include "platform/clock/clock.h"
 #include "platform/rapi/rapi.h"
 #include "setup/link/link_monitor.h"
-#include "tests/setup/link/handheld_process.h"
+#include "tests/support/eventually.h"
+#include "tests/support/handheld_process.h"
+#include "tests/support/temp_folder.h"
 #include "tools/imagegen/imagegen.h"
 
 namespace nuva {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::Eventually;
 
 constexpr double kScale = 0.01;
-
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(1ms);
-    }
-    return condition();
-}
 
 // Watches g_connected from its own thread and remembers whether it was ever
 // seen at 0. The monitor keeps the flag at 0 for at least its settling pause
@@ -78,21 +71,14 @@ std::optional<uint64_t> JsonNumber(const std::string& json, const std::string& k
     return value;
 }
 
-class ProbeFaultE2ETest : public testing::Test {
+class ProbeFaultE2ETest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        SetTimeScale(kScale);
-        char folder[] = "/tmp/nuva-probe-XXXXXX";
-        ASSERT_NE(::mkdtemp(folder), nullptr);
-        folder_ = folder;
-    }
+    void SetUp() override { SetTimeScale(kScale); }
     void TearDown() override {
         watch_ = std::jthread();
         StopLinkInit();
         CeRapiUninit();
         handheld_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
     }
 
     // A factory-new handheld and this program's connection monitor, once the
@@ -100,10 +86,10 @@ class ProbeFaultE2ETest : public testing::Test {
     void StartConnected() {
         imagegen::ImageSpec spec;
         spec.modelClass = imagegen::ModelClass::kBasic;
-        const std::string rom = folder_ + "/factory.nb0";
+        const std::string rom = folder_.Join("factory.nb0");
         std::string detail;
         ASSERT_EQ(imagegen::WriteImageFile(spec, rom, &detail), imagegen::ImageGenError::kNone) << detail;
-        handheld_ = std::make_unique<link_test::HandheldProcess>(NUVA_HANDHELD_PROGRAM, folder_ + "/hh");
+        handheld_ = std::make_unique<testing::HandheldProcess>(NUVA_HANDHELD_PROGRAM, folder_.Join("hh"));
         std::string error;
         ASSERT_TRUE(
             handheld_->Start(rom, {"--class", "basic"}, {{"NUVA_TIME_SCALE", std::to_string(kScale)}}, error))
@@ -116,7 +102,7 @@ class ProbeFaultE2ETest : public testing::Test {
     }
 
     ServiceCounts Counts() {
-        const link_test::CtlResult status = handheld_->Ctl({"status", "--json"});
+        const testing::CtlResult status = handheld_->Ctl({"status", "--json"});
         EXPECT_EQ(status.exitCode, 0) << status.out;
         const auto served = JsonNumber(status.out, "desktops_served");
         const auto queries = JsonNumber(status.out, "version_queries");
@@ -125,8 +111,8 @@ class ProbeFaultE2ETest : public testing::Test {
         return ServiceCounts{served.value_or(0), queries.value_or(0), pending.value_or(0)};
     }
 
-    std::string folder_;
-    std::unique_ptr<link_test::HandheldProcess> handheld_;
+    testing::TempFolder folder_{"nuva-probe"};
+    std::unique_ptr<testing::HandheldProcess> handheld_;
     std::jthread watch_;
 };
 

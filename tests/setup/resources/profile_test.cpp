@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/setup/resources/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace nuva {
 namespace {

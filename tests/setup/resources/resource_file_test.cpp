@@ -7,7 +7,7 @@
 
 #include "setup/resources/dialog_ids.h"
 #include "setup/resources/dialog_templates.h"
-#include "tests/setup/resources/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace nuva {
 namespace {
