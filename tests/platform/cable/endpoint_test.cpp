@@ -135,8 +135,8 @@ TEST(CableSocket, UnixListenerIsPrivateReplacesOnlyItsOwnStaleSocketAndIsInterru
 }
 
 TEST(CableSocket, TcpListenerTakesAFreeLoopbackPort) {
-    TempDir keys;
-    setenv("NUVA_LINK_KEYS", (keys.Path() + "/keys").c_str(), 1);
+    nuva::testing::TempFolder keys{"nuva-cable-keys"};
+    setenv("NUVA_LINK_KEYS", keys.Join("keys").c_str(), 1);
     Endpoint e;
     std::string error;
     ASSERT_TRUE(ParseEndpoint("tcp:127.0.0.1:0", true, e, error));
