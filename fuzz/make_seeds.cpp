@@ -285,6 +285,13 @@ void AgentSeeds() {
     show.insert(show.end(), text.begin(), text.end());
     show.push_back(0);
     Write("agent", "show-string", show);
+
+    // The sums of four 64 KB blocks from the start of the contents.
+    Bytes sums{4};
+    Append32(sums, 0xA0040000);
+    Append32(sums, 0x40000);
+    Append32(sums, 0x10000);
+    Write("agent", "flash-sums", sums);
 }
 
 template <typename Message>
