@@ -79,7 +79,7 @@ void Terminal::Status(const std::string& text, bool heard) {
         std::string key = StatusKey(text);
         if (key != lastHeardKey_) {
             lastHeardKey_ = key;
-            listener_(text);
+            listener_(StatusWords(text));
         }
     }
     if (interactive_) {
@@ -120,6 +120,11 @@ void Terminal::KeepStatus() {
     }
     statusShown_ = false;
     lastStatus_.clear();
+}
+
+std::string StatusWords(const std::string& status) {
+    size_t end = status.find_last_not_of(" .\\|/-");
+    return end == std::string::npos ? std::string() : status.substr(0, end + 1);
 }
 
 std::string Bar(uint32_t percent, int width) {

@@ -56,6 +56,10 @@ class Terminal {
 // the same key differ only in how far they have got.
 std::string StatusKey(const std::string& status);
 
+// A status without the animation at its end (dots and the turning bar):
+// what a log or a reader of events wants of it.
+std::string StatusWords(const std::string& status);
+
 // A progress bar of `width` cells for a percentage (cut to 0..100).
 std::string Bar(uint32_t percent, int width = 24);
 // A label without its keyboard mnemonic ("&Next >" reads "Next >").

@@ -346,7 +346,8 @@ void TerminalPage::Redraw() {
     Out().Status(line + status, false);
     auto percent = [&](uint32_t control) { return std::min<uint32_t>(bars_[control], 100); };
     Events().Progress(templateId_ == dialog_id::kUpdateProgress ? "update" : "backup", percent(1007),
-                      Shown(1010) ? std::optional<uint32_t>(percent(1010)) : std::nullopt, status);
+                      Shown(1010) ? std::optional<uint32_t>(percent(1010)) : std::nullopt,
+                      StatusWords(status));
 }
 
 void TerminalPage::Beep(uint32_t) {
