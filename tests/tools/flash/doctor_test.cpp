@@ -271,3 +271,34 @@ TEST(Doctor, CauseLinesNameWhatIsKnownAndNothingElse) {
 
 }  // namespace
 }  // namespace nuva
+
+namespace nuva {
+namespace {
+
+TEST(DoctorCommandLine, DoctorTakesAnOptionalFileAndItsOwnOptionsOnly) {
+    std::string error;
+    std::optional<FlashOptions> o = ParseFlashOptions({"doctor"}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->command, FlashCommand::kDoctor);
+    EXPECT_TRUE(o->file.empty());
+    o = ParseFlashOptions({"doctor", "/tmp/x.ris", "--state", "/s", "--json"}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->file, "/tmp/x.ris");
+    EXPECT_EQ(o->stateDir, "/s");
+    EXPECT_TRUE(o->json);
+    o = ParseFlashOptions({"update", "--yes", "--json"}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_TRUE(o->json);
+
+    for (const std::vector<std::string>& wrong : {std::vector<std::string>{"doctor", "a", "b"},
+                                                  {"update", "--state", "/s"},
+                                                  {"doctor", "--state"},
+                                                  {"doctor", "--restart-timeout", "5"},
+                                                  {"doctor", "--force"}}) {
+        EXPECT_FALSE(ParseFlashOptions(wrong, error)) << wrong[1];
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+}  // namespace
+}  // namespace nuva
