@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "setup/device/info_texts.h"
+
 namespace nuva {
 namespace {
 
@@ -49,24 +51,6 @@ size_t Utf8Length(std::string_view text, size_t at) {
         }
     }
     return length;
-}
-
-void AppendUtf8(std::string& out, uint32_t code) {
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
 }
 
 class Parser {
@@ -340,12 +324,12 @@ class Parser {
                         Fail("a \\u escape without four hex digits");
                         return std::nullopt;
                     }
-                    uint32_t code = *unit;
-                    if (code >= 0xDC00 && code <= 0xDFFF) {
+                    std::u16string units{static_cast<char16_t>(*unit)};
+                    if (*unit >= 0xDC00 && *unit <= 0xDFFF) {
                         Fail("a lone low surrogate");
                         return std::nullopt;
                     }
-                    if (code >= 0xD800 && code <= 0xDBFF) {
+                    if (*unit >= 0xD800 && *unit <= 0xDBFF) {
                         std::optional<uint32_t> low;
                         if (Literal("\\u")) {
                             low = Hex4();
@@ -354,9 +338,13 @@ class Parser {
                             Fail("a high surrogate without its low half");
                             return std::nullopt;
                         }
-                        code = 0x10000 + ((code - 0xD800) << 10) + (*low - 0xDC00);
+                        units.push_back(static_cast<char16_t>(*low));
                     }
-                    AppendUtf8(out, code);
+                    if (*unit == 0) {
+                        out.push_back('\0');  // the UTF-16 reader stops at a NUL
+                    } else {
+                        out += Utf8FromUtf16(units);
+                    }
                     break;
                 }
                 default:
