@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "setup/device/reasons.h"
 #include "tools/flash/json.h"
 
 namespace nuva {
@@ -32,15 +33,12 @@ std::string PowerText(bool acOnline, std::optional<uint32_t> battery) {
            (battery ? std::to_string(*battery) + " %" : std::string("none"));
 }
 
-// Below this charge an update or restore is refused.
-constexpr uint32_t kLowestBattery = 40;
-
 void PowerFindings(bool acOnline, std::optional<uint32_t> battery, std::vector<Finding>& out) {
     if (!acOnline) {
         out.push_back(Note("handheld", "It runs on battery: an update or a restore waits for the AC adapter.",
                            "Connect the AC adapter before an update or a restore."));
     }
-    if (battery && *battery < kLowestBattery) {
+    if (battery && !BatteryEnough(*battery)) {
         out.push_back(Note("handheld",
                            "Its battery holds " + std::to_string(*battery) +
                                " %: below 40 % an update or a restore is refused.",
