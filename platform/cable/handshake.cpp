@@ -29,14 +29,20 @@ int RemainingMs(Clock::time_point deadline) {
 }
 
 // Exactly `count` bytes before the deadline; false on a close, an error or
-// the deadline, with the reason in `error`.
-bool ReceiveExactly(int fd, uint8_t* out, size_t count, Clock::time_point deadline, std::string& error) {
+// the deadline, with the reason in `error`, and with `error` empty when
+// `wakeFd` (when not -1) became readable first.
+bool ReceiveExactly(int fd, uint8_t* out, size_t count, Clock::time_point deadline, std::string& error,
+                    int wakeFd = -1) {
     size_t done = 0;
     while (done < count) {
-        pollfd p{fd, POLLIN, 0};
-        int ready = poll(&p, 1, RemainingMs(deadline));
+        pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        int ready = poll(p, wakeFd >= 0 ? 2 : 1, RemainingMs(deadline));
         if (ready < 0 && errno == EINTR) {
             continue;
+        }
+        if (ready > 0 && wakeFd >= 0 && p[1].revents != 0) {
+            error.clear();
+            return false;
         }
         if (ready <= 0) {
             error = ready == 0 ? "the peer did not complete the cable's greeting in time"
@@ -143,11 +149,13 @@ bool GreetAsDesktop(int fd, const Secret& secret, std::string& error, bool& fore
     return true;
 }
 
-bool GreetAsHandheld(int fd, const Secret& secret, std::string& error) {
+bool GreetAsHandheld(int fd, const Secret& secret, std::string& error, int wakeFd) {
     const auto deadline = Clock::now() + kHandshakeLimit;
     uint8_t hello[kGreeting.size() + kNonceBytes];
-    if (!ReceiveExactly(fd, hello, sizeof hello, deadline, error)) {
-        error = "refused a TCP connection: " + error;
+    if (!ReceiveExactly(fd, hello, sizeof hello, deadline, error, wakeFd)) {
+        if (!error.empty()) {
+            error = "refused a TCP connection: " + error;
+        }
         return false;
     }
     if (std::memcmp(hello, kGreeting.data(), kGreeting.size()) != 0) {
@@ -169,8 +177,10 @@ bool GreetAsHandheld(int fd, const Secret& secret, std::string& error) {
         return false;
     }
     uint8_t theirs[kProofBytes];
-    if (!ReceiveExactly(fd, theirs, sizeof theirs, deadline, error)) {
-        error = "refused a TCP connection that did not prove the cable's secret: " + error;
+    if (!ReceiveExactly(fd, theirs, sizeof theirs, deadline, error, wakeFd)) {
+        if (!error.empty()) {
+            error = "refused a TCP connection that did not prove the cable's secret: " + error;
+        }
         return false;
     }
     if (!ProofHolds(secret, Side::kDesktop, desktopNonce, {handheldNonce, kNonceBytes}, theirs)) {

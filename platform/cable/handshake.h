@@ -44,7 +44,10 @@ bool ProofHolds(const Secret& secret, Side side, std::span<const uint8_t> deskto
 // The desktop's half over a connected socket. False with `error` (and
 // `foreign` set when the listener failed to prove the secret).
 bool GreetAsDesktop(int fd, const Secret& secret, std::string& error, bool& foreign);
-// The handheld's half over an accepted socket. False with `error`.
-bool GreetAsHandheld(int fd, const Secret& secret, std::string& error);
+// The handheld's half over an accepted socket. False with `error`; false
+// with `error` empty when `wakeFd` (when not -1) became readable while it
+// waited for the desktop, so that a stranger that says nothing cannot hold
+// up a listener that is asked to stop.
+bool GreetAsHandheld(int fd, const Secret& secret, std::string& error, int wakeFd = -1);
 
 }  // namespace nuva::cable

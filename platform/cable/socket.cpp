@@ -278,8 +278,9 @@ UniqueFd Listener::Accept(std::string& refused) {
             return {};
         }
         TuneStream(peer.Get(), bound_.kind);
-        if (bound_.kind == Endpoint::Kind::kTcp && !GreetAsHandheld(peer.Get(), secret_, refused)) {
-            return {};
+        if (bound_.kind == Endpoint::Kind::kTcp &&
+            !GreetAsHandheld(peer.Get(), secret_, refused, wakeRead_.Get())) {
+            return {};  // `refused` is empty when Interrupt() ended the greeting
         }
         return peer;
     }

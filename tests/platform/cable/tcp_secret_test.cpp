@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <future>
@@ -173,7 +174,38 @@ TEST_F(TcpSecret, AClientWithoutTheSecretIsRefusedBeforeItsFirstFrame) {
         EXPECT_FALSE(accepted.get());
         setenv("NUVA_LINK_KEYS", keys_.c_str(), 1);
     }
-    // And the listener goes on taking the right desktop.
+    // A stranger that connects and says nothing does not hold up a listener
+    // that is asked to stop.
+    {
+        UniqueFd silent = RawConnect(bound);
+        auto accepted = std::async(std::launch::async, [&] {
+            std::string refused = "not told";
+            bool valid = listener->Accept(refused).Valid();
+            return std::make_pair(valid, refused);
+        });
+        EXPECT_EQ(accepted.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+        const auto start = std::chrono::steady_clock::now();
+        listener->Interrupt();
+        auto [valid, refused] = accepted.get();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, kHandshakeLimit / 2);
+        EXPECT_FALSE(valid);
+        EXPECT_TRUE(refused.empty()) << refused;
+    }
+}
+
+TEST_F(TcpSecret, AListenerGoesOnTakingTheRightDesktopAfterStrangers) {
+    std::string error;
+    auto listener = Listener::Open(AnyPort(), error);
+    ASSERT_NE(listener, nullptr) << error;
+    const Endpoint bound = listener->Bound();
+    {
+        UniqueFd raw = RawConnect(bound);
+        const std::vector<uint8_t> junk(64, 0x4E);
+        ASSERT_EQ(send(raw.Get(), junk.data(), junk.size(), MSG_NOSIGNAL), static_cast<ssize_t>(junk.size()));
+        std::string refused;
+        EXPECT_FALSE(listener->Accept(refused).Valid());
+        EXPECT_FALSE(refused.empty());
+    }
     auto client = std::async(std::launch::async, [&] {
         std::string why;
         return ConnectTo(bound, why).Valid();
