@@ -292,6 +292,14 @@ void AgentSeeds() {
     Append32(sums, 0x40000);
     Append32(sums, 0x10000);
     Write("agent", "flash-sums", sums);
+
+    // The last 64 KB of a 48 MB flash through the cached window, where a
+    // range that runs on would leave the flash.
+    Bytes end{4};
+    Append32(end, 0x82FF0000);
+    Append32(end, 0x10000);
+    Append32(end, 0x4000);
+    Write("agent", "flash-sums-end", end);
 }
 
 template <typename Message>
