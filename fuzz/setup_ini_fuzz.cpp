@@ -10,6 +10,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -34,13 +35,24 @@ namespace {
     std::abort();
 }
 
+// The scratch folder's parent: $TMPDIR when set, else the memory-backed
+// /dev/shm where there is one (every input that goes through the file is a
+// write and a dozen reads of it), else /tmp.
+std::string ScratchBase() {
+    const char* base = std::getenv("TMPDIR");
+    if (base != nullptr && *base != '\0') {
+        return base;
+    }
+    struct stat shm {};
+    return stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) && access("/dev/shm", W_OK) == 0 ? "/dev/shm"
+                                                                                                : "/tmp";
+}
+
 // One installation folder for the whole run; each input replaces its
 // setup.ini. The name outlives every static (it is removed at exit).
 const std::string& Folder() {
     static const std::string* const folder = [] {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/nuva-ini-XXXXXX";
+        std::string pattern = ScratchBase() + "/nuva-ini-XXXXXX";
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         if (mkdtemp(name.data()) == nullptr) {
