@@ -5,15 +5,22 @@
 // programs the flash from the parts, ending with a hardware restart into the
 // new system.
 //
-// A hand-over that cannot be used ends in a warm restart, which keeps the
-// file store and with it this program in the start-up folder: the handheld
-// would come back here, show the same message and restart for ever. So the
-// program takes itself out of the start-up folder first; the parts and the
-// user's data stay as they are.
+// A hand-over that cannot be used ends in a cold restart. The desktop took
+// the cable's drivers out of the registry before the restart that brought
+// us here, so a warm start would leave the handheld off the cable until
+// someone cold-restarts it, with the parts filling \TEMP. The desktop
+// cold-restarted the handheld before it copied anything, so the cold start
+// loses nothing of the user's; it brings back the drivers and the factory
+// file store. Only when the reserved block cannot be found does the restart
+// stay warm; then the program takes itself out of the start-up folder first,
+// so that it does not come back here and restart for ever.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
+#include "agent/memory_class.h"
+#include "formats/le.h"
 #include "formats/update_handoff.h"
 #include "handheld-common/console/screen_console.h"
 #include "platform/clock/clock.h"
@@ -37,13 +44,6 @@ void Show(ScreenConsole& console, std::string_view text) {
     console.PutText(kTextColour, text.data(), text.size());
 }
 
-int GiveUpOnHandoff(const char16_t* text) {
-    MessageBoxW(nullptr, text, kSeriousCaption, MB_OK);
-    DeleteFileW(kStartupCopy);
-    KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr);
-    return 0;
-}
-
 // The reserved block's word at `offset`, cleared a byte at a time so that
 // no alignment is assumed.
 void ClearReservedWord(uint32_t block, uint32_t offset) {
@@ -51,6 +51,37 @@ void ClearReservedWord(uint32_t block, uint32_t offset) {
         WRITE_REGISTER_UCHAR(NUVA_KADDR(UCHAR, block + offset + i), 0);
     }
 }
+// Without a hand-over the reserved block is found as the agent finds it:
+// from the memory configuration the platform reports. Nothing when the
+// platform does not answer with one of this model's codes, rather than
+// clearing words of a guessed block.
+std::optional<uint32_t> ReservedBlockFromPlatform() {
+    std::array<uint8_t, 4> selector{};
+    StoreLe32(selector.data(), NUVA_COMMAND_MEMORY_CONFIG);
+    std::array<uint8_t, 4> answer{};
+    DWORD returned = 0;
+    if (KernelIoControl(IOCTL_NUVA_PLATFORM_COMMAND, selector.data(), static_cast<DWORD>(selector.size()),
+                        answer.data(), static_cast<DWORD>(answer.size()), &returned) == FALSE) {
+        return std::nullopt;
+    }
+    const agent::MemoryClass memory = agent::MemoryClassOf(LoadLe32(answer.data()));
+    if (!memory.known) {
+        return std::nullopt;
+    }
+    return memory.reservedBlock;
+}
+
+int GiveUpOnHandoff(const char16_t* text) {
+    MessageBoxW(nullptr, text, kSeriousCaption, MB_OK);
+    DeleteFileW(kStartupCopy);
+    if (const std::optional<uint32_t> block = ReservedBlockFromPlatform()) {
+        ClearReservedWord(*block, NUVA_COLD_START_WORD_1);
+        ClearReservedWord(*block, NUVA_COLD_START_WORD_2);
+    }
+    KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr);
+    return 0;
+}
+
 
 const char16_t* VerificationText(PartCheck check) {
     switch (check) {

@@ -28,6 +28,13 @@ struct FollowReport {
     DeviceInfo info;           // the record it answered with
 };
 
+// What to tell the user when the handheld comes back with another ROM than
+// the one written: the flasher stopped before writing and restarted it cold.
+inline constexpr const char* kFlasherStoppedAdvice =
+    "The flasher on the handheld wrote nothing (the handheld showed why in a message) and restarted it "
+    "cold, which removed the files copied to it; the handheld keeps its previous ROM. Run the same "
+    "nuva-flash command again.";
+
 // True when the record is of the ROM an image or backup header describes:
 // its date code, its OS family and (when the header names one) its version.
 bool RunsRomOf(const DeviceInfo& info, const ImageHeader& header);

@@ -56,6 +56,9 @@ int FollowTheHandheld(Terminal& terminal, FlashEvents& events, HandheldPort& por
     if (report.result == FollowResult::kRunsOther) {
         terminal.Line("The handheld answers again, but it runs " + now.romVersion + ", " + now.osVersion +
                       ", not " + expected.romVersion + ", " + expected.osVersion + ".");
+        // A flasher that stops before writing restarts the handheld cold (a
+        // handheld whose flash it had begun to write would not answer).
+        terminal.Line(kFlasherStoppedAdvice);
         return flash_exit::kRunFailed;
     }
     terminal.Line("The handheld answers again with its new ROM:");
