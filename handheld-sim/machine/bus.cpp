@@ -8,7 +8,9 @@
 namespace nuva::sim {
 namespace {
 
-constexpr size_t kMaxRegisterWrites = 1u << 16;
+using bus_detail::kMaxRegisterWrites;
+using bus_detail::LoadWidth;
+using bus_detail::StoreWidth;
 
 // Whether [address, address + width) lies inside [base, base + size); the
 // offset into the window when it does.
@@ -21,20 +23,6 @@ bool Inside(uint32_t address, uint32_t width, uint32_t base, uint32_t size, uint
     return false;
 }
 
-uint32_t LoadWidth(const uint8_t* p, uint32_t width) {
-    return width == 4 ? LoadLe32(p) : width == 2 ? LoadLe16(p) : p[0];
-}
-
-void StoreWidth(uint8_t* p, uint32_t width, uint32_t value) {
-    if (width == 4) {
-        StoreLe32(p, value);
-    } else if (width == 2) {
-        StoreLe16(p, static_cast<uint16_t>(value));
-    } else {
-        p[0] = static_cast<uint8_t>(value);
-    }
-}
-
 }  // namespace
 
 BusSlot DecodeBus(uint32_t address, uint32_t width, uint32_t flashBytes, uint32_t ramBytes) {
@@ -42,8 +30,7 @@ BusSlot DecodeBus(uint32_t address, uint32_t width, uint32_t flashBytes, uint32_
     if (Inside(address, width, NUVA_FLASH_UNCACHED, flashBytes, slot.offset)) {
         slot.target = BusTarget::kFlash;
     } else if (Inside(address, width, NUVA_FLASH_CACHED, flashBytes, slot.offset)) {
-        slot.target = BusTarget::kFlash;
-        slot.cached = true;
+        slot.target = BusTarget::kFlashCached;
     } else if (Inside(address, width, NUVA_RAM_UNCACHED, ramBytes, slot.offset) ||
                Inside(address, width, NUVA_RAM_CACHED, ramBytes, slot.offset)) {
         slot.target = BusTarget::kRam;
@@ -70,7 +57,7 @@ void MemoryBus::NoteFlashState() {
 
 // Under flashMu_.
 uint32_t MemoryBus::ReadFlash(const BusSlot& slot, uint32_t width) {
-    if (slot.cached) {
+    if (slot.target == BusTarget::kFlashCached) {
         // The line fill reads the chips as they answer now, whatever their
         // mode: the cache keeps a status word as readily as array data.
         const uint8_t* p = cache_.Line(slot.offset, [&](uint32_t first, uint8_t* line) {
@@ -97,71 +84,6 @@ uint32_t MemoryBus::ReadFlash(const BusSlot& slot, uint32_t width) {
     return value;
 }
 
-BusResult MemoryBus::Read(uint32_t address, uint32_t width, uint32_t& value) {
-    if ((address & (width - 1)) != 0) [[unlikely]] {
-        return BusResult::kMisaligned;
-    }
-    BusSlot slot = DecodeBus(address, width, flashBytes_, ramBytes_);
-    switch (slot.target) {
-        case BusTarget::kRam:
-            value = LoadWidth(ram_ + slot.offset, width);
-            return BusResult::kDone;
-        case BusTarget::kFlash: {
-            std::lock_guard<BusLock> lock(flashMu_);
-            value = ReadFlash(slot, width);
-            return BusResult::kDone;
-        }
-        case BusTarget::kFrameBuffer:
-            value = LoadWidth(frameBuffer_.data() + slot.offset, width);
-            return BusResult::kDone;
-        case BusTarget::kRegisters: {
-            std::lock_guard<std::mutex> lock(regMu_);
-            value = registers_.Read(address, static_cast<int>(width));
-            return BusResult::kDone;
-        }
-        case BusTarget::kNone:
-            break;
-    }
-    return BusResult::kUnbacked;
-}
-
-BusResult MemoryBus::Write(uint32_t address, uint32_t width, uint32_t value) {
-    if ((address & (width - 1)) != 0) [[unlikely]] {
-        return BusResult::kMisaligned;
-    }
-    BusSlot slot = DecodeBus(address, width, flashBytes_, ramBytes_);
-    switch (slot.target) {
-        case BusTarget::kRam:
-            StoreWidth(ram_ + slot.offset, width, value);
-            return BusResult::kDone;
-        case BusTarget::kFlash: {
-            if (width == 1) {
-                return BusResult::kFlashByteStore;
-            }
-            std::lock_guard<BusLock> lock(flashMu_);
-            if (width == 4) {
-                flash_->Write32(slot.offset, value);
-            } else {
-                flash_->Write16(slot.offset, static_cast<uint16_t>(value));
-            }
-            NoteFlashState();
-            return BusResult::kDone;
-        }
-        case BusTarget::kFrameBuffer:
-            StoreWidth(frameBuffer_.data() + slot.offset, width, value);
-            return BusResult::kDone;
-        case BusTarget::kRegisters: {
-            std::lock_guard<std::mutex> lock(regMu_);
-            bool restart = registers_.Write(address, static_cast<int>(width), value);
-            registers_.TrimWrites(kMaxRegisterWrites);
-            return restart ? BusResult::kRestart : BusResult::kDone;
-        }
-        case BusTarget::kNone:
-            break;
-    }
-    return BusResult::kUnbacked;
-}
-
 BusResult MemoryBus::ReadBlock(uint32_t address, uint32_t width, void* buffer, uint32_t count, uint32_t& at) {
     auto* out = static_cast<uint8_t*>(buffer);
     uint64_t total = static_cast<uint64_t>(count) * width;
@@ -178,7 +100,7 @@ BusResult MemoryBus::ReadBlock(uint32_t address, uint32_t width, void* buffer, u
             std::memcpy(out, frameBuffer_.data() + slot.offset, total);
             return BusResult::kDone;
         }
-        if (slot.target == BusTarget::kFlash) {
+        if (slot.target == BusTarget::kFlash || slot.target == BusTarget::kFlashCached) {
             std::lock_guard<BusLock> lock(flashMu_);
             for (uint32_t i = 0; i < count; ++i) {
                 BusSlot element = slot;
@@ -217,7 +139,7 @@ BusResult MemoryBus::WriteBlock(uint32_t address, uint32_t width, const void* bu
             std::memcpy(frameBuffer_.data() + slot.offset, in, total);
             return BusResult::kDone;
         }
-        if (slot.target == BusTarget::kFlash && width == 4) {
+        if ((slot.target == BusTarget::kFlash || slot.target == BusTarget::kFlashCached) && width == 4) {
             std::lock_guard<BusLock> lock(flashMu_);
             for (uint32_t i = 0; i < count; ++i) {
                 flash_->Write32(slot.offset + 4 * i, LoadLe32(in + 4 * i));
@@ -234,6 +156,33 @@ BusResult MemoryBus::WriteBlock(uint32_t address, uint32_t width, const void* bu
         }
     }
     return BusResult::kDone;
+}
+
+uint32_t MemoryBus::ReadRegister(uint32_t address, uint32_t width) {
+    std::lock_guard<std::mutex> lock(regMu_);
+    return registers_.Read(address, static_cast<int>(width));
+}
+
+bool MemoryBus::WriteRegister(uint32_t address, uint32_t width, uint32_t value) {
+    std::lock_guard<std::mutex> lock(regMu_);
+    bool restart = registers_.Write(address, static_cast<int>(width), value);
+    registers_.TrimWrites(kMaxRegisterWrites);
+    return restart;
+}
+
+uint32_t MemoryBus::ReadFlashLocked(const BusSlot& slot, uint32_t width) {
+    std::lock_guard<BusLock> lock(flashMu_);
+    return ReadFlash(slot, width);
+}
+
+void MemoryBus::WriteFlashLocked(uint32_t offset, uint32_t width, uint32_t value) {
+    std::lock_guard<BusLock> lock(flashMu_);
+    if (width == 4) {
+        flash_->Write32(offset, value);
+    } else {
+        flash_->Write16(offset, static_cast<uint16_t>(value));
+    }
+    NoteFlashState();
 }
 
 std::optional<FlashAway> MemoryBus::FlashNotInReadArray() {

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "formats/le.h"
 #include "handheld-sim/flash/flash_bank.h"
 #include "handheld-sim/machine/flash_cache.h"
 #include "handheld-sim/machine/handheld.h"
@@ -32,15 +33,15 @@ namespace nuva::sim {
 
 inline constexpr uint32_t kFrameBufferBytes = 240 * 320 * 2;
 
-enum class BusTarget { kNone, kFlash, kRam, kFrameBuffer, kRegisters };
+// kFlashCached: the flash through its cached window. (A target of its own
+// rather than a flag: the slot stays one register pair wide on the hot path.)
+enum class BusTarget { kNone, kFlash, kFlashCached, kRam, kFrameBuffer, kRegisters };
 
 struct BusSlot {
     BusTarget target = BusTarget::kNone;
     // Byte offset into the flash, RAM or frame buffer; for registers the
     // address itself.
     uint32_t offset = 0;
-    // The flash through its cached window.
-    bool cached = false;
 };
 
 // The device behind `address` for an access of `width` bytes; kNone when any
@@ -121,6 +122,10 @@ class MemoryBus {
 
   private:
     uint32_t ReadFlash(const BusSlot& slot, uint32_t width);
+    uint32_t ReadFlashLocked(const BusSlot& slot, uint32_t width);
+    void WriteFlashLocked(uint32_t offset, uint32_t width, uint32_t value);
+    uint32_t ReadRegister(uint32_t address, uint32_t width);
+    bool WriteRegister(uint32_t address, uint32_t width, uint32_t value);
     void NoteFlashState();
 
     const uint32_t flashBytes_;
@@ -135,5 +140,79 @@ class MemoryBus {
     PlatformRegisters registers_;
     mutable std::mutex regMu_;
 };
+
+// Reads and writes of RAM and the frame buffer are the bulk of a flasher's
+// traffic: they are decided here, inline in the machine's accessors.
+namespace bus_detail {
+inline constexpr size_t kMaxRegisterWrites = 1u << 16;
+
+inline uint32_t LoadWidth(const uint8_t* p, uint32_t width) {
+    return width == 4 ? LoadLe32(p) : width == 2 ? LoadLe16(p) : p[0];
+}
+
+inline void StoreWidth(uint8_t* p, uint32_t width, uint32_t value) {
+    if (width == 4) {
+        StoreLe32(p, value);
+    } else if (width == 2) {
+        StoreLe16(p, static_cast<uint16_t>(value));
+    } else {
+        p[0] = static_cast<uint8_t>(value);
+    }
+}
+
+}  // namespace bus_detail
+
+inline BusResult MemoryBus::Read(uint32_t address, uint32_t width, uint32_t& value) {
+    if ((address & (width - 1)) != 0) [[unlikely]] {
+        return BusResult::kMisaligned;
+    }
+    BusSlot slot = DecodeBus(address, width, flashBytes_, ramBytes_);
+    switch (slot.target) {
+        case BusTarget::kRam:
+            value = bus_detail::LoadWidth(ram_ + slot.offset, width);
+            return BusResult::kDone;
+        case BusTarget::kFlash:
+        case BusTarget::kFlashCached:
+            value = ReadFlashLocked(slot, width);
+            return BusResult::kDone;
+        case BusTarget::kFrameBuffer:
+            value = bus_detail::LoadWidth(frameBuffer_.data() + slot.offset, width);
+            return BusResult::kDone;
+        case BusTarget::kRegisters:
+            value = ReadRegister(address, width);
+            return BusResult::kDone;
+        case BusTarget::kNone:
+            break;
+    }
+    return BusResult::kUnbacked;
+}
+
+inline BusResult MemoryBus::Write(uint32_t address, uint32_t width, uint32_t value) {
+    if ((address & (width - 1)) != 0) [[unlikely]] {
+        return BusResult::kMisaligned;
+    }
+    BusSlot slot = DecodeBus(address, width, flashBytes_, ramBytes_);
+    switch (slot.target) {
+        case BusTarget::kRam:
+            bus_detail::StoreWidth(ram_ + slot.offset, width, value);
+            return BusResult::kDone;
+        case BusTarget::kFlash:
+        case BusTarget::kFlashCached: {
+            if (width == 1) {
+                return BusResult::kFlashByteStore;
+            }
+            WriteFlashLocked(slot.offset, width, value);
+            return BusResult::kDone;
+        }
+        case BusTarget::kFrameBuffer:
+            bus_detail::StoreWidth(frameBuffer_.data() + slot.offset, width, value);
+            return BusResult::kDone;
+        case BusTarget::kRegisters:
+            return WriteRegister(address, width, value) ? BusResult::kRestart : BusResult::kDone;
+        case BusTarget::kNone:
+            break;
+    }
+    return BusResult::kUnbacked;
+}
 
 }  // namespace nuva::sim

@@ -39,13 +39,13 @@ bool InterruptController::Mask(bool flashAway) {
     return flashAway;
 }
 
-bool InterruptController::Unmask() {
+bool InterruptController::Unmask(bool busyRead) {
     std::lock_guard<std::mutex> lock(mu_);
     if (!masked_.load()) {
         return false;
     }
     double now = NowLocked();
-    bool held = held_ || TickOf(now) != TickOf(maskedAt_);
+    bool held = held_ || busyRead || TickOf(now) != TickOf(maskedAt_);
     maskedMs_ += now - maskedAt_;
     if (held) {
         maskedMs_ -= kTickMs;  // the held tick runs now and counts
@@ -68,11 +68,7 @@ bool InterruptController::Force() {
 
 bool InterruptController::AfterAccess(bool flashAway, bool busyRead) {
     if (masked_.load(std::memory_order_relaxed)) {
-        if (busyRead) {
-            std::lock_guard<std::mutex> lock(mu_);
-            held_ = true;
-        }
-        return false;
+        return false;  // a masked program's busy reads are told at the unmask
     }
     if (busyRead) {
         return true;

@@ -55,14 +55,15 @@ class InterruptController {
     bool Mask(bool flashAway);
     // Enables interrupts; true when a tick held while they were masked runs
     // now (it arrived during the masked stretch: time crossed a tick
-    // boundary, a flash read found a chip busy, or a test forced one).
-    bool Unmask();
+    // boundary, a flash read found a chip busy (`busyRead`), or a test
+    // forced one).
+    bool Unmask(bool busyRead = false);
     // A test's tick: true when it runs now, false when it is held (masked).
     bool Force();
-    // After a bus access: whether a tick arrives now. `flashAway` is whether
-    // a chip is out of read-array mode, `busyRead` whether a flash read found
-    // a chip busy. Cheap when interrupts are masked (only notes a busy read)
-    // or the flash is in read array.
+    // After a bus access with interrupts enabled: whether a tick arrives
+    // now. `flashAway` is whether a chip is out of read-array mode,
+    // `busyRead` whether a flash read found a chip busy. Cheap when the
+    // flash is in read array.
     bool AfterAccess(bool flashAway, bool busyRead);
 
     // GetTickCount. `hung` is set when the count has been read

@@ -81,7 +81,7 @@ Machine::Machine(const FactorySettings& settings, std::string stateDir)
       flashBytes_(settings.advanced ? kAdvancedFlashBytes : kBasicFlashBytes),
       ramBytes_(settings.advanced ? kAdvancedRamBytes : kBasicRamBytes),
       ram_(std::make_unique<Ram>(ramBytes_, &ramError_)),
-      bus_(std::make_unique<MemoryBus>(flashBytes_, ram_->Bytes(), ramBytes_)),
+      bus_(flashBytes_, ram_->Bytes(), ramBytes_),
       // The heap lives in the RAM that the kernel and the reserved top leave.
       heap_(uint64_t{ramBytes_} - kKernelLowBytes - kReservedTopBytes),
       store_(MakeFactoryStore()) {
@@ -132,7 +132,7 @@ CreateError Machine::LoadImage(std::span<const uint8_t> image, std::string& deta
                         contents.size(), flashBytes_ >> 20, kImageFlashOffset);
         return CreateError::kBadImage;
     }
-    bus_->WithFlash([&](FlashBank& flash) {
+    bus_.WithFlash([&](FlashBank& flash) {
         auto cells = flash.MutableCells();
         std::fill(cells.begin(), cells.end(), uint8_t{0xFF});
         std::copy(contents.begin(), contents.end(), cells.begin() + kImageFlashOffset);
@@ -165,7 +165,7 @@ CreateError Machine::LoadState(const StateConfig& config, std::string& detail) {
         detail = std::string(kStoreFile) + ": " + storeError;
         return CreateError::kBadState;
     }
-    bus_->WithFlash(
+    bus_.WithFlash(
         [&](FlashBank& bank) { std::copy(flash.begin(), flash.end(), bank.MutableCells().begin()); });
     std::memcpy(ram_->Bytes() + ReservedBlockOffset(), reserved.data(), kReservedBlockBytes);
     std::lock_guard<std::mutex> lock(mu_);
@@ -188,7 +188,7 @@ bool Machine::SaveState(std::string* detail) {
     }
     std::string text = FormatStateConfig(config);
     std::vector<uint8_t> flash;
-    bus_->WithFlash([&](FlashBank& bank) { flash.assign(bank.Cells().begin(), bank.Cells().end()); });
+    bus_.WithFlash([&](FlashBank& bank) { flash.assign(bank.Cells().begin(), bank.Cells().end()); });
     std::vector<uint8_t> blob;
     {
         std::lock_guard<std::mutex> lock(storeMu_);
@@ -353,7 +353,7 @@ void Machine::RunStart(bool clearRam) {
         libraries_.clear();
     }
     programModules_.clear();
-    bus_->Reset();
+    bus_.Reset();
     interrupts_.Start();
     {
         std::lock_guard<std::mutex> lock(ramMu_);
@@ -392,7 +392,7 @@ void Machine::RunStart(bool clearRam) {
 void Machine::Boot() {
     RomIdentity identity;
     RomIdentityError romError;
-    bus_->WithFlash([&](FlashBank& flash) {
+    bus_.WithFlash([&](FlashBank& flash) {
         auto cells = flash.Cells();
         romError =
             ReadRomIdentity(cells.data() + kImageFlashOffset, cells.size() - kImageFlashOffset, identity);
@@ -623,8 +623,8 @@ void Machine::Crash(std::string reason) {
 
 void Machine::EnterCore(const HandheldThread& self, const char* name) {
     CheckRunning(self);
-    if (!bus_->FlashInReadArray()) [[unlikely]] {
-        if (std::optional<FlashAway> away = bus_->FlashNotInReadArray()) {
+    if (!bus_.FlashInReadArray()) [[unlikely]] {
+        if (std::optional<FlashAway> away = bus_.FlashNotInReadArray()) {
             Crash(Format("core library call %s while flash chip %d is not in read-array mode (%s)", name,
                          away->chip, ChipModeName(away->mode)));
         }
@@ -656,10 +656,10 @@ std::string Machine::TickReason(const FlashAway& away, const char* when) {
 }
 
 void Machine::CheckTick() {
-    bool busy = bus_->TakeBusyRead();
-    bool away = !bus_->FlashInReadArray();
+    bool busy = bus_.TakeBusyRead();
+    bool away = !bus_.FlashInReadArray();
     if (interrupts_.AfterAccess(away, busy)) {
-        if (std::optional<FlashAway> chip = bus_->FlashNotInReadArray()) {
+        if (std::optional<FlashAway> chip = bus_.FlashNotInReadArray()) {
             Crash(TickReason(*chip, ""));
         }
     }
@@ -667,20 +667,20 @@ void Machine::CheckTick() {
 
 uint32_t Machine::BusRead(uint32_t address, uint32_t width) {
     uint32_t value = 0;
-    BusResult result = bus_->Read(address, width, value);
+    BusResult result = bus_.Read(address, width, value);
     if (result != BusResult::kDone) [[unlikely]] {
         BusFault(result, address, width, false);
     }
-    // With interrupts masked nothing arrives; a correct flasher spends its
-    // whole programming run here.
-    if (!interrupts_.Masked() || !bus_->FlashInReadArray()) [[unlikely]] {
+    // With interrupts masked nothing arrives (the bus keeps a busy read for
+    // the unmask); a correct flasher spends its whole programming run so.
+    if (!interrupts_.Masked()) [[unlikely]] {
         CheckTick();
     }
     return value;
 }
 
 void Machine::BusWrite(uint32_t address, uint32_t width, uint32_t value) {
-    BusResult result = bus_->Write(address, width, value);
+    BusResult result = bus_.Write(address, width, value);
     if (result != BusResult::kDone) [[unlikely]] {
         BusFault(result, address, width, true);
     }
@@ -691,18 +691,18 @@ void Machine::BusWrite(uint32_t address, uint32_t width, uint32_t value) {
 
 void Machine::BusReadBlock(uint32_t address, uint32_t width, void* buffer, uint32_t count) {
     uint32_t at = address;
-    BusResult result = bus_->ReadBlock(address, width, buffer, count, at);
+    BusResult result = bus_.ReadBlock(address, width, buffer, count, at);
     if (result != BusResult::kDone) [[unlikely]] {
         BusFault(result, at, width, false);
     }
-    if (!interrupts_.Masked() || !bus_->FlashInReadArray()) [[unlikely]] {
+    if (!interrupts_.Masked()) [[unlikely]] {
         CheckTick();
     }
 }
 
 void Machine::BusWriteBlock(uint32_t address, uint32_t width, const void* buffer, uint32_t count) {
     uint32_t at = address;
-    BusResult result = bus_->WriteBlock(address, width, buffer, count, at);
+    BusResult result = bus_.WriteBlock(address, width, buffer, count, at);
     if (result != BusResult::kDone) [[unlikely]] {
         BusFault(result, at, width, true);
     }
@@ -714,8 +714,11 @@ void Machine::BusWriteBlock(uint32_t address, uint32_t width, const void* buffer
 // ---- Interrupts, time, message boxes ----------------------------------------------
 
 void Machine::SetInterruptsMasked(bool masked) {
-    std::optional<FlashAway> away = bus_->FlashNotInReadArray();
-    bool tick = masked ? interrupts_.Mask(away.has_value()) : interrupts_.Unmask();
+    std::optional<FlashAway> away = bus_.FlashNotInReadArray();
+    // A busy read before the mask was the unmasked program's own (and was
+    // checked then); one during the masked stretch is time that passed.
+    bool busyRead = bus_.TakeBusyRead();
+    bool tick = masked ? interrupts_.Mask(away.has_value()) : interrupts_.Unmask(busyRead);
     {
         std::lock_guard<std::mutex> lock(mu_);
         NoteLinkLocked();
@@ -732,7 +735,7 @@ void Machine::DeliverTick() {
     if (!interrupts_.Force()) {
         return;  // held until interrupts are enabled
     }
-    if (std::optional<FlashAway> away = bus_->FlashNotInReadArray()) {
+    if (std::optional<FlashAway> away = bus_.FlashNotInReadArray()) {
         CrashFromOutside(TickReason(*away, ""));
     }
 }
@@ -1042,7 +1045,7 @@ OSVERSIONINFOW Machine::OsVersion() const {
 std::vector<uint16_t> Machine::Screen() const {
     std::vector<uint16_t> pixels(kFrameBufferBytes / 2);
     for (size_t i = 0; i < pixels.size(); ++i) {
-        pixels[i] = LoadLe16(bus_->FrameBuffer().data() + 2 * i);
+        pixels[i] = LoadLe16(bus_.FrameBuffer().data() + 2 * i);
     }
     // A message box is a window over the programs' pixels, not part of the
     // frame buffer: it shows on what is looked at and leaves the frame
@@ -1055,7 +1058,7 @@ std::vector<uint16_t> Machine::Screen() const {
 
 void Machine::FillScreen(uint16_t colour) {
     for (size_t i = 0; i < kFrameBufferBytes; i += 2) {
-        StoreLe16(bus_->FrameBuffer().data() + i, colour);
+        StoreLe16(bus_.FrameBuffer().data() + i, colour);
     }
 }
 
@@ -1071,17 +1074,17 @@ void Machine::DrawHomeScreen(const RomIdentity& identity, bool cold) {
     std::vector<uint16_t> pixels(kFrameBufferBytes / 2);
     sim::DrawHomeScreen(pixels, facts);
     for (size_t i = 0; i < pixels.size(); ++i) {
-        StoreLe16(bus_->FrameBuffer().data() + 2 * i, pixels[i]);
+        StoreLe16(bus_.FrameBuffer().data() + 2 * i, pixels[i]);
     }
 }
 
 void Machine::WithFlash(const std::function<void(FlashBank&)>& body) {
-    bus_->WithFlash(body);
+    bus_.WithFlash(body);
 }
 
 std::vector<uint8_t> Machine::DumpFlash(uint32_t offset, uint32_t length) const {
     std::vector<uint8_t> bytes;
-    bus_->WithFlash([&](FlashBank& flash) {
+    bus_.WithFlash([&](FlashBank& flash) {
         auto cells = flash.Cells();
         if (offset < cells.size()) {
             size_t n = std::min<size_t>(length, cells.size() - offset);
@@ -1117,11 +1120,11 @@ std::optional<uint32_t> Machine::ReadRamWord(uint32_t kernelAddress) const {
 }
 
 std::vector<RegisterWrite> Machine::RegisterWrites() const {
-    return bus_->RegisterWrites();
+    return bus_.RegisterWrites();
 }
 
 std::optional<uint32_t> Machine::RegisterValue(uint32_t address) const {
-    return bus_->RegisterValue(address);
+    return bus_.RegisterValue(address);
 }
 
 PsmError Machine::PutPsmFile(std::u16string_view name, std::span<const uint8_t> data) {
@@ -1132,7 +1135,7 @@ PsmError Machine::PutPsmFile(std::u16string_view name, std::span<const uint8_t> 
         }
     }
     PsmError error = PsmError::kNotMounted;
-    bus_->WithFlash([&](FlashBank& flash) {
+    bus_.WithFlash([&](FlashBank& flash) {
         error = WritePsm(flash.MutableCells().subspan(kPsmFlashOffset), name, data);
     });
     return error;
@@ -1147,8 +1150,7 @@ PsmError Machine::ListPsmFiles(std::vector<PsmFile>& files) const {
         }
     }
     PsmError error = PsmError::kNotMounted;
-    bus_->WithFlash(
-        [&](FlashBank& flash) { error = ReadPsm(flash.Cells().subspan(kPsmFlashOffset), files); });
+    bus_.WithFlash([&](FlashBank& flash) { error = ReadPsm(flash.Cells().subspan(kPsmFlashOffset), files); });
     return error;
 }
 

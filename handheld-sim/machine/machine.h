@@ -119,7 +119,7 @@ class Machine {
     bool PressOk();
     bool WaitForMessageBox(std::chrono::milliseconds timeout);
     std::vector<uint16_t> Screen() const;
-    FlashBank& Flash() { return bus_->Flash(); }
+    FlashBank& Flash() { return bus_.Flash(); }
     void WithFlash(const std::function<void(FlashBank&)>& body);
     std::vector<uint8_t> DumpFlash(uint32_t offset, uint32_t length) const;
     void FragmentRam(uint32_t calls);
@@ -137,7 +137,7 @@ class Machine {
     // mode.
     void DeliverTick();
     // Whether the cache holds the line of flash byte `offset` (tests).
-    bool CacheHolds(uint32_t offset) { return bus_->CacheHolds(offset); }
+    bool CacheHolds(uint32_t offset) { return bus_.CacheHolds(offset); }
 
     // ---- Used by the core library, on a handheld thread ----
     // Ends the calling thread when the machine stopped it; crashes the
@@ -167,7 +167,7 @@ class Machine {
     void SleepMs(const HandheldThread& self, uint32_t ms);
     uint32_t TickCount();
     // CacheSync: the flash window's cached lines are dropped.
-    void CleanCache() { bus_->CleanCache(); }
+    void CleanCache() { bus_.CleanCache(); }
     int ShowMessageBox(const HandheldThread& self, std::u16string text, std::u16string caption,
                        uint32_t type);
     void NoteThreadPriority(int priority, bool ce);
@@ -256,7 +256,7 @@ class Machine {
     std::unique_ptr<Ram> ram_;
     std::string ramError_;
     mutable std::mutex ramMu_;
-    std::unique_ptr<MemoryBus> bus_;
+    mutable MemoryBus bus_;
     InterruptController interrupts_;
     MessageBoxes messageBoxes_;
     CableLink link_;

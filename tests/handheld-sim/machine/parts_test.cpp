@@ -52,8 +52,10 @@ TEST(InterruptController, AtScaleZeroTicksArriveOnlyByBusyReadsTestsAndTheMaskRu
     EXPECT_FALSE(irq.Unmask());  // nothing fell due
     EXPECT_FALSE(irq.Mask(false));
     EXPECT_FALSE(irq.AfterAccess(true, true));
+    EXPECT_TRUE(irq.Unmask(true));  // a busy read while masked: time passed
+    EXPECT_FALSE(irq.Mask(false));
     EXPECT_FALSE(irq.Force());
-    EXPECT_EQ(irq.Count(hung), 6u);
+    EXPECT_EQ(irq.Count(hung), 7u);
     EXPECT_TRUE(irq.Unmask());
     EXPECT_FALSE(irq.Unmask());  // already enabled: nothing more
 

@@ -89,11 +89,11 @@ TEST(MessageBoxText, WrapsAtSpacesKeepsLineBreaksAndEndsWhatDoesNotFit) {
 TEST(BusDecode, WindowsOfEveryDeviceAndTheirEnds) {
     // Flash, both windows, both classes.
     ExpectSlot(0xA0000000, 4, k48, k64, BusTarget::kFlash, 0);
-    ExpectSlot(0x80040100, 4, k48, k64, BusTarget::kFlash, 0x40100);
+    ExpectSlot(0x80040100, 4, k48, k64, BusTarget::kFlashCached, 0x40100);
     ExpectSlot(0xA2FFFFFC, 4, k48, k64, BusTarget::kFlash, 0x2FFFFFC);
     ExpectSlot(0xA3000000, 4, k48, k64, BusTarget::kNone, 0);
     ExpectSlot(0xA2000000, 4, k32, k32, BusTarget::kNone, 0);
-    ExpectSlot(0x81FFFFFE, 2, k32, k32, BusTarget::kFlash, 0x1FFFFFE);
+    ExpectSlot(0x81FFFFFE, 2, k32, k32, BusTarget::kFlashCached, 0x1FFFFFE);
     // RAM, both windows; the reserved block of each class.
     ExpectSlot(0x84000000, 1, k48, k64, BusTarget::kRam, 0);
     ExpectSlot(NUVA_RESERVED_RAM_ADVANCED + NUVA_COLD_START_WORD_1, 4, k48, k64, BusTarget::kRam,
