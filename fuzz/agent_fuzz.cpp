@@ -143,6 +143,13 @@ Answer Call(Export which, std::span<const uint8_t> input) {
         DWORD outBytes = 0xFFFFFFFF;
         BYTE* outBlock = reinterpret_cast<BYTE*>(&answer);  // must be overwritten
         answer.result = kExports[which](static_cast<DWORD>(input.size()), in, &outBytes, &outBlock, nullptr);
+        // Every export frees the block it was given (the service does not):
+        // one kept is lost to the handheld's heap at every call. The heap
+        // knows a freed block no more; the sanitizer's quarantine keeps the
+        // address from being handed out again meanwhile.
+        if (in != nullptr && LocalSize(in) != 0) {
+            Fail("an export kept its input block");
+        }
         if (outBlock == nullptr) {
             if (outBytes != 0) {
                 Fail("an export gave an output size without a block");
