@@ -100,9 +100,16 @@ for t in "${chosen[@]}"; do
   echo "== $t: ${limit[*]} (log: $log)"
   start=$(date +%s)
   rc=0
-  NUVA_TIME_SCALE=0 nice -n 10 "$build/fuzz/${t}_fuzz" "${limit[@]}" -timeout=20 -rss_limit_mb=2048 \
+  # The processor time the run had, besides its length: on a shared machine
+  # inputs per processor second compare targets and runs, inputs per second
+  # mostly measure the other users.
+  cpu=()
+  [ -x /usr/bin/time ] && cpu=(/usr/bin/time -f '%U %S' -o "$dir/cpu")
+  rm -f "$dir/cpu"
+  NUVA_TIME_SCALE=0 nice -n 10 "${cpu[@]}" "$build/fuzz/${t}_fuzz" "${limit[@]}" -timeout=20 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$dir/" "$dir/corpus" "$root/fuzz/corpus/$t" >"$log" 2>&1 || rc=$?
   seconds=$(( $(date +%s) - start ))
+  cpuSeconds=$(awk 'NF == 2 && $1 ~ /^[0-9.]+$/ { printf "%.0f", $1 + $2 }' "$dir/cpu" 2>/dev/null || true)
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
   cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -n 1 || true)
@@ -112,7 +119,7 @@ for t in "${chosen[@]}"; do
     result="FAILED (exit $rc): see $log and the crash-/timeout-/leak- files in $dir"
     failed=1
   fi
-  echo "$t: ${runs:-?} inputs, ${speed:-?} execs/s, ${seconds} s, ${cov:-cov ?}: $result"
+  echo "$t: ${runs:-?} inputs, ${speed:-?} execs/s, ${seconds} s (${cpuSeconds:-?} s of processor), ${cov:-cov ?}: $result"
   if [ "$rc" -eq 0 ]; then
     # Keep the corpus small: only inputs that add coverage stay.
     rm -rf "$dir/merged"
