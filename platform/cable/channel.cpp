@@ -36,23 +36,30 @@ void Channel::Log(const std::string& line) const {
     }
 }
 
-size_t Channel::Allowance(size_t wanted) {
-    int64_t budget = budget_.load();
-    if (budget < 0) {
+size_t Channel::Allowance(size_t wanted, uint64_t& setting) {
+    std::lock_guard lock(budgetMutex_);
+    setting = budgetSetting_;
+    if (budget_ < 0) {
         return wanted;
     }
-    return static_cast<size_t>(std::min<int64_t>(budget, static_cast<int64_t>(wanted)));
+    return static_cast<size_t>(std::min<int64_t>(budget_, static_cast<int64_t>(wanted)));
 }
 
-void Channel::Spend(size_t bytes) {
-    int64_t budget = budget_.load();
-    while (budget >= 0 && !budget_.compare_exchange_weak(
-                              budget, std::max<int64_t>(0, budget - static_cast<int64_t>(bytes)))) {
+void Channel::Spend(size_t bytes, uint64_t setting) {
+    std::lock_guard lock(budgetMutex_);
+    // Bytes taken under an earlier setting crossed before the budget was
+    // set: they do not count against it.
+    if (budget_ >= 0 && setting == budgetSetting_) {
+        budget_ = std::max<int64_t>(0, budget_ - static_cast<int64_t>(bytes));
     }
 }
 
 void Channel::DropAfter(int64_t bytes) {
-    budget_.store(bytes < 0 ? -1 : bytes);
+    {
+        std::lock_guard lock(budgetMutex_);
+        budget_ = bytes < 0 ? -1 : bytes;
+        ++budgetSetting_;
+    }
     if (bytes == 0) {
         Shutdown();
     }
@@ -72,7 +79,8 @@ bool Channel::Send(uint16_t type, uint32_t sequence, std::span<const uint8_t> fi
     const size_t total = kHeaderBytes + length;
     size_t done = 0;
     while (done < total) {
-        size_t allowed = Allowance(total - done);
+        uint64_t setting = 0;
+        size_t allowed = Allowance(total - done, setting);
         if (allowed == 0) {
             Shutdown();
             return false;
@@ -104,7 +112,7 @@ bool Channel::Send(uint16_t type, uint32_t sequence, std::span<const uint8_t> fi
         if (n <= 0) {
             return false;
         }
-        Spend(static_cast<size_t>(n));
+        Spend(static_cast<size_t>(n), setting);
         done += static_cast<size_t>(n);
     }
     return true;
@@ -143,7 +151,8 @@ bool Channel::FillTo(size_t wanted) {
     while (rxEnd_ - rxBegin_ < wanted) {
         // As much as has arrived, up to the buffer's room: a frame that came
         // in one piece is taken in one call.
-        const size_t allowed = Allowance(rxCapacity_ - rxEnd_);
+        uint64_t setting = 0;
+        const size_t allowed = Allowance(rxCapacity_ - rxEnd_, setting);
         if (allowed == 0) {
             Shutdown();
             return false;
@@ -160,7 +169,7 @@ bool Channel::FillTo(size_t wanted) {
         if (n == 0) {
             return false;
         }
-        Spend(static_cast<size_t>(n));
+        Spend(static_cast<size_t>(n), setting);
         rxEnd_ += static_cast<size_t>(n);
     }
     return true;

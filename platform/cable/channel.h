@@ -15,10 +15,10 @@
 // on its way, and a quiet connection costs nothing.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 
@@ -82,9 +82,10 @@ class Channel {
     void Log(const std::string& line) const;
 
   private:
-    // How many of `wanted` bytes may cross before the cable dies.
-    size_t Allowance(size_t wanted);
-    void Spend(size_t bytes);
+    // How many of `wanted` bytes may cross before the cable dies, under the
+    // budget's current setting (told in `setting`, for Spend).
+    size_t Allowance(size_t wanted, uint64_t& setting);
+    void Spend(size_t bytes, uint64_t setting);
     // Receives until `wanted` bytes stand in the buffer from rxBegin_; false
     // when the connection ended or failed first.
     bool FillTo(size_t wanted);
@@ -95,7 +96,12 @@ class Channel {
 
     UniqueFd fd_;
     LogSink log_;
-    std::atomic<int64_t> budget_{-1};
+    // The bytes the cable still carries (negative: no limit), and how many
+    // times DropAfter has set it: a send or receive that began before a new
+    // setting does not spend from it.
+    std::mutex budgetMutex_;
+    int64_t budget_ = -1;
+    uint64_t budgetSetting_ = 0;
 
     // The receive buffer: bytes [rxBegin_, rxEnd_) have arrived and not been
     // taken; the first handedOut_ of them belong to the frame handed out
