@@ -21,20 +21,6 @@ std::string_view TextUpToNul(const std::array<char, 32>& text) {
     return {text.data(), static_cast<size_t>(std::find(text.begin(), text.end(), '\0') - text.begin())};
 }
 
-// After a timeout a chip may still be busy, out of read-array mode, and the
-// C runtime executes from flash like the rest of the core library: the
-// retry line is put together here, digit by digit, without it.
-void ShowRetry(FlasherScreen& screen, uint32_t status) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    char digits[9];
-    for (uint32_t i = 0; i < 8; ++i) {
-        digits[i] = kDigits[(status >> (28 - 4 * i)) & 0xF];
-    }
-    digits[8] = '\n';
-    screen.Text(kTextColour, "Retry again ..E:0x");
-    screen.Text(kTextColour, std::string_view(digits, sizeof digits));
-}
-
 }  // namespace
 
 Programmer::Programmer(const HandoffFile& handoff, FlasherSystem& system, FlasherScreen& screen,
@@ -260,7 +246,7 @@ bool Programmer::ProgramWithRetry(uint32_t address, uint32_t source, uint32_t le
         if (!IsRepeatable(result)) {
             return false;
         }
-        ShowRetry(screen_, routines_.LastStatus());
+        Printf(kTextColour, "Retry again ..E:0x%08x\n", routines_.LastStatus());
     }
 }
 
