@@ -377,7 +377,7 @@ TEST(FaultPlan, PullsAreSpreadOverTheWholeRunAndTheFaultsCoverEveryKind) {
         ASSERT_GE(trial.armed.size(), 2u);
         kinds.insert(trial.armed[1] == "flash" ? trial.armed[2] : trial.armed[1]);
     }
-    for (const char* kind : {"write-fail", "corrupt", "agent-fail", "version-fail", "busy", "erase-error",
+    for (const char* kind : {"write-fail", "corrupt", "agent-fail", "version-fail", "erase-error",
                              "program-error", "locked", "stuck", "slow-erase", "slow-program"}) {
         EXPECT_EQ(kinds.count(kind), 1u) << kind;
     }

