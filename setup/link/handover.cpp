@@ -86,11 +86,10 @@ uint32_t TransferImageParts(MessageSink* window, const std::string& imagePath, U
                 continue;  // gone again while the parts were checked
             for (uint32_t j = resume; j < index; ++j)
                 plan.parts[j].PartSum = 0;
-            note(resume == 0 ? std::string("The link is back: the copy starts again with part 0.")
-                             : "The link is back: the handheld confirms parts 0 to " +
-                                   std::to_string(resume - 1) +
-                                   " by their sums; the copy goes on with part " + std::to_string(resume) +
-                                   ".");
+            note(resume == 0
+                     ? std::string("The link is back: the copy starts again with part 0.")
+                     : "The link is back: the handheld confirms parts 0 to " + std::to_string(resume - 1) +
+                           " by their sums; the copy goes on with part " + std::to_string(resume) + ".");
             index = resume;
             done = doneBeforeParts;
             for (uint32_t j = 0; j < index; ++j)
@@ -123,16 +122,11 @@ uint32_t TransferImageParts(MessageSink* window, const std::string& imagePath, U
             ++attempts;
             if (!image.SeekTo(fileOffset))
                 return kDesktopReadFailed;
-            code = CopySliceToDevice(image, window, part.PartLength, path.c_str());
+            // The sum is of the very bytes sent, taken as they pass.
+            uint32_t sum = 0;
+            code = CopySliceToDevice(image, window, part.PartLength, path.c_str(), &sum);
             if (code != 0)
                 continue;
-
-            if (!image.SeekTo(fileOffset))
-                return kDesktopReadFailed;
-            uint32_t sum = 0;
-            code = SumFileRange(image, part.PartLength, sum);
-            if (code != 0)
-                return code;
 
             if (VerifyDeviceFile(path.c_str(), sum) == 0) {
                 part.PartSum = sum;

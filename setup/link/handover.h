@@ -39,7 +39,7 @@ inline constexpr int kPartAttempts = 4;
 // the image cannot be opened, the plan is malformed, or `keepGoing` dropped
 // before every part was confirmed; the copy's code when a part could not be
 // copied in four attempts; 0x80001001 when the handheld's sum still differed
-// after four; SumFileRange's code when the image could not be summed.
+// after four; 0xA0000001 when the image cannot be sought to a part.
 //
 // With `grace` enabled, a `keepGoing` that drops (or a failed step while the
 // connection monitor finds the link gone) is waited out as LinkGrace says;

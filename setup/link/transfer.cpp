@@ -16,7 +16,7 @@ namespace nuva {
 namespace {
 
 constexpr size_t kCopyBufferBytes = 32 * 1024;
-constexpr size_t kSliceBufferBytes = 64 * 1024;  // only the first chunk's worth is used
+constexpr size_t kSliceBufferBytes = 64 * 1024;  // four chunks read from the desktop file at once
 constexpr size_t kSumBufferBytes = 32 * 1024;
 
 std::unique_ptr<uint8_t[]> TryAllocate(size_t bytes) {
@@ -64,7 +64,8 @@ int32_t CopyFileToDevice(const std::string& desktopPath, LPCWSTR devicePath) {
     return 0;
 }
 
-uint32_t CopySliceToDevice(DesktopFile& file, MessageSink* window, uint32_t count, LPCWSTR devicePath) {
+uint32_t CopySliceToDevice(DesktopFile& file, MessageSink* window, uint32_t count, LPCWSTR devicePath,
+                           uint32_t* sum) {
     if (count == 0)
         return kDeviceCopyFailed;
     DeviceFile target = DeviceFile::Create(devicePath, CREATE_ALWAYS);
@@ -75,22 +76,37 @@ uint32_t CopySliceToDevice(DesktopFile& file, MessageSink* window, uint32_t coun
     if (!buffer)
         return kNoTransferMemory;
 
+    // With no time to pause (NUVA_TIME_SCALE=0) the pause would still give
+    // the processor away once per chunk, and on a busy machine the next
+    // chunk then waits for other work; every chunk already waits for the
+    // handheld's answer, so nothing spins without it.
+    const bool pause = ScaledMs(kChunkPauseMs).count() > 0;
+    uint32_t running = 0;
     uint32_t done = 0;
     while (done < count) {
-        const uint32_t want = std::min(count - done, kTransferChunkBytes);
-        const std::optional<size_t> got = file.Read(buffer.get(), want);
+        // The desktop file is read a buffer at a time, never past the slice;
+        // the handheld still gets it one 16 KB chunk per write.
+        const std::optional<size_t> got =
+            file.Read(buffer.get(), std::min<size_t>(count - done, kSliceBufferBytes));
         if (!got || *got == 0)
             return kDeviceCopyFailed;
-        DWORD written = 0;
-        if (!LockedCeWriteFile(target.get(), buffer.get(), static_cast<DWORD>(*got), &written) ||
-            written != *got) {
-            return kDeviceCopyFailed;
+        for (size_t at = 0; at < *got;) {
+            const auto length = static_cast<DWORD>(std::min<size_t>(*got - at, kTransferChunkBytes));
+            DWORD written = 0;
+            if (!LockedCeWriteFile(target.get(), buffer.get() + at, length, &written) || written != length)
+                return kDeviceCopyFailed;
+            if (sum != nullptr)
+                running = ByteSum(buffer.get() + at, written, running);
+            at += written;
+            done += written;
+            PostIfAlive(window, WM_FILE_PROGRESS, done, count);
+            if (pause)
+                ScaledSleepMs(kChunkPauseMs);
         }
-        done += written;
-        PostIfAlive(window, WM_FILE_PROGRESS, done, count);
-        ScaledSleepMs(kChunkPauseMs);
     }
     LockedCeSetEndOfFile(target.get());
+    if (sum != nullptr)
+        *sum = running;
     return 0;
 }
 

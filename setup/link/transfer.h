@@ -34,8 +34,11 @@ int32_t CopyFileToDevice(const std::string& desktopPath, LPCWSTR devicePath);
 // WM_FILE_PROGRESS (bytes done, count) to `window` while it is alive.
 // Returns 0; 0x80000001 for a zero count, a device file that cannot be
 // created, or a read or write that fails or comes up short; 0x80002001 when
-// the transfer buffer cannot be had.
-uint32_t CopySliceToDevice(DesktopFile& file, MessageSink* window, uint32_t count, LPCWSTR devicePath);
+// the transfer buffer cannot be had. With `sum`, it also receives the
+// ByteSum of the bytes sent (only on success), so that the caller has the
+// sum the handheld must confirm without reading the range a second time.
+uint32_t CopySliceToDevice(DesktopFile& file, MessageSink* window, uint32_t count, LPCWSTR devicePath,
+                           uint32_t* sum = nullptr);
 
 // The ByteSum of `count` bytes from the current position of `file`, stored in
 // `sum`. Returns 0; 0xA0000001 when the file fails or ends before the range

@@ -103,6 +103,38 @@ TEST_F(TransferTest, SliceOfTwoChunksAndOneByte) {
     EXPECT_EQ(next[0], content[33769]);
 }
 
+TEST_F(TransferTest, LongSliceIsSentInChunksAndSummedAsItGoes) {
+    // Longer than the buffer the desktop file is read into, and not a whole
+    // number of buffers or chunks.
+    const Bytes content = Pattern(200000, 5);
+    DesktopFile file = DesktopFile::OpenForReading(dir_.Write("image.bin", content));
+    ASSERT_TRUE(file.SeekTo(7));
+    uint32_t sum = 0;
+    link_test::RecordingSink sink;
+    ASSERT_EQ(CopySliceToDevice(file, &sink, 150001, u"\\TEMP\\6", &sum), 0u);
+
+    EXPECT_EQ(fake_rapi::File(u"\\TEMP\\6"), Bytes(content.begin() + 7, content.begin() + 150008));
+    std::vector<DWORD> sizes(9, 16384);
+    sizes.push_back(150001 - 9 * 16384);
+    EXPECT_EQ(WriteSizes(u"\\TEMP\\6"), sizes) << "the handheld gets 16 KB per write, whatever is read";
+    ASSERT_EQ(sink.Posts().size(), sizes.size());
+    EXPECT_EQ(sink.Posts().back(), (Posted{WM_FILE_PROGRESS, 150001, 150001}));
+    EXPECT_EQ(sum, ByteSum(content.data() + 7, 150001, 0));
+    Bytes next(1);
+    ASSERT_EQ(file.Read(next.data(), 1), 1u);
+    EXPECT_EQ(next[0], content[150008]) << "the copy reads nothing past its range";
+
+    // A copy that fails part way gives no sum.
+    sum = 0x1234;
+    ASSERT_TRUE(file.SeekTo(0));
+    int calls = 0;
+    fake_rapi::SetWriteFilter([&](const std::u16string&, DWORD size) {
+        return ++calls == 6 ? -1L : static_cast<long>(size);
+    });
+    EXPECT_EQ(CopySliceToDevice(file, nullptr, 150001, u"\\TEMP\\7", &sum), kDeviceCopyFailed);
+    EXPECT_EQ(sum, 0x1234u);
+}
+
 TEST_F(TransferTest, SliceToAGoneWindowStillCopies) {
     const Bytes content = Pattern(20000);
     DesktopFile file = DesktopFile::OpenForReading(dir_.Write("image.bin", content));
