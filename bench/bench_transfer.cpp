@@ -20,12 +20,14 @@
 #include <filesystem>
 #include <future>
 
+#include "formats/byte_sum.h"
 #include "formats/image_header.h"
 #include "formats/result_codes.h"
 #include "platform/clock/clock.h"
 #include "platform/rapi/rapi.h"
 #include "setup/device/image_catalogue.h"
 #include "setup/device/update_plan.h"
+#include "setup/link/agent_calls.h"
 #include "setup/link/desktop_file.h"
 #include "setup/link/device_access.h"
 #include "setup/link/handover.h"
@@ -230,6 +232,51 @@ void BM_PlainDeviceWrites(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * setting.contentBytes));
 }
 BENCHMARK(BM_PlainDeviceWrites)->Unit(benchmark::kMillisecond)->UseRealTime()->MinWarmUpTime(0.5);
+
+// The backup's side of the cable: the same number of bytes read from the
+// handheld's flash through the agent library, 16 KB per call as a backup
+// reads them and checked against the sum each answer carries, beside a raw
+// copy of as many bytes in the same run (`times_raw`: the reads' time over
+// the copy's). A whole backup adds the handheld's restart to this.
+void BM_FlashReadThroughAgent(benchmark::State& state) {
+    Setting& setting = TheSetting();
+    if (!setting.error.empty()) {
+        state.SkipWithError(setting.error.c_str());
+        return;
+    }
+    constexpr uint32_t kUncachedFlash = 0xA0000000u;
+    std::vector<uint8_t> kept;
+    std::vector<uint8_t> piece(kChunk);
+    std::chrono::duration<double> raw{0};
+    std::chrono::duration<double> timed{0};
+    uint32_t sum = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const auto copy = RawSocketCopy(setting, kept);
+        if (copy.count() < 0) {
+            state.SkipWithError("the raw copy broke");
+            return;
+        }
+        raw += copy;
+        state.ResumeTiming();
+        const auto start = std::chrono::steady_clock::now();
+        for (uint32_t done = 0; done < setting.contentBytes;) {
+            const auto count = static_cast<uint32_t>(std::min<size_t>(kChunk, setting.contentBytes - done));
+            if (nuva::ReadDeviceFlash(kUncachedFlash + done, piece.data(), count) != 0) {
+                state.SkipWithError("a flash read through the agent failed");
+                return;
+            }
+            sum = nuva::ByteSum(piece.data(), count, sum);
+            done += count;
+        }
+        timed += std::chrono::steady_clock::now() - start;
+    }
+    benchmark::DoNotOptimize(sum);
+    state.counters["raw_copy_ms"] = 1000.0 * raw.count() / static_cast<double>(state.iterations());
+    state.counters["times_raw"] = timed.count() / raw.count();
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * setting.contentBytes));
+}
+BENCHMARK(BM_FlashReadThroughAgent)->Unit(benchmark::kMillisecond)->UseRealTime()->MinWarmUpTime(0.5);
 
 }  // namespace
 
