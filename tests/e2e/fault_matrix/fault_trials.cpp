@@ -28,12 +28,17 @@ std::vector<int64_t> PullMoments(int64_t totalBytes, int count) {
 }
 
 std::vector<Trial> CablePullTrials(int64_t totalBytes, int count,
-                                   const std::vector<std::string>& progressTexts) {
+                                   const std::vector<std::string>& progressTexts, int copyConnection) {
     std::vector<Trial> trials;
-    for (int64_t bytes : PullMoments(totalBytes, count)) {
-        trials.push_back({"cable pulled after " + std::to_string(bytes) + " bytes",
-                          {"fault", "cable-drop", std::to_string(bytes)},
-                          ""});
+    const std::vector<int64_t> moments = PullMoments(totalBytes, count);
+    for (size_t i = 0; i < moments.size(); ++i) {
+        // The first moments lie in the greeting and the checks.
+        const bool early = i < 3 || copyConnection <= 1;
+        const std::string where = early ? "" : " of the copying connection";
+        trials.push_back({"cable pulled after " + std::to_string(moments[i]) + " bytes" + where,
+                          {"fault", "cable-drop", std::to_string(moments[i])},
+                          "",
+                          early ? 0 : copyConnection});
     }
     for (const std::string& text : progressTexts) {
         trials.push_back({"cable pulled at \"" + text + "\"", {}, text});

@@ -18,6 +18,11 @@ struct Trial {
     std::vector<std::string> armed;
     // Output of nuva-flash at which the cable is unplugged (empty: none).
     std::string unplugAt;
+    // The desktop connection of the run that `armed` is meant for, armed
+    // once that connection is up (0: armed before the run starts, so the
+    // first connection meets it). A drop armed then counts the bytes from
+    // there.
+    int connection = 0;
 };
 
 // `count` cable pulls, by the number of bytes the cable has carried, spread
@@ -27,9 +32,12 @@ struct Trial {
 std::vector<int64_t> PullMoments(int64_t totalBytes, int count);
 
 // A trial of each: `fault cable-drop N` for the moments, and one unplug when
-// each of `progressTexts` shows.
+// each of `progressTexts` shows. A run whose checks take a connection of
+// their own before the connection that copies (`copyConnection` > 1) has
+// the moments past the greeting armed on the copying connection, as a drop
+// armed up front would spend itself on the checks' short one.
 std::vector<Trial> CablePullTrials(int64_t totalBytes, int count,
-                                   const std::vector<std::string>& progressTexts);
+                                   const std::vector<std::string>& progressTexts, int copyConnection = 1);
 
 // Every fault the handheld's control interface can inject that a run of
 // `writesFlash` (update and restore) or not (backup) meets: the cable
