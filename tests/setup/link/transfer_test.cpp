@@ -128,9 +128,8 @@ TEST_F(TransferTest, LongSliceIsSentInChunksAndSummedAsItGoes) {
     sum = 0x1234;
     ASSERT_TRUE(file.SeekTo(0));
     int calls = 0;
-    fake_rapi::SetWriteFilter([&](const std::u16string&, DWORD size) {
-        return ++calls == 6 ? -1L : static_cast<long>(size);
-    });
+    fake_rapi::SetWriteFilter(
+        [&](const std::u16string&, DWORD size) { return ++calls == 6 ? -1L : static_cast<long>(size); });
     EXPECT_EQ(CopySliceToDevice(file, nullptr, 150001, u"\\TEMP\\7", &sum), kDeviceCopyFailed);
     EXPECT_EQ(sum, 0x1234u);
 }
