@@ -69,6 +69,11 @@ class FaultMatrix : public flash_e2e::FlashE2E {
         handheld_ = std::make_unique<nuva::testing::HandheldProcess>(NUVA_HANDHELD_PROGRAM, Path(current_));
         std::string error;
         ASSERT_TRUE(handheld_->Start(rom, {}, {{"NUVA_TIME_SCALE", kScale}}, error)) << error;
+        // The first attempt meets a handheld that has started: on a busy
+        // machine its boot can outlast nuva-flash's wait for the cable,
+        // which would end trials before their fault is met.
+        const std::string status = Settle();
+        ASSERT_EQ(JsonField(status, "started"), "true") << status;
     }
 
     // The factory ROM file of `spec`, made once.
