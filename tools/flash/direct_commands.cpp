@@ -32,7 +32,7 @@ bool WaitForHandheld(HandheldPort& port) {
 
 // `verify FILE`: the handheld must be of the file's model class, the file an
 // update image or a backup whole enough to have been written.
-int VerifyFile(Terminal& terminal, HandheldPort& port, const std::string& path) {
+int VerifyFile(Terminal& terminal, FlashEvents& events, HandheldPort& port, const std::string& path) {
     ImageHeader header;
     const uint64_t length = CheckImageFile(path, header);
     if (length == 0) {
@@ -67,13 +67,13 @@ int VerifyFile(Terminal& terminal, HandheldPort& port, const std::string& path) 
     const UpdateHandoff plan =
         PlanImageWrite(header, info.OsMajorVersion, backup ? PlanMode::kRestore : PlanMode::kUpdate);
     AgentFlash flash;
-    return VerifyOnTerminal(terminal, flash, path, plan);
+    return VerifyOnTerminal(terminal, events, flash, path, plan);
 }
 
 }  // namespace
 
-int RunDirectCommand(Terminal& terminal, const FlashOptions& options, const std::string& programPath,
-                     const std::string& commandLine) {
+int RunDirectCommand(Terminal& terminal, FlashEvents& events, const FlashOptions& options,
+                     const std::string& programPath, const std::string& commandLine) {
     MonitorLink link;
     if (link.StartInit() != 0 || !link.StartWatch()) {
         std::fprintf(stderr, "nuva-flash: the connection monitor cannot be started\n");
@@ -86,7 +86,7 @@ int RunDirectCommand(Terminal& terminal, const FlashOptions& options, const std:
     if (!WaitForHandheld(port)) {
         terminal.Line("No handheld is connected.");
     } else if (options.command == FlashCommand::kVerify) {
-        code = VerifyFile(terminal, port, options.file);
+        code = VerifyFile(terminal, events, port, options.file);
     } else {
         InstalledImageFiles images;
         const DryRunKind kind =

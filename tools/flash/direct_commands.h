@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "tools/flash/json_events.h"
 #include "tools/flash/options.h"
 #include "tools/flash/terminal.h"
 
@@ -13,7 +14,7 @@ namespace nuva {
 
 // Runs `options` (verify, or update/restore with dry run) from the program
 // at `programPath` with Setup's own `commandLine` options; the exit code.
-int RunDirectCommand(Terminal& terminal, const FlashOptions& options, const std::string& programPath,
-                     const std::string& commandLine);
+int RunDirectCommand(Terminal& terminal, FlashEvents& events, const FlashOptions& options,
+                     const std::string& programPath, const std::string& commandLine);
 
 }  // namespace nuva

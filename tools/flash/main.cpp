@@ -75,7 +75,7 @@ int FollowTheHandheld(Terminal& terminal, FlashEvents& events, HandheldPort& por
         PlanImageWrite(written, report.info.OsMajorVersion,
                        run.kind == RunRecord::Kind::kRestore ? PlanMode::kRestore : PlanMode::kUpdate);
     AgentFlash flash;
-    return VerifyOnTerminal(terminal, flash, run.path, plan);
+    return VerifyOnTerminal(terminal, events, flash, run.path, plan);
 }
 
 // What the program's run came to, as an exit code.
@@ -134,21 +134,21 @@ int Main(int argc, char** argv) {
         events.Result(code, ExitMeaning(code));
         return code;
     }
+    if (options->command == FlashCommand::kVerify || options->dryRun) {
+        int code = RunDirectCommand(terminal, events, *options, programPath, JoinCommandLine(argc, argv));
+        events.Result(code, ExitMeaning(code));
+        return code;
+    }
     ConsoleLoop loop;
     Answers answers(options->yes, 0);
     GracePort port(std::chrono::duration_cast<std::chrono::nanoseconds>(
         std::chrono::duration<double>(options->linkGraceSeconds)));
-    if (options->command == FlashCommand::kVerify || options->dryRun) {
-        int code = RunDirectCommand(terminal, *options, programPath, JoinCommandLine(argc, argv));
-        events.Result(code, ExitMeaning(code));
-        return code;
-    }
     InstalledImageFiles images;
     FlashUser user(*options, answers, port);
+    user.TakeNotesFrom([&port] { return port.TakeNotes(); });
     // The connection test's ten pauses take at least the command line's
     // real-time floor in all.
     TerminalHost host(loop, terminal, user, ConnectionTestTime() / 10);
-    user.TakeNotesFrom([&port] { return port.TakeNotes(); });
     host.SetEvents(events);
     MonitorLink link;
     SetupProgram program(host, port, images, link);

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "formats/byte_sum.h"
 #include "formats/image_header.h"
 #include "formats/result_codes.h"
 #include "setup/link/agent_calls.h"
 #include "setup/link/desktop_file.h"
+#include "tools/flash/json_events.h"
 #include "tools/flash/options.h"
 #include "tools/flash/terminal.h"
 
@@ -169,16 +171,26 @@ std::vector<std::string> DescribeVerify(const VerifyReport& report, const std::s
             Hex32(report.failureCode) + "); the flash was not verified."};
 }
 
-int VerifyOnTerminal(Terminal& terminal, FlashSource& flash, const std::string& path,
+int VerifyOnTerminal(Terminal& terminal, FlashEvents& events, FlashSource& flash, const std::string& path,
                      const UpdateHandoff& plan) {
-    const VerifyReport report =
-        VerifyFlash(flash, path, WrittenRanges(plan), [&](uint64_t done, uint64_t total) {
-            const auto percent = static_cast<uint32_t>(total == 0 ? 100 : done * 100 / total);
-            terminal.Status("Verifying the flash " + Bar(percent) + " " + std::to_string(percent) + " %");
-        });
-    for (const std::string& text : DescribeVerify(report, path)) {
-        terminal.Line(text);
+    const std::vector<WrittenRange> ranges = WrittenRanges(plan);
+    uint64_t total = 0;
+    for (const WrittenRange& range : ranges) {
+        total += range.length;
     }
+    events.Verify("start", std::nullopt, 0, total, path);
+    const VerifyReport report = VerifyFlash(flash, path, ranges, [&](uint64_t done, uint64_t all) {
+        const auto percent = static_cast<uint32_t>(all == 0 ? 100 : done * 100 / all);
+        terminal.Status("Verifying the flash " + Bar(percent) + " " + std::to_string(percent) + " %");
+        events.Verify("progress", std::nullopt, done, all, "");
+    });
+    const std::vector<std::string> lines = DescribeVerify(report, path);
+    std::string said;
+    for (const std::string& text : lines) {
+        terminal.Line(text);
+        said += (said.empty() ? "" : "\n") + text;
+    }
+    events.Verify("done", report.outcome == VerifyOutcome::kVerified, report.bytesChecked, total, said);
     switch (report.outcome) {
         case VerifyOutcome::kVerified:
             return flash_exit::kDone;

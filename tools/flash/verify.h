@@ -91,11 +91,13 @@ VerifyReport VerifyFlash(FlashSource& flash, const std::string& path, const std:
 std::vector<std::string> DescribeVerify(const VerifyReport& report, const std::string& file);
 
 class Terminal;
+class FlashEvents;
 // Verifies what `plan` writes from the file at `path`, with its progress on
-// the terminal's status line and its report as lines; the exit code:
+// the terminal's status line and its report as lines (and as "verify"
+// events: start, progress, done); the exit code:
 // kDone, kVerifyFailed, kConnectionLost (the handheld stopped answering) or
 // kCheckFailed (the file).
-int VerifyOnTerminal(Terminal& terminal, FlashSource& flash, const std::string& path,
+int VerifyOnTerminal(Terminal& terminal, FlashEvents& events, FlashSource& flash, const std::string& path,
                      const UpdateHandoff& plan);
 
 }  // namespace nuva

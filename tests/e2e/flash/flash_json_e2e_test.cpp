@@ -121,6 +121,21 @@ TEST_F(FlashJsonE2E, EveryLineOfAnUpdateABackupAndARestoreIsAnEventOfTheSchema) 
     ASSERT_NE(answered, nullptr) << out;
     EXPECT_TRUE(answered->Find("runs_written")->AsBool());
     EXPECT_EQ(answered->Find("date_code")->AsString(), "04100300");
+    // The read-back follows the handheld's answer: a start, then a done
+    // that found every byte it counted at the start.
+    std::vector<const JsonValue*> verify;
+    for (const JsonValue& e : update) {
+        if (e.Find("event")->AsString() == "verify") {
+            verify.push_back(&e);
+        }
+    }
+    ASSERT_GE(verify.size(), 2u) << out;
+    EXPECT_EQ(verify.front()->Find("stage")->AsString(), "start");
+    EXPECT_EQ(verify.back()->Find("stage")->AsString(), "done");
+    EXPECT_TRUE(verify.back()->Find("ok")->AsBool()) << out;
+    EXPECT_GT(verify.front()->Find("total")->AsNumber(), 0);
+    EXPECT_EQ(verify.back()->Find("done")->AsNumber(), verify.front()->Find("total")->AsNumber());
+    EXPECT_LT(answered, verify.front()) << "verified before the handheld answered";
     EXPECT_EQ(update.back().Find("exit")->AsNumber(), 0);
     EXPECT_EQ(RomIdentity(), Identity(kA03));
 
