@@ -23,7 +23,6 @@
 #include "formats/le.h"
 #include "formats/update_handoff.h"
 #include "handheld-common/console/screen_console.h"
-#include "platform/clock/clock.h"
 #include "platform/wince/nuva_platform.h"
 #include "platform/wince/wince.h"
 #include "reflash/part_check.h"
@@ -51,6 +50,7 @@ void ClearReservedWord(uint32_t block, uint32_t offset) {
         WRITE_REGISTER_UCHAR(NUVA_KADDR(UCHAR, block + offset + i), 0);
     }
 }
+
 // Without a hand-over the reserved block is found as the agent finds it:
 // from the memory configuration the platform reports. Nothing when the
 // platform does not answer with one of this model's codes, rather than
@@ -81,7 +81,6 @@ int GiveUpOnHandoff(const char16_t* text) {
     KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr);
     return 0;
 }
-
 
 const char16_t* VerificationText(PartCheck check) {
     switch (check) {
