@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "tests/e2e/flash/flash_e2e_support.h"
+#include "tests/support/eventually.h"
 #include "tools/flash/json.h"
 
 namespace flash_e2e {
@@ -211,8 +212,17 @@ TEST_F(FlashJsonE2E, DoctorNamesEachFaultItFinds) {
     EXPECT_EQ(RunSplit(damaged, {"doctor"}, out, err), 3) << out;
     EXPECT_TRUE(Has(out, damaged + "/images/A03-advanced.nb0 is damaged: its contents do not add up")) << out;
 
-    // A crash is only seen by the handheld itself; a bricked handheld is
-    // one whose flash fails its ROM's check.
+    // A crash is only seen by the handheld itself: a start-up program that
+    // waits with interrupts masked crashes it at the next start.
+    ASSERT_EQ(Ctl({"push", NUVA_CRASH_PROGRAM, "\\Windows\\StartUp\\crash.exe"}).exitCode, 0);
+    ASSERT_EQ(Ctl({"reset", "warm"}).exitCode, 0);
+    ASSERT_TRUE(nuva::testing::Eventually([&] { return Has(Status(), "\"crashed\":\""); },
+                                          std::chrono::seconds(30), std::chrono::milliseconds(100)))
+        << Status();
+    EXPECT_EQ(RunSplit(DemoInstallation(), {"doctor", "--state", Path("hh/state")}, out, err), 4) << out;
+    EXPECT_TRUE(Has(out, "[fault] handheld: The handheld has crashed: Sleep with interrupts masked")) << out;
+
+    // A bricked handheld is one whose flash fails its ROM's check.
     handheld_.reset();
     fs::remove_all(Path("hh"));  // a new handheld, not the one kept there
     Bytes rom = ReadFile(FactoryRom("bricked.nb0", kA02));
