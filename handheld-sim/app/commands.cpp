@@ -235,12 +235,15 @@ ControlReply FaultCommand(ControlContext& context, const std::vector<std::string
         faults.corruptPath = ToUtf16(args[1]);
         faults.corruptOffset = static_cast<uint32_t>(*offset);
         faults.corruptMask = static_cast<uint8_t>(*mask);
-    } else if (what == "agent-fail" && args.size() == 2) {
+    } else if (what == "agent-fail" && (args.size() == 2 || args.size() == 4)) {
         auto count = ParseNumber(args[1], 0xFFFFFFFFu);
-        if (!count || *count == 0) {
-            return Usage("fault agent-fail takes a count of calls (at least 1)");
+        if (!count || *count == 0 || (args.size() == 4 && (args[2] != "--export" || args[3].empty()))) {
+            return Usage("fault agent-fail takes a count of calls (at least 1) and optionally --export NAME");
         }
         faults.failAgentCalls = static_cast<uint32_t>(*count);
+        if (args.size() == 4) {
+            faults.failAgentExport = ToUtf16(args[3]);
+        }
     } else if (what == "version-fail" && args.size() == 2) {
         auto count = ParseNumber(args[1], 0xFFFFFFFFu);
         if (!count || *count == 0) {
@@ -443,7 +446,8 @@ std::string StatusText(const HandheldStatus& s, const ServiceStatus& service) {
         add("corrupt " + ToUtf8(f.corruptPath));
     }
     if (f.failAgentCalls > 0) {
-        add("agent-fail " + std::to_string(f.failAgentCalls));
+        add("agent-fail " + std::to_string(f.failAgentCalls) +
+            (f.failAgentExport.empty() ? "" : " --export " + ToUtf8(f.failAgentExport)));
     }
     if (f.failVersionCalls > 0) {
         add("version-fail " + std::to_string(f.failVersionCalls));

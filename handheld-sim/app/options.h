@@ -54,7 +54,8 @@ inline constexpr const char* kUsage =
     "                   [--chip 0|1|both] [--block N | --blocks N-M] [--ops N] [--offset N --mask N]\n"
     "                   [--reads N] [--micros N]\n"
     "             fault flash clear | fault cable-drop BYTES | fault write-fail\n"
-    "             fault corrupt DEVICEPATH OFFSET [MASK] | fault agent-fail N | fault version-fail N\n"
+    "             fault corrupt DEVICEPATH OFFSET [MASK] | fault agent-fail N [--export NAME]\n"
+    "             fault version-fail N\n"
     "             fault clear\n";
 
 }  // namespace nuva::sim::app

@@ -182,7 +182,8 @@ std::optional<cable::Encoded> RapiService::Impl::Answer(const cable::Frame& fram
                                                               -> std::optional<cable::Encoded> {
                 {
                     std::lock_guard lock(mutex);
-                    if (faults.failAgentCalls > 0) {
+                    if (faults.failAgentCalls > 0 &&
+                        (faults.failAgentExport.empty() || faults.failAgentExport == request.function)) {
                         --faults.failAgentCalls;
                         return cable::Encode(cable::InvokeAnswer{kEFail, 0, false, {}});
                     }
@@ -403,6 +404,7 @@ void RapiService::InjectFaults(const RapiFaults& faults) {
     }
     if (faults.failAgentCalls > 0) {
         f.failAgentCalls = faults.failAgentCalls;
+        f.failAgentExport = faults.failAgentExport;
     }
     if (faults.failVersionCalls > 0) {
         f.failVersionCalls = faults.failVersionCalls;

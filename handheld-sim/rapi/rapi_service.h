@@ -41,8 +41,9 @@ struct RapiFaults {
     uint32_t corruptOffset = 0;
     uint8_t corruptMask = 0xFF;
     // The next this many export calls fail with E_FAIL without reaching the
-    // export.
+    // export; when `failAgentExport` names an export, only calls to it count.
     uint32_t failAgentCalls = 0;
+    std::u16string failAgentExport;
     // The next this many version queries answer FALSE (ERROR_GEN_FAILURE)
     // while the link stays up: how a desktop's probe of the link fails
     // without the cable going.

@@ -166,17 +166,13 @@ TEST_F(FlashE2E, ABlockThatFailsFourReadsIsReadOnItsFifthAndFiveFailuresLeaveNoF
         const char* failures;
         int exitCode;
     };
-    // While the backup reads, no progress message (and so no screen text)
-    // is posted, so at most one screen-text call can take one of the
-    // failures: six failed calls make sure one block fails five reads.
-    for (const Case& c : {Case{"4", 0}, Case{"6", 5}}) {
+    // Only the reads of the flash fail, armed before the run starts: the
+    // failures land on the first block whatever the machine's load.
+    for (const Case& c : {Case{"4", 0}, Case{"5", 5}}) {
         SCOPED_TRACE(c.failures);
         const std::string ris = Path(std::string("saved/rom") + c.failures + ".ris");
+        Ctl({"fault", "agent-fail", c.failures, "--export", "FnNUVAReadFlash"});
         std::unique_ptr<FlashRun> run = Flash(DemoInstallation(), {"backup", ris, "--yes"});
-        ASSERT_TRUE(run->WaitFor("Copying files and saving ROM image")) << run->Output();
-        Ctl({"fault", "agent-fail", c.failures});
-        ASSERT_FALSE(Has(run->Output(), "ROM Backup Complete"))
-            << "the reads ended before the fault was armed";
         EXPECT_EQ(run->Finish(), c.exitCode);
         const std::string out = run->Output();
         if (c.exitCode == 0) {

@@ -425,6 +425,17 @@ TEST_F(RapiOverCable, InjectedFaultsStrikeOnceWhereAimed) {
     EXPECT_EQ(size, 4u);
     LocalFree(LocalHandle(out));
 
+    // Aimed at one export, the failure passes the others by.
+    service_->InjectFaults(Faults([](RapiFaults& f) {
+        f.failAgentCalls = 1;
+        f.failAgentExport = u"FnNUVAReadFlash";
+    }));
+    ASSERT_EQ(CeRapiInvoke(u"NUVA7INVOKE", u"FnNUVAInfo", 0, nullptr, &size, &out, nullptr, 0), S_OK);
+    LocalFree(LocalHandle(out));
+    EXPECT_EQ(service_->PendingFaults().failAgentCalls, 1u);
+    EXPECT_EQ(CeRapiInvoke(u"NUVA7INVOKE", u"FnNUVAReadFlash", 0, nullptr, &size, &out, nullptr, 0), E_FAIL);
+    EXPECT_EQ(service_->PendingFaults().failAgentCalls, 0u);
+
     // The next two version queries fail on a link that stays up: the same
     // connection answers the third.
     const uint64_t served = service_->ConnectionsServed();
