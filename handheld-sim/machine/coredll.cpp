@@ -800,3 +800,8 @@ NUVA_EXPORT void CacheSync(int flags) {
 }
 
 }  // extern "C"
+
+void nuva::sim::ResetThreadDefaults() {
+    tLastError = ERROR_SUCCESS;
+    tCePriority = kCeNormalPriority;
+}

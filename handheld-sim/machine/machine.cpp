@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "formats/le.h"
 #include "handheld-sim/machine/bus.h"
@@ -98,6 +99,14 @@ Machine::~Machine() {
     {
         std::unique_lock<std::mutex> lock(mu_);
         cv_.wait(lock, [&] { return liveThreads_ == 0; });
+    }
+    {
+        std::lock_guard<std::mutex> lock(exportMu_);
+        exportQuit_ = true;
+        exportPosted_.notify_all();
+    }
+    if (exportThread_.joinable()) {
+        exportThread_.join();
     }
     for (std::thread& t : programThreads_) {
         t.join();
@@ -249,8 +258,57 @@ std::thread Machine::StartThread(uint64_t epoch, std::function<void()> body,
 
 void Machine::ThreadEnded() {
     std::lock_guard<std::mutex> lock(mu_);
-    --liveThreads_;
-    cv_.notify_all();
+    // Only the waits for every thread to be gone care: waking the sleeping
+    // programs and the supervisor at every RAPI call cost each call a round
+    // of thread switches.
+    if (--liveThreads_ == 0) {
+        cv_.notify_all();
+    }
+}
+
+void Machine::ServeExports() {
+    HandheldThread self{this, 0};
+    // Runs when the thread leaves, by the end of the machine or ended inside
+    // a call (pthread_exit unwinds through here).
+    struct Leave {
+        Machine* machine;
+        bool inCall = false;
+        ~Leave() {
+            if (inCall) {
+                tCurrentThread = nullptr;
+                machine->ThreadEnded();
+            }
+            std::lock_guard<std::mutex> lock(machine->exportMu_);
+            machine->exportThreadWaiting_ = false;
+            if (inCall) {
+                machine->exportFinished_ = true;
+                machine->exportDone_.notify_all();
+            }
+        }
+    } leave{this};
+    for (;;) {
+        const std::function<void()>* call = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(exportMu_);
+            exportPosted_.wait(lock, [&] { return exportQuit_ || exportCall_ != nullptr; });
+            if (exportQuit_) {
+                return;
+            }
+            call = std::exchange(exportCall_, nullptr);
+            self.epoch = exportEpoch_;
+        }
+        tCurrentThread = &self;
+        leave.inCall = true;
+        ResetThreadDefaults();
+        (*call)();
+        tCurrentThread = nullptr;
+        leave.inCall = false;
+        ThreadEnded();
+        std::lock_guard<std::mutex> lock(exportMu_);
+        exportFinished_ = true;
+        exportReturned_ = true;
+        exportDone_.notify_all();
+    }
 }
 
 // ---- Starts -----------------------------------------------------------------
@@ -901,51 +959,67 @@ HRESULT Machine::InvokeExport(std::u16string_view library, std::u16string_view f
     }
     HRESULT result = kEFail;
     std::vector<uint8_t> out;
-    auto returned = std::make_shared<std::atomic<bool>>(false);
     std::u16string path = LibraryPath(library);
-    std::thread call = StartThread(
-        *epoch,
-        [&] {
-            CachedLibrary* loaded = LoadLibraryFile(path, why, result);
-            if (loaded == nullptr) {
+    const std::function<void()> call = [&] {
+        CachedLibrary* loaded = LoadLibraryFile(path, why, result);
+        if (loaded == nullptr) {
+            return;
+        }
+        auto export_ = reinterpret_cast<PFNRAPIEXTDLL>(loaded->module.Symbol(name.c_str()));
+        if (export_ == nullptr) {
+            result = kInvokeExportNotFound;
+            why = "the library exports no " + name;
+            return;
+        }
+        BYTE* in = nullptr;
+        if (!input.empty()) {
+            in = static_cast<BYTE*>(HeapAlloc(LMEM_FIXED, static_cast<uint32_t>(input.size())));
+            if (in == nullptr) {
+                result = static_cast<HRESULT>(0x8007000E);  // E_OUTOFMEMORY
+                why = "no memory for the input block";
                 return;
             }
-            auto export_ = reinterpret_cast<PFNRAPIEXTDLL>(loaded->module.Symbol(name.c_str()));
-            if (export_ == nullptr) {
-                result = kInvokeExportNotFound;
-                why = "the library exports no " + name;
-                return;
+            std::memcpy(in, input.data(), input.size());
+        }
+        DWORD outBytes = 0;
+        BYTE* outBlock = nullptr;
+        result = export_(static_cast<DWORD>(input.size()), in, &outBytes, &outBlock, nullptr);
+        if (outBlock != nullptr) {
+            std::optional<uint32_t> size = HeapSize(outBlock);
+            if (!size || outBytes > *size) {
+                Crash(
+                    Format("RAPI service: %s returned an output block of %u bytes that LocalAlloc did "
+                           "not hand out",
+                           name.c_str(), outBytes));
             }
-            BYTE* in = nullptr;
-            if (!input.empty()) {
-                in = static_cast<BYTE*>(HeapAlloc(LMEM_FIXED, static_cast<uint32_t>(input.size())));
-                if (in == nullptr) {
-                    result = static_cast<HRESULT>(0x8007000E);  // E_OUTOFMEMORY
-                    why = "no memory for the input block";
-                    return;
-                }
-                std::memcpy(in, input.data(), input.size());
+            out.assign(outBlock, outBlock + outBytes);
+            HeapFree(outBlock);
+        }
+    };
+    bool returned = false;
+    {
+        std::unique_lock<std::mutex> lock(exportMu_);
+        if (!exportThreadWaiting_) {
+            // None yet, or the last one was ended inside its call: it has
+            // left its body already and is joined at once.
+            if (exportThread_.joinable()) {
+                exportThread_.join();
             }
-            DWORD outBytes = 0;
-            BYTE* outBlock = nullptr;
-            result = export_(static_cast<DWORD>(input.size()), in, &outBytes, &outBlock, nullptr);
-            if (outBlock != nullptr) {
-                std::optional<uint32_t> size = HeapSize(outBlock);
-                if (!size || outBytes > *size) {
-                    Crash(
-                        Format("RAPI service: %s returned an output block of %u bytes that LocalAlloc did "
-                               "not hand out",
-                               name.c_str(), outBytes));
-                }
-                out.assign(outBlock, outBlock + outBytes);
-                HeapFree(outBlock);
-            }
-        },
-        returned);
-    call.join();
+            exportQuit_ = false;
+            exportThreadWaiting_ = true;
+            exportThread_ = std::thread([this] { ServeExports(); });
+        }
+        exportCall_ = &call;
+        exportEpoch_ = *epoch;
+        exportFinished_ = false;
+        exportReturned_ = false;
+        exportPosted_.notify_one();
+        exportDone_.wait(lock, [&] { return exportFinished_; });
+        returned = exportReturned_;
+    }
     {
         std::lock_guard<std::mutex> lock(mu_);
-        if (!returned->load() || stopEpoch_.load() != *epoch) {
+        if (!returned || stopEpoch_.load() != *epoch) {
             why = crashedReason_.empty() ? "the handheld restarted during the call"
                                          : "the handheld crashed during the call: " + crashedReason_;
             result = kInvokeLinkDropped;

@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "formats/le.h"
 #include "machine_test_support.h"
 #include "platform/wince/nuva_platform.h"
 #include "platform/wince/wince.h"
@@ -274,6 +275,31 @@ TEST(InvokeExport, CallsTheLibraryInTheStoreWithHeapBlocks) {
     EXPECT_EQ(handheld->InvokeExport(u"BROKEN", u"TestEcho", {}, output, &detail), kInvokeBadLibrary);
     EXPECT_FALSE(detail.empty());
     EXPECT_TRUE(output.empty());
+}
+
+// One thread runs call after call; each call still finds what a new thread
+// starts with, before and after a restart that ended the thread in a call.
+TEST(InvokeExport, EveryCallStartsWithAFreshThreadState) {
+    auto handheld = StartedHandheld();
+    ASSERT_NE(handheld, nullptr);
+    PutStoreFile(*handheld, u"\\Windows\\TESTLIB.dll", ReadHostFile(NUVA_TEST_LIBRARY));
+    std::vector<uint8_t> output;
+    std::string detail;
+    auto expectFresh = [&] {
+        ASSERT_EQ(handheld->InvokeExport(u"TESTLIB", u"TestThreadState", {}, output, &detail), 0) << detail;
+        ASSERT_EQ(output.size(), 8u);
+        EXPECT_EQ(LoadLe32(output.data()), 0u);        // ERROR_SUCCESS
+        EXPECT_EQ(LoadLe32(output.data() + 4), 251u);  // THREAD_PRIORITY_NORMAL
+    };
+    for (int call = 0; call < 3; ++call) {
+        SCOPED_TRACE(call);
+        expectFresh();
+    }
+    const uint64_t generation = handheld->Status().bootGeneration;
+    EXPECT_EQ(handheld->InvokeExport(u"TESTLIB", u"TestReboot", {}, output, &detail), kInvokeLinkDropped);
+    ASSERT_TRUE(handheld->WaitUntilStarted(10s, generation));
+    expectFresh();
+    expectFresh();
 }
 
 TEST(InvokeExport, RestartOrCrashDuringTheCallDropsTheLink) {

@@ -51,4 +51,20 @@ NUVA_EXPORT HRESULT TestForeignBlock(DWORD, BYTE*, DWORD* pcbOutput, BYTE** ppOu
     return kOk;
 }
 
+// Answers the calling thread's last error and CE priority as the call found
+// them (4 bytes each), then changes both.
+NUVA_EXPORT HRESULT TestThreadState(DWORD, BYTE*, DWORD* pcbOutput, BYTE** ppOutput, IRAPIStream*) {
+    const DWORD found[2] = {GetLastError(), static_cast<DWORD>(CeGetThreadPriority(GetCurrentThread()))};
+    SetLastError(1234);
+    CeSetThreadPriority(GetCurrentThread(), 100);
+    auto* out = static_cast<BYTE*>(LocalAlloc(LPTR, sizeof found));
+    if (out == nullptr) {
+        return kFail;
+    }
+    std::memcpy(out, found, sizeof found);
+    *pcbOutput = sizeof found;
+    *ppOutput = out;
+    return kOk;
+}
+
 }  // extern "C"
