@@ -864,6 +864,18 @@ void FlashBank::Write16(uint32_t offset, uint16_t value) {
     m.WriteChip((offset >> 1) & 1, offset >> 2, value);
 }
 
+bool FlashBank::ReadArrayBytes(uint32_t offset, uint8_t* out, uint32_t count) {
+    Impl& m = *impl_;
+    if (count == 0 || m.logOn || !InReadArray()) {
+        return false;
+    }
+    if (count > m.size || offset > m.size - count) [[unlikely]] {
+        m.BadAccess(offset, count);
+    }
+    std::memcpy(out, m.cells.data() + offset, count);
+    return true;
+}
+
 bool FlashBank::InReadArray() const {
     // A busy chip is in kBusy, so read array means idle too.
     return impl_->chips[0].mode == ChipMode::kReadArray && impl_->chips[1].mode == ChipMode::kReadArray;

@@ -208,6 +208,11 @@ class FlashBank {
     uint8_t Read8(uint32_t offset);
     void Write32(uint32_t offset, uint32_t value);
     void Write16(uint32_t offset, uint16_t value);
+    // The reads of `count` bytes from `offset` on (of any width: the cells
+    // are little-endian), taken at once: only while both chips are in
+    // read-array mode and the log is off, when each read only answers its
+    // cells. False, with nothing read, otherwise.
+    bool ReadArrayBytes(uint32_t offset, uint8_t* out, uint32_t count);
 
     // True when both chips are in read-array mode and idle: only then may the
     // processor execute from flash.

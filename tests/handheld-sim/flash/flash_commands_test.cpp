@@ -424,6 +424,34 @@ TEST(FlashCommands, WordProgramAndEraseSuspendWorkAsOnTheRealPart) {
     EXPECT_TRUE(NotesMention(bank, "unknown command 0x00D0"));
 }
 
+// A block taken at once is what reads one by one give, and is only taken so
+// while both chips are in read array and no log wants each read.
+TEST(FlashCommands, ReadArrayBytesAreTheReadsOfEachByteAndOnlyInReadArray) {
+    FlashBank bank(kSmallBank);
+    const uint32_t words[] = {0x11223344, 0x55667788, 0x99AABBCC, 0xDDEEFF00};
+    testing::WriteBuffer(bank, kB1 + 0x20, words);
+    bank.Write32(kB1, Both(0xFF));
+    std::vector<uint8_t> block(24, 0x5A);
+    ASSERT_TRUE(bank.ReadArrayBytes(kB1 + 0x1D, block.data(), 22));
+    for (uint32_t i = 0; i < 22; ++i) {
+        EXPECT_EQ(block[i], bank.Read8(kB1 + 0x1D + i)) << i;
+    }
+    EXPECT_EQ(block[22], 0x5A);  // nothing past the count
+    EXPECT_EQ(block[3], 0x44);
+
+    // One chip showing its status: every read must answer from the chips.
+    bank.Write16(kB1 + 2, 0x70);
+    std::fill(block.begin(), block.end(), 0x5A);
+    EXPECT_FALSE(bank.ReadArrayBytes(kB1 + 0x20, block.data(), 16));
+    EXPECT_EQ(block[0], 0x5A);
+    bank.Write32(kB1, Both(0xFF));
+    bank.EnableLog(true);
+    EXPECT_FALSE(bank.ReadArrayBytes(kB1 + 0x20, block.data(), 16));
+    bank.EnableLog(false);
+    EXPECT_TRUE(bank.ReadArrayBytes(kB1 + 0x20, block.data(), 16));
+    EXPECT_EQ(block[4], 0x88);
+}
+
 TEST(FlashCommands, AccessLogRecordsEveryCycleOnlyWhenOn) {
     FlashBank bank(kSmallBank);
     bank.Write32(0, Both(0x70));

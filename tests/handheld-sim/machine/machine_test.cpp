@@ -118,6 +118,9 @@ TEST(Bus, WindowsReachTheirDevicesAndAnUnbackedAddressCrashes) {
         uint8_t bytes[16];
         READ_REGISTER_BUFFER_UCHAR(Kaddr<UCHAR>(0xA0040100), bytes, sizeof bytes);
         EXPECT_EQ(std::memcmp(bytes, "NUVAROM1", 8), 0);
+        ULONG flashWords[64];
+        READ_REGISTER_BUFFER_ULONG(Kaddr<ULONG>(0xA0040000), flashWords, 64);
+        EXPECT_EQ(std::memcmp(flashWords, image.data() + 512, sizeof flashWords), 0);
         // Frame buffer.
         WRITE_REGISTER_USHORT(Kaddr<USHORT>(NUVA_FRAME_BUFFER + 2 * (240 * 10 + 3)), 0x07E0);
         ULONG words[2] = {0x001F001F, 0x001F001F};
