@@ -177,6 +177,10 @@ CreateError Machine::LoadState(const StateConfig& config, std::string& detail) {
     bus_.WithFlash(
         [&](FlashBank& bank) { std::copy(flash.begin(), flash.end(), bank.MutableCells().begin()); });
     std::memcpy(ram_->Bytes() + ReservedBlockOffset(), reserved.data(), kReservedBlockBytes);
+    {
+        std::lock_guard<std::mutex> saving(saveMu_);
+        savedFlash_ = std::move(flash);
+    }
     std::lock_guard<std::mutex> lock(mu_);
     ac_ = config.ac;
     battery_ = config.battery;
@@ -196,8 +200,17 @@ bool Machine::SaveState(std::string* detail) {
         config.battery = battery_;
     }
     std::string text = FormatStateConfig(config);
-    std::vector<uint8_t> flash;
-    bus_.WithFlash([&](FlashBank& bank) { flash.assign(bank.Cells().begin(), bank.Cells().end()); });
+    // The flash file is written only when the cells differ from it; a copy
+    // that changed is taken into the kept one, whose memory is already there.
+    bool flashChanged = false;
+    bus_.WithFlash([&](FlashBank& bank) {
+        std::span<const uint8_t> cells = bank.Cells();
+        flashChanged = savedFlash_.size() != cells.size() ||
+                       std::memcmp(savedFlash_.data(), cells.data(), cells.size()) != 0;
+        if (flashChanged) {
+            savedFlash_.assign(cells.begin(), cells.end());
+        }
+    });
     std::vector<uint8_t> blob;
     {
         std::lock_guard<std::mutex> lock(storeMu_);
@@ -212,11 +225,15 @@ bool Machine::SaveState(std::string* detail) {
         WriteFileWhole(folder + kConfigFile,
                        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
                        error) &&
-        WriteFileWhole(folder + kFlashFile, flash, error) &&
+        (!flashChanged || WriteFileWhole(folder + kFlashFile, savedFlash_, error)) &&
         WriteFileWhole(folder + kStoreFile, blob, error) &&
         WriteFileWhole(folder + kReservedRamFile, reserved, error);
-    if (!ok && detail != nullptr) {
-        *detail = error;
+    if (!ok) {
+        // What the folder holds is no longer known: the next save writes all.
+        savedFlash_.clear();
+        if (detail != nullptr) {
+            *detail = error;
+        }
     }
     return ok;
 }

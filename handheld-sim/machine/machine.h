@@ -262,6 +262,10 @@ class Machine {
     const std::string stateDir_;
     std::atomic<bool> persist_{false};
     std::mutex saveMu_;
+    // Under saveMu_: the flash as the state folder holds it (empty when not
+    // known). Most starts leave the flash as it was, and writing its 32 MB
+    // again was most of a restart's time.
+    std::vector<uint8_t> savedFlash_;
     const uint32_t flashBytes_;
     const uint32_t ramBytes_;
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cstring>
@@ -673,6 +674,13 @@ TEST(StateFolder, AHandheldKeepsFlashFilesAndStorageAcrossRuns) {
     }
     CreateError error = CreateError::kNone;
     std::string detail;
+    // Every save replaces a file by a new one (a new inode).
+    auto inode = [&](const char* name) {
+        struct stat info {};
+        return ::stat((dir + "/" + name).c_str(), &info) == 0 ? info.st_ino : ino_t{0};
+    };
+    const ino_t flashFile = inode("flash.bin");
+    const ino_t storeFile = inode("store.bin");
     {
         auto handheld = Handheld::Open(dir, &error, &detail);
         ASSERT_NE(handheld, nullptr) << detail;
@@ -690,6 +698,10 @@ TEST(StateFolder, AHandheldKeepsFlashFilesAndStorageAcrossRuns) {
         std::vector<uint8_t> data;
         EXPECT_EQ(handheld->GetPsmFile(u"kept.db", data), PsmError::kNone);
         EXPECT_EQ(handheld->DumpFlash(0x1F00000, 4), (std::vector<uint8_t>{0x78, 0x56, 0x34, 0x12}));
+        // The start saved the folder, but the flash it found there is the
+        // flash it has: that file is not written again.
+        EXPECT_NE(inode("store.bin"), storeFile);
+        EXPECT_EQ(inode("flash.bin"), flashFile);
     }
 
     // Damaged folders are refused and left alone.
