@@ -1,3 +1,4 @@
+#include "platform/rapi/rapi.h"
 #include "setup/link/agent_calls.h"
 #include "setup/link/device_access.h"
 #include "setup/link/handheld_port.h"
@@ -31,7 +32,18 @@ uint32_t RapiHandheldPort::ShowDeviceText(const std::string& text, uint32_t firs
     return nuva::ShowDeviceText(text.c_str(), first, second);
 }
 uint32_t RapiHandheldPort::ColdResetDevice() {
-    return nuva::ColdResetDevice();
+    const uint32_t result = nuva::ColdResetDevice();
+    // The handheld takes the link with it when it restarts. The watch thread
+    // would see that only at its next two probes, and until then g_connected
+    // still speaks of the connection that has just ended: a page waiting for
+    // the handheld to come back would take the stale flag for the new link
+    // and start its work on a handheld that is still restarting. So the flag
+    // drops now, and the initialisation waits for the handheld's return.
+    if (result == static_cast<uint32_t>(RAPI_E_LINK_DOWN)) {
+        g_connected.store(0);
+        StartLinkInit();
+    }
+    return result;
 }
 uint32_t RapiHandheldPort::WarmResetDevice(int selector) {
     return nuva::WarmResetDevice(selector);

@@ -19,6 +19,7 @@
 #include "setup/device/image_catalogue.h"
 #include "setup/device/update_plan.h"
 #include "setup/link/agent_calls.h"
+#include "setup/link/handheld_port.h"
 #include "setup/link/handover.h"
 #include "setup/link/link_monitor.h"
 #include "tests/setup/link/link_test_support.h"
@@ -193,6 +194,25 @@ TEST_F(LinkE2ETest, PullingTheCableStopsTheTransferAndPuttingItBackReconnects) {
     ASSERT_TRUE(Eventually([] { return g_connected == 1; }, 60s)) << handheld_->Log();
     EXPECT_EQ(InstallAgent(), 0) << "the link is usable again";
     EXPECT_EQ(QueryDeviceInfo(nullptr), 0u);
+}
+
+// The handheld restarts at a cold reset and the link goes with it: the flag
+// must say so at once, not at the watch thread's next probes, or a page that
+// waits for the handheld's return would start on the connection that ended.
+TEST_F(LinkE2ETest, AColdResetDropsTheFlagAtOnceAndTheLinkComesBackWithTheHandheld) {
+    const std::string rom =
+        MakeImage("factory.nb0", imagegen::OsFamily::k2003, imagegen::ModelClass::kBasic, "04100300", "A03");
+    StartHandheld(rom, "basic");
+    // No probes: only the reset itself may move the flag.
+    watch_ = std::jthread();
+    RapiHandheldPort port;
+    ASSERT_EQ(port.InstallAgent(), 0);
+
+    EXPECT_EQ(port.ColdResetDevice(), static_cast<uint32_t>(RAPI_E_LINK_DOWN));
+    EXPECT_EQ(g_connected, 0) << "the flag still speaks of the connection the restart ended";
+
+    ASSERT_TRUE(Eventually([] { return g_connected == 1; }, 60s)) << handheld_->Log();
+    EXPECT_EQ(port.InstallAgent(), 0) << "the link is usable again";
 }
 
 }  // namespace
