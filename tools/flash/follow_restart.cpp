@@ -1,5 +1,9 @@
 #include "tools/flash/follow_restart.h"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "formats/generation.h"
 #include "platform/clock/clock.h"
 #include "setup/device/device_texts.h"
@@ -14,6 +18,14 @@ namespace {
 // update worker's pause between agent installations).
 constexpr uint32_t kPollMs = 500;
 constexpr uint32_t kAskAgainMs = 2000;
+
+// A nominal pause of at least a millisecond of real time: with an unscaled
+// clock (NUVA_TIME_SCALE=0) the waits would spin on a processor that the
+// handheld needs, as it restarts and writes its flash meanwhile.
+void Pause(uint32_t milliseconds) {
+    std::this_thread::sleep_for(
+        std::max<std::chrono::nanoseconds>(ScaledMs(milliseconds), std::chrono::milliseconds(1)));
+}
 
 }  // namespace
 
@@ -42,7 +54,7 @@ FollowReport FollowRestart(HandheldPort& device, Terminal& terminal, const Image
             return report;
         }
         waiting("The handheld restarts into the flasher");
-        ScaledSleepMs(kPollMs);
+        Pause(kPollMs);
     }
     report.linkDropped = true;
     for (;;) {
@@ -52,7 +64,7 @@ FollowReport FollowRestart(HandheldPort& device, Terminal& terminal, const Image
         }
         if (!device.IsConnected()) {
             waiting("The handheld writes its flash; waiting for it to answer again");
-            ScaledSleepMs(kPollMs);
+            Pause(kPollMs);
             continue;
         }
         waiting("The handheld is back on the link; asking it for its ROM");
@@ -63,7 +75,7 @@ FollowReport FollowRestart(HandheldPort& device, Terminal& terminal, const Image
             report.result = RunsRomOf(info, written) ? FollowResult::kRunsImage : FollowResult::kRunsOther;
             return report;
         }
-        ScaledSleepMs(kAskAgainMs);
+        Pause(kAskAgainMs);
     }
 }
 

@@ -105,5 +105,23 @@ TEST_F(LinkMonitorTest, TheWatcherLeavesADisconnectedLinkToTheInitialisation) {
     EXPECT_EQ(fake_rapi::RapiInitCount(), 0);
 }
 
+// With an unscaled clock the probes still pause, for a millisecond of real
+// time at least: each one is a round trip taken from the copies on the cable.
+TEST_F(LinkMonitorTest, AnUnscaledClockDoesNotProbeWithoutPause) {
+    ASSERT_EQ(StartLinkInit(), 0u);
+    ASSERT_TRUE(Eventually([] { return g_connected == 1; }));
+    SetTimeScale(0);
+    watch_ = StartLinkWatch();
+    ASSERT_TRUE(Eventually([] { return fake_rapi::ProbeCount() >= 1; }));
+    const int before = fake_rapi::ProbeCount();
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(50ms);
+    watch_ = std::jthread();
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_LE(fake_rapi::ProbeCount() - before, elapsed.count() + 2);
+    EXPECT_EQ(g_connected, 1);
+}
+
 }  // namespace
 }  // namespace nuva
