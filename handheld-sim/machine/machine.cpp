@@ -917,21 +917,30 @@ void Machine::Plug(bool plugged) {
 
 Machine::CachedLibrary* Machine::LoadLibraryFile(const std::u16string& path, std::string& detail,
                                                  HRESULT& failure) {
-    std::vector<uint8_t> bytes;
-    uint32_t error = store_->files.Get(path, &bytes);
-    if (error != store_error::kSuccess) {
+    auto unreadable = [&](uint32_t error) -> CachedLibrary* {
         failure = kInvokeLibraryNotFound;
         detail = Format("cannot read %s (error %u)", ToUtf8(path).c_str(), error);
         return nullptr;
-    }
+    };
+    // The loaded copy serves while the file holds the same bytes; they are
+    // compared where they lie (a backup makes a call per 16 KB it reads).
     for (auto it = libraries_.begin(); it != libraries_.end(); ++it) {
         if (SameName((*it)->path, path)) {
-            if ((*it)->bytes == bytes) {
+            bool same = false;
+            if (uint32_t error = store_->files.Holds(path, (*it)->bytes, &same);
+                error != store_error::kSuccess) {
+                return unreadable(error);
+            }
+            if (same) {
                 return it->get();
             }
             libraries_.erase(it);  // the file changed: the new copy is loaded
             break;
         }
+    }
+    std::vector<uint8_t> bytes;
+    if (uint32_t error = store_->files.Get(path, &bytes); error != store_error::kSuccess) {
+        return unreadable(error);
     }
     auto library = std::make_unique<CachedLibrary>();
     library->path = path;

@@ -1,5 +1,6 @@
 // The RAM file system of the handheld: a tree of folders and files under
 // one mutex, with Win32 open/sharing semantics and a capacity.
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -178,6 +179,18 @@ struct FileStore::Impl {
         }
         node = FindChild(*parent, path.parts.back());
         return node != nullptr ? kSuccess : kFileNotFound;
+    }
+
+    // A file (not a folder) named without a trailing separator.
+    uint32_t FindFile(std::u16string_view text, std::shared_ptr<FileNode>& node) const {
+        ParsedPath path;
+        if (uint32_t error = Find(text, node, &path); error != kSuccess) {
+            return error;
+        }
+        if (node->folder) {
+            return kAccessDenied;
+        }
+        return path.trailingSeparator ? kInvalidName : kSuccess;
     }
 
     bool Fits(uint64_t oldSize, uint64_t newSize) const {
@@ -618,19 +631,22 @@ uint32_t FileStore::List(std::u16string_view folder, std::vector<EntryInfo>* ent
 uint32_t FileStore::Get(std::u16string_view text, std::vector<uint8_t>* contents) const {
     std::lock_guard lock(impl_->mutex);
     std::shared_ptr<FileNode> node;
-    ParsedPath path;
-    if (uint32_t error = impl_->Find(text, node, &path); error != kSuccess) {
+    if (uint32_t error = impl_->FindFile(text, node); error != kSuccess) {
         return error;
-    }
-    if (node->folder) {
-        return kAccessDenied;
-    }
-    if (path.trailingSeparator) {
-        return kInvalidName;
     }
     if (contents != nullptr) {
         *contents = node->data;
     }
+    return kSuccess;
+}
+
+uint32_t FileStore::Holds(std::u16string_view text, std::span<const uint8_t> expected, bool* same) const {
+    std::lock_guard lock(impl_->mutex);
+    std::shared_ptr<FileNode> node;
+    if (uint32_t error = impl_->FindFile(text, node); error != kSuccess) {
+        return error;
+    }
+    *same = std::equal(node->data.begin(), node->data.end(), expected.begin(), expected.end());
     return kSuccess;
 }
 

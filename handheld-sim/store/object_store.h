@@ -201,6 +201,9 @@ class FileStore {
     // file whatever its sharing; Put creates or replaces one (its folder must
     // exist) and fails with kSharingViolation while the file is open.
     uint32_t Get(std::u16string_view path, std::vector<uint8_t>* contents) const;
+    // Whether a file holds exactly `expected` (in `same`), without copying
+    // it out; the errors are Get's.
+    uint32_t Holds(std::u16string_view path, std::span<const uint8_t> expected, bool* same) const;
     uint32_t Put(std::u16string_view path, std::span<const uint8_t> contents);
     uint32_t Put(std::u16string_view path, std::string_view contents);
 

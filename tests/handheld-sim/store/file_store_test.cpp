@@ -269,6 +269,38 @@ TEST(FileStore, DeleteAndRemoveDirectory) {
     EXPECT_EQ(files.Stat(u"\\Windows", nullptr), kFileNotFound);
 }
 
+TEST(FileStore, HoldsComparesTheWholeFileInPlace) {
+    FileStore files;
+    ASSERT_EQ(files.CreateDirectory(u"\\Windows"), kSuccess);
+    ASSERT_EQ(files.Put(u"\\Windows\\lib.dll", "abcd"), kSuccess);
+    auto holds = [&](std::u16string_view path, std::string_view text, bool& same) {
+        same = !same;  // every answer must be set
+        return files.Holds(path, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
+                           &same);
+    };
+    bool same = false;
+    EXPECT_EQ(holds(u"\\windows\\LIB.DLL", "abcd", same), kSuccess);
+    EXPECT_TRUE(same);
+    for (std::string_view other : {"abce", "abc", "abcde", ""}) {
+        EXPECT_EQ(holds(u"\\Windows\\lib.dll", other, same), kSuccess);
+        EXPECT_FALSE(same) << other;
+    }
+    // A byte changed through a handle is seen.
+    {
+        OpenResult r = files.Open(u"\\Windows\\lib.dll", kRW, 0, Disposition::kOpenExisting);
+        ASSERT_TRUE(r.ok());
+        uint64_t position = 0;
+        ASSERT_EQ(r.file.Seek(2, SeekFrom::kBegin, &position), kSuccess);
+        ASSERT_EQ(WriteText(r.file, "X"), kSuccess);
+    }
+    EXPECT_EQ(holds(u"\\Windows\\lib.dll", "abXd", same), kSuccess);
+    EXPECT_TRUE(same);
+    // Get's errors.
+    EXPECT_EQ(holds(u"\\Windows\\none.dll", "", same), kFileNotFound);
+    EXPECT_EQ(holds(u"\\Windows", "", same), kAccessDenied);
+    EXPECT_EQ(holds(u"\\Windows\\lib.dll\\", "abXd", same), kInvalidName);
+}
+
 TEST(FileStore, WritesBeyondTheCapacityFailWithDiskFullAndChangeNothing) {
     FileStore files(1000);
     OpenResult a = files.Open(u"\\a", kRW, 0, Disposition::kCreateNew);
