@@ -168,6 +168,16 @@ void HandheldProcess::Stop() {
     pid_ = -1;
 }
 
+void HandheldProcess::Discard() {
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+}
+
 std::string HandheldProcess::Log() const {
     std::ifstream in(folder_ + "/handheld.log");
     std::stringstream text;
