@@ -7,11 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-default}"
 scripts/build.sh "$preset"
-# The fault matrix's whole-run trials (about ten minutes on two cores) run on
-# their own: scripts/fault-matrix.sh. One restore trial's second attempt has
-# been seen to fail under heavy load, cause not yet found; until it is, the
-# matrix is not part of this run.
-ctest --preset "$preset" -j "$(nproc)" -E '^Chunk/FaultMatrixChunk\.'
+ctest --preset "$preset" -j "$(nproc)"
 if [ "$preset" = default ]; then
   scripts/fuzz.sh smoke
 fi
