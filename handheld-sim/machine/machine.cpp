@@ -100,14 +100,7 @@ Machine::~Machine() {
         std::unique_lock<std::mutex> lock(mu_);
         cv_.wait(lock, [&] { return liveThreads_ == 0; });
     }
-    {
-        std::lock_guard<std::mutex> lock(exportMu_);
-        exportQuit_ = true;
-        exportPosted_.notify_all();
-    }
-    if (exportThread_.joinable()) {
-        exportThread_.join();
-    }
+    calls_.reset();
     for (std::thread& t : programThreads_) {
         t.join();
     }
@@ -280,51 +273,6 @@ void Machine::ThreadEnded() {
     // of thread switches.
     if (--liveThreads_ == 0) {
         cv_.notify_all();
-    }
-}
-
-void Machine::ServeExports() {
-    HandheldThread self{this, 0};
-    // Runs when the thread leaves, by the end of the machine or ended inside
-    // a call (pthread_exit unwinds through here).
-    struct Leave {
-        Machine* machine;
-        bool inCall = false;
-        ~Leave() {
-            if (inCall) {
-                tCurrentThread = nullptr;
-                machine->ThreadEnded();
-            }
-            std::lock_guard<std::mutex> lock(machine->exportMu_);
-            machine->exportThreadWaiting_ = false;
-            if (inCall) {
-                machine->exportFinished_ = true;
-                machine->exportDone_.notify_all();
-            }
-        }
-    } leave{this};
-    for (;;) {
-        const std::function<void()>* call = nullptr;
-        {
-            std::unique_lock<std::mutex> lock(exportMu_);
-            exportPosted_.wait(lock, [&] { return exportQuit_ || exportCall_ != nullptr; });
-            if (exportQuit_) {
-                return;
-            }
-            call = std::exchange(exportCall_, nullptr);
-            self.epoch = exportEpoch_;
-        }
-        tCurrentThread = &self;
-        leave.inCall = true;
-        ResetThreadDefaults();
-        (*call)();
-        tCurrentThread = nullptr;
-        leave.inCall = false;
-        ThreadEnded();
-        std::lock_guard<std::mutex> lock(exportMu_);
-        exportFinished_ = true;
-        exportReturned_ = true;
-        exportDone_.notify_all();
     }
 }
 
@@ -1022,27 +970,19 @@ HRESULT Machine::InvokeExport(std::u16string_view library, std::u16string_view f
             HeapFree(outBlock);
         }
     };
-    bool returned = false;
-    {
-        std::unique_lock<std::mutex> lock(exportMu_);
-        if (!exportThreadWaiting_) {
-            // None yet, or the last one was ended inside its call: it has
-            // left its body already and is joined at once.
-            if (exportThread_.joinable()) {
-                exportThread_.join();
-            }
-            exportQuit_ = false;
-            exportThreadWaiting_ = true;
-            exportThread_ = std::thread([this] { ServeExports(); });
-        }
-        exportCall_ = &call;
-        exportEpoch_ = *epoch;
-        exportFinished_ = false;
-        exportReturned_ = false;
-        exportPosted_.notify_one();
-        exportDone_.wait(lock, [&] { return exportFinished_; });
-        returned = exportReturned_;
-    }
+    // The call runs as a handheld thread of this start: a restart or a
+    // crash during it ends the thread, as it ends every handheld thread.
+    const bool returned = calls_->Run(
+        [&] {
+            HandheldThread self{this, *epoch};
+            tCurrentThread = &self;
+            ResetThreadDefaults();
+            call();
+        },
+        [this] {
+            tCurrentThread = nullptr;
+            ThreadEnded();
+        });
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (!returned || stopEpoch_.load() != *epoch) {

@@ -38,6 +38,7 @@
 #include "handheld-sim/flash/flash_bank.h"
 #include "handheld-sim/machine/bus.h"
 #include "handheld-sim/machine/cable_link.h"
+#include "handheld-sim/machine/call_thread.h"
 #include "handheld-sim/machine/handheld.h"
 #include "handheld-sim/machine/handle_table.h"
 #include "handheld-sim/machine/interrupts.h"
@@ -244,12 +245,6 @@ class Machine {
     std::thread StartThread(uint64_t epoch, std::function<void()> body,
                             std::shared_ptr<std::atomic<bool>> returned);
     void ThreadEnded();
-    // The body of the thread that runs RAPI calls into libraries: it takes
-    // one posted call at a time as a handheld thread of the call's stop
-    // epoch, and waits between calls as no handheld thread at all, so it
-    // never holds up a start. A call that ends the thread (a crash, a
-    // restart) ends it for good; the next call starts another.
-    void ServeExports();
     uint32_t ReservedBlockOffset() const;
     uint32_t RamWord(uint32_t offset) const;
     void SetRamWord(uint32_t offset, uint32_t value);
@@ -316,19 +311,9 @@ class Machine {
     std::mutex invokeMu_;  // one RAPI call at a time
     std::vector<std::unique_ptr<CachedLibrary>> libraries_;
 
-    // The thread of RAPI calls (ServeExports) and the call handed to it,
-    // under exportMu_. A new thread per call cost more than the call itself
-    // on a loaded desktop: a flash read is one call per 16 KB.
-    std::mutex exportMu_;
-    std::condition_variable exportPosted_;  // a call or the end, for the thread
-    std::condition_variable exportDone_;    // the call's end, for its caller
-    std::thread exportThread_;
-    bool exportThreadWaiting_ = false;  // alive and taking calls
-    bool exportQuit_ = false;
-    const std::function<void()>* exportCall_ = nullptr;  // posted, not yet taken
-    uint64_t exportEpoch_ = 0;
-    bool exportFinished_ = false;  // the posted call has ended, one way or the other
-    bool exportReturned_ = false;  // ... by returning
+    // The thread that RAPI calls into libraries run on, kept between
+    // calls; ended before the machine's members it uses.
+    std::unique_ptr<CallThread> calls_ = std::make_unique<CallThread>();
 
     std::thread supervisor_;
 };

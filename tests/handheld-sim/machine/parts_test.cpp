@@ -1,12 +1,15 @@
 // The machine's parts that decide alone: when the system tick arrives and
-// what GetTickCount says, what the flash's cached window answers, and how the
-// bus reports what it refuses.
+// what GetTickCount says, what the flash's cached window answers, how the
+// bus reports what it refuses, and the thread kept for calls.
 #include <gtest/gtest.h>
+
+#include <pthread.h>
 
 #include <chrono>
 #include <thread>
 
 #include "handheld-sim/machine/bus.h"
+#include "handheld-sim/machine/call_thread.h"
 #include "handheld-sim/machine/flash_cache.h"
 #include "handheld-sim/machine/interrupts.h"
 #include "platform/clock/clock.h"
@@ -228,6 +231,28 @@ TEST_F(MemoryBusTest, RefusedAccessesSayWhyAndTouchNothing) {
     // The restart line is reported, the write made.
     EXPECT_EQ(bus_.Write(NUVA_REG_RESTART_ARM, 4, NUVA_RESTART_BIT), BusResult::kDone);
     EXPECT_EQ(bus_.Write(NUVA_REG_RESTART_FIRE, 4, NUVA_RESTART_BIT), BusResult::kRestart);
+}
+
+TEST(CallThread, CallsShareOneThreadUntilOneEndsItAndLeaveRunsEitherWay) {
+    CallThread calls;
+    std::thread::id first;
+    std::thread::id second;
+    int leaves = 0;
+    const std::function<void()> leave = [&] { ++leaves; };
+    EXPECT_TRUE(calls.Run([&] { first = std::this_thread::get_id(); }, leave));
+    EXPECT_TRUE(calls.Run([&] { second = std::this_thread::get_id(); }, leave));
+    EXPECT_EQ(first, second);
+    EXPECT_NE(first, std::this_thread::get_id());
+    EXPECT_EQ(leaves, 2);
+
+    // A call that ends its thread, as a restart does, is reported and still
+    // left; the next call gets a thread of its own.
+    EXPECT_FALSE(calls.Run([] { pthread_exit(nullptr); }, leave));
+    EXPECT_EQ(leaves, 3);
+    std::thread::id third;
+    EXPECT_TRUE(calls.Run([&] { third = std::this_thread::get_id(); }, leave));
+    EXPECT_EQ(leaves, 4);
+    EXPECT_NE(third, std::this_thread::get_id());
 }
 
 }  // namespace
