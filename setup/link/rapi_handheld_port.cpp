@@ -31,22 +31,30 @@ uint32_t RapiHandheldPort::ReadDeviceFlash(uint32_t address, uint8_t* buffer, ui
 uint32_t RapiHandheldPort::ShowDeviceText(const std::string& text, uint32_t first, uint32_t second) {
     return nuva::ShowDeviceText(text.c_str(), first, second);
 }
-uint32_t RapiHandheldPort::ColdResetDevice() {
-    const uint32_t result = nuva::ColdResetDevice();
-    // The handheld takes the link with it when it restarts. The watch thread
-    // would see that only at its next two probes, and until then g_connected
-    // still speaks of the connection that has just ended: a page waiting for
-    // the handheld to come back would take the stale flag for the new link
-    // and start its work on a handheld that is still restarting. So the flag
-    // drops now, and the initialisation waits for the handheld's return.
+namespace {
+
+// The handheld takes the link with it when it restarts. The watch thread
+// would see that only at its next two probes, and until then g_connected
+// still speaks of the connection that has just ended: a page waiting for the
+// handheld to come back would take the stale flag for the new link and start
+// its work on a handheld that is still restarting. So the flag drops as soon
+// as the restart is accepted, and the initialisation waits for the
+// handheld's return.
+uint32_t LinkGoesWithRestart(uint32_t result) {
     if (result == static_cast<uint32_t>(RAPI_E_LINK_DOWN)) {
         g_connected.store(0);
         StartLinkInit();
     }
     return result;
 }
+
+}  // namespace
+
+uint32_t RapiHandheldPort::ColdResetDevice() {
+    return LinkGoesWithRestart(nuva::ColdResetDevice());
+}
 uint32_t RapiHandheldPort::WarmResetDevice(int selector) {
-    return nuva::WarmResetDevice(selector);
+    return LinkGoesWithRestart(nuva::WarmResetDevice(selector));
 }
 uint32_t RapiHandheldPort::TransferImageParts(MessageSink* window, const std::string& imagePath,
                                               UpdateHandoff& plan, uint32_t handheldMemoryConfig) {

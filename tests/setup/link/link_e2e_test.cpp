@@ -199,7 +199,7 @@ TEST_F(LinkE2ETest, PullingTheCableStopsTheTransferAndPuttingItBackReconnects) {
 // The handheld restarts at a cold reset and the link goes with it: the flag
 // must say so at once, not at the watch thread's next probes, or a page that
 // waits for the handheld's return would start on the connection that ended.
-TEST_F(LinkE2ETest, AColdResetDropsTheFlagAtOnceAndTheLinkComesBackWithTheHandheld) {
+TEST_F(LinkE2ETest, EitherResetDropsTheFlagAtOnceAndTheLinkComesBackWithTheHandheld) {
     const std::string rom =
         MakeImage("factory.nb0", imagegen::OsFamily::k2003, imagegen::ModelClass::kBasic, "04100300", "A03");
     StartHandheld(rom, "basic");
@@ -211,6 +211,12 @@ TEST_F(LinkE2ETest, AColdResetDropsTheFlagAtOnceAndTheLinkComesBackWithTheHandhe
     EXPECT_EQ(port.ColdResetDevice(), static_cast<uint32_t>(RAPI_E_LINK_DOWN));
     EXPECT_EQ(g_connected, 0) << "the flag still speaks of the connection the restart ended";
 
+    ASSERT_TRUE(Eventually([] { return g_connected == 1; }, 60s)) << handheld_->Log();
+    EXPECT_EQ(port.InstallAgent(), 0) << "the link is usable again";
+
+    // The warm reset after a backup restarts the handheld the same way.
+    EXPECT_EQ(port.WarmResetDevice(0), static_cast<uint32_t>(RAPI_E_LINK_DOWN));
+    EXPECT_EQ(g_connected, 0) << "the flag still speaks of the connection the warm restart ended";
     ASSERT_TRUE(Eventually([] { return g_connected == 1; }, 60s)) << handheld_->Log();
     EXPECT_EQ(port.InstallAgent(), 0) << "the link is usable again";
 }
