@@ -24,6 +24,7 @@
 #include <future>
 #include <thread>
 
+#include "bench/raw_copy.h"
 #include "platform/cable/socket.h"
 #include "platform/clock/clock.h"
 #include "platform/rapi/rapi.h"
@@ -157,37 +158,19 @@ class Handheld {
     pid_t pid_ = -1;
 };
 
-// The bytes sent in 16 KB chunks over a fresh unix socket pair to a reader
-// that keeps them; the time it took, negative when the copy broke.
+// The bytes in 16 KB chunks through the raw socket copy; its time, negative
+// when it broke.
 std::chrono::duration<double> RawCopy(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& kept) {
-    kept.resize(bytes.size());
-    const auto start = std::chrono::steady_clock::now();
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-        return std::chrono::duration<double>(-1);
-    }
-    auto reader = std::async(std::launch::async, [&] {
-        size_t done = 0;
-        ssize_t n;
-        while (done < kept.size() && (n = recv(fds[1], kept.data() + done, kept.size() - done, 0)) > 0) {
-            done += static_cast<size_t>(n);
-        }
-        return done;
-    });
-    bool ok = true;
-    for (size_t done = 0; ok && done < bytes.size(); done += kChunk) {
-        size_t length = std::min(kChunk, bytes.size() - done);
-        for (size_t sent = 0; ok && sent < length;) {
-            ssize_t n = send(fds[0], bytes.data() + done + sent, length - sent, MSG_NOSIGNAL);
-            ok = n > 0;
-            sent += ok ? static_cast<size_t>(n) : 0;
-        }
-    }
-    shutdown(fds[0], SHUT_WR);
-    ok = reader.get() == bytes.size() && ok;
-    close(fds[0]);
-    close(fds[1]);
-    return ok ? std::chrono::steady_clock::now() - start : std::chrono::duration<double>(-1);
+    size_t done = 0;
+    return nuva::bench::RawSocketCopy(
+        bytes.size(),
+        [&]() -> std::optional<std::span<const uint8_t>> {
+            const size_t length = std::min(kChunk, bytes.size() - done);
+            std::span<const uint8_t> chunk(bytes.data() + done, length);
+            done += length;
+            return chunk;
+        },
+        kept);
 }
 
 // Each run beside a raw copy of the same bytes (not timed): `raw_copy_ms`

@@ -12,14 +12,13 @@
 // NUVA_AGENT.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <future>
 
+#include "bench/raw_copy.h"
 #include "formats/byte_sum.h"
 #include "formats/image_header.h"
 #include "formats/result_codes.h"
@@ -93,44 +92,30 @@ Setting& TheSetting() {
 }
 
 // The same content bytes read from the same file in 16 KB chunks and sent
-// over a unix socket to a reader that keeps them, as the handheld keeps a
-// file. Returns the time it took, or a negative time when it broke.
+// through the raw socket copy, as the handheld keeps a file. Returns the time
+// it took, or a negative time when it broke.
 std::chrono::duration<double> RawSocketCopy(Setting& setting, std::vector<uint8_t>& kept) {
     std::vector<uint8_t> chunk(kChunk);
-    kept.resize(setting.contentBytes);
-    const auto start = std::chrono::steady_clock::now();
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
-        return std::chrono::duration<double>(-1);
-    auto reader = std::async(std::launch::async, [&] {
-        size_t done = 0;
-        while (done < kept.size()) {
-            const ssize_t n = ::recv(fds[1], kept.data() + done, kept.size() - done, 0);
-            if (n <= 0)
-                break;
-            done += static_cast<size_t>(n);
-        }
-        return done;
-    });
     nuva::DesktopFile file = nuva::DesktopFile::OpenForReading(setting.image);
-    bool ok = file.SeekTo(nuva::kImageHeaderSize);
-    for (size_t done = 0; ok && done < setting.contentBytes;) {
-        const auto got = file.Read(chunk.data(), std::min(kChunk, setting.contentBytes - done));
-        ok = got && *got > 0;
-        for (size_t sent = 0; ok && sent < *got;) {
-            const ssize_t n = ::send(fds[0], chunk.data() + sent, *got - sent, MSG_NOSIGNAL);
-            ok = n > 0;
-            sent += ok ? static_cast<size_t>(n) : 0;
-        }
-        done += ok ? *got : 0;
-    }
-    ::shutdown(fds[0], SHUT_WR);
-    const size_t received = reader.get();
-    ::close(fds[0]);
-    ::close(fds[1]);
-    if (!ok || received != setting.contentBytes)
+    if (!file.SeekTo(nuva::kImageHeaderSize)) {
         return std::chrono::duration<double>(-1);
-    return std::chrono::steady_clock::now() - start;
+    }
+    size_t done = 0;
+    return nuva::bench::RawSocketCopy(
+        setting.contentBytes,
+        [&]() -> std::optional<std::span<const uint8_t>> {
+            const size_t wanted = std::min(kChunk, setting.contentBytes - done);
+            if (wanted == 0) {
+                return std::span<const uint8_t>();
+            }
+            const auto got = file.Read(chunk.data(), wanted);
+            if (!got || *got == 0) {
+                return std::nullopt;
+            }
+            done += *got;
+            return std::span<const uint8_t>(chunk.data(), *got);
+        },
+        kept);
 }
 
 // The transfer, with a raw copy of the same bytes beside each run (outside

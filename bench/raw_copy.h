@@ -1,0 +1,26 @@
+// The yardstick of the cable's benchmarks: bytes sent over a fresh unix
+// socket pair, chunk by chunk, to a reader that keeps them, with nothing else
+// on the way. A benchmark runs it beside what it measures, in the same run,
+// so that a loaded machine slows both alike.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace nuva::bench {
+
+// The next chunk to send: empty at the end, nullopt when the source failed.
+using ChunkSource = std::function<std::optional<std::span<const uint8_t>>()>;
+
+// Sends what `next` gives until it gives an empty chunk, expecting `total`
+// bytes in all, which the reader keeps in `kept`. The time it took, or a
+// negative time when the source, the socket or the count failed.
+std::chrono::duration<double> RawSocketCopy(size_t total, const ChunkSource& next,
+                                            std::vector<uint8_t>& kept);
+
+}  // namespace nuva::bench
