@@ -20,6 +20,7 @@
 #include "platform/cable/protocol.h"
 #include "setup/device/image_catalogue.h"
 #include "setup/device/update_plan.h"
+#include "setup/resources/resource_file.h"
 #include "setup/resources/string_table.h"
 #include "tools/imagegen/imagegen.h"
 
@@ -180,44 +181,11 @@ Help='help\index.htm'
 )"));
 }
 
-// A text as a resource file quotes it.
-std::string Quoted(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '"':
-                out += "\\\"";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[5];
-                    std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
-
 void ModuleSeeds() {
     // Every built-in text, marked, as a translator's module would give it.
     std::string all = "# every text of the program, marked\n";
     for (const auto& [id, text] : nuva::BuiltInStrings()) {
-        all += std::to_string(id) + " " + Quoted("[" + text + "]") + "\n";
+        all += std::to_string(id) + " " + nuva::QuoteResourceText("[" + text + "]") + "\n";
     }
     Write("language_module", "every-string", all);
     Write("language_module", "strings-and-dialogs", R"rc(# French, in part

@@ -606,6 +606,39 @@ std::unique_ptr<ResourceFile>& ActiveModuleSlot() {
 
 }  // namespace
 
+std::string QuoteResourceText(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        switch (c) {
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+                    static constexpr char kHex[] = "0123456789ABCDEF";
+                    out += "\\x";
+                    out += kHex[static_cast<unsigned char>(c) >> 4];
+                    out += kHex[c & 0x0F];
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
 bool ParseResourceFile(std::string_view text, ResourceForm form, ResourceFile& file, TableError& error) {
     file = {};
     ResourceFile parsed;

@@ -43,6 +43,12 @@ struct ResourceFile {
 // and `error` names the line at fault and why.
 bool ParseResourceFile(std::string_view text, ResourceForm form, ResourceFile& file, TableError& error);
 
+// `text` between quotes as the file writes it, so that the parser reads back
+// exactly `text`: newline, return, tab, backslash and quote as \n \r \t \\ \",
+// other control characters and DEL as \xHH. For tools and tests that write
+// modules; a NUL byte has no escape (\x00 is refused).
+std::string QuoteResourceText(std::string_view text);
+
 // Checks a parsed module against the program's file: every string as
 // CheckModuleFormats does, every template and control it names must exist.
 // Returns false with the line at fault and why.

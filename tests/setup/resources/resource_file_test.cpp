@@ -169,6 +169,20 @@ TEST(ResourceFile, ModulesGiveTextsOnly) {
     }
 }
 
+TEST(ResourceFile, AQuotedTextReadsBackAsItWas) {
+    for (const std::string text : {std::string("plain"), std::string("\"quoted\" \\ back\\slash"),
+                                   std::string("lines\n\r\tand \x01\x1F\x7F controls"),
+                                   std::string("V\xC3\xA9rifiez %d%%"), std::string()}) {
+        ResourceFile file;
+        TableError error;
+        ASSERT_TRUE(
+            ParseResourceFile("126 " + QuoteResourceText(text) + "\n", ResourceForm::kModule, file, error))
+            << QuoteResourceText(text) << ": " << error.message;
+        EXPECT_EQ(file.strings.at(126), text);
+    }
+    EXPECT_EQ(QuoteResourceText("a\x7F\"b"), "\"a\\x7F\\\"b\"");
+}
+
 class ModuleTest : public ::testing::Test {
   protected:
     void SetUp() override { UnloadLanguageModule(); }
