@@ -7,6 +7,8 @@
 #include <fstream>
 #include <map>
 
+#include "formats/json.h"
+#include "formats/text_encoding.h"
 #include "handheld-sim/app/options.h"
 #include "handheld-sim/flash/flash_bank.h"
 #include "handheld-sim/store/object_store.h"
@@ -25,40 +27,8 @@ ControlReply Usage(std::string why) {
     return ControlReply{kExitUsage, {}, std::move(why) + "\n"};
 }
 
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
-
 std::string JsonReason(const std::string& reason) {
-    return reason.empty() ? "null" : JsonString(reason);
+    return reason.empty() ? "null" : JsonQuote(reason);
 }
 const char* JsonBool(bool b) {
     return b ? "true" : "false";
@@ -232,7 +202,7 @@ ControlReply FaultCommand(ControlContext& context, const std::vector<std::string
         if (args[1].empty() || !offset || !mask || *mask == 0) {
             return Usage("fault corrupt takes DEVICEPATH OFFSET [MASK], MASK a non-zero byte");
         }
-        faults.corruptPath = ToUtf16(args[1]);
+        faults.corruptPath = Utf16FromUtf8(args[1]);
         faults.corruptOffset = static_cast<uint32_t>(*offset);
         faults.corruptMask = static_cast<uint8_t>(*mask);
     } else if (what == "agent-fail" && (args.size() == 2 || args.size() == 4)) {
@@ -242,7 +212,7 @@ ControlReply FaultCommand(ControlContext& context, const std::vector<std::string
         }
         faults.failAgentCalls = static_cast<uint32_t>(*count);
         if (args.size() == 4) {
-            faults.failAgentExport = ToUtf16(args[3]);
+            faults.failAgentExport = Utf16FromUtf8(args[3]);
         }
     } else if (what == "version-fail" && args.size() == 2) {
         auto count = ParseNumber(args[1], 0xFFFFFFFFu);
@@ -302,7 +272,7 @@ ControlReply FileCommand(ControlContext& context, const std::string& verb,
             return Usage("pull takes DEVICEPATH FILE");
         }
         std::vector<uint8_t> contents;
-        uint32_t result = context.handheld.Store().Files().Get(ToUtf16(args[0]), &contents);
+        uint32_t result = context.handheld.Store().Files().Get(Utf16FromUtf8(args[0]), &contents);
         if (result != store_error::kSuccess) {
             return Failed(args[0] + ": " + StoreError(result));
         }
@@ -319,7 +289,7 @@ ControlReply FileCommand(ControlContext& context, const std::string& verb,
         if (!ReadDesktopFile(args[0], contents, error)) {
             return Failed(error);
         }
-        uint32_t result = context.handheld.Store().Files().Put(ToUtf16(args[1]), contents);
+        uint32_t result = context.handheld.Store().Files().Put(Utf16FromUtf8(args[1]), contents);
         if (result != store_error::kSuccess) {
             return Failed(args[1] + ": " + StoreError(result));
         }
@@ -330,14 +300,14 @@ ControlReply FileCommand(ControlContext& context, const std::string& verb,
         return Usage("ls takes DEVICEPATH");
     }
     std::vector<EntryInfo> entries;
-    uint32_t result = context.handheld.Store().Files().List(ToUtf16(args[0]), &entries);
+    uint32_t result = context.handheld.Store().Files().List(Utf16FromUtf8(args[0]), &entries);
     if (result != store_error::kSuccess) {
         return Failed(args[0] + ": " + StoreError(result));
     }
     std::string out;
     for (const EntryInfo& entry : entries) {
         out += (entry.folder ? std::string("<DIR>") : std::to_string(entry.size)) + "\t" +
-               ToUtf8(entry.name) + "\n";
+               Utf8FromUtf16(entry.name) + "\n";
     }
     return Ok(out);
 }
@@ -377,16 +347,17 @@ std::string StatusJson(const HandheldStatus& s, const ServiceStatus& service) {
     j += ",\"plugged\":" + std::string(JsonBool(s.plugged));
     j += ",\"ac\":" + std::string(JsonBool(s.acOnline));
     j += ",\"battery\":" + (s.batteryPercent ? std::to_string(*s.batteryPercent) : std::string("null"));
-    j += ",\"rom\":{\"date_code\":" + JsonString(s.rom.dateCode) +
-         ",\"version\":" + JsonString(s.rom.version) + ",\"os_major\":" + std::to_string(s.rom.osMajor) +
+    j += ",\"rom\":{\"date_code\":" + JsonQuote(s.rom.dateCode) + ",\"version\":" + JsonQuote(s.rom.version) +
+         ",\"os_major\":" + std::to_string(s.rom.osMajor) +
          ",\"language_id\":" + std::to_string(s.rom.languageId) + "}";
     j += ",\"memory_config\":" + std::to_string(s.memoryConfig);
-    j += ",\"message_box\":" + (s.messageBox ? "{\"caption\":" + JsonString(ToUtf8(s.messageBox->caption)) +
-                                                   ",\"text\":" + JsonString(ToUtf8(s.messageBox->text)) + "}"
-                                             : std::string("null"));
+    j += ",\"message_box\":" + (s.messageBox
+                                    ? "{\"caption\":" + JsonQuote(Utf8FromUtf16(s.messageBox->caption)) +
+                                          ",\"text\":" + JsonQuote(Utf8FromUtf16(s.messageBox->text)) + "}"
+                                    : std::string("null"));
     j += ",\"crashed\":" + JsonReason(s.crashedReason);
-    j += ",\"running\":" +
-         (s.runningPrograms.empty() ? std::string("null") : JsonString(ToUtf8(s.runningPrograms.front())));
+    j += ",\"running\":" + (s.runningPrograms.empty() ? std::string("null")
+                                                      : JsonQuote(Utf8FromUtf16(s.runningPrograms.front())));
     j += ",\"bricked\":" + JsonReason(s.brickedReason);
     j += ",\"link\":" + std::string(JsonBool(s.linkAvailable));
     j += ",\"desktop_connected\":" + std::string(JsonBool(service.desktopConnected));
@@ -397,8 +368,8 @@ std::string StatusJson(const HandheldStatus& s, const ServiceStatus& service) {
     const RapiFaults& f = service.pending;
     j += ",\"pending_faults\":{\"cable_drop\":" +
          (f.dropAfterBytes >= 0 ? std::to_string(f.dropAfterBytes) : std::string("null")) +
-         ",\"write_fail\":" + JsonBool(f.failNextWrite) +
-         ",\"corrupt\":" + (f.corruptPath.empty() ? std::string("null") : JsonString(ToUtf8(f.corruptPath))) +
+         ",\"write_fail\":" + JsonBool(f.failNextWrite) + ",\"corrupt\":" +
+         (f.corruptPath.empty() ? std::string("null") : JsonQuote(Utf8FromUtf16(f.corruptPath))) +
          ",\"agent_fail\":" + std::to_string(f.failAgentCalls) +
          ",\"version_fail\":" + std::to_string(f.failVersionCalls) + "}";
     return j + "}\n";
@@ -420,10 +391,11 @@ std::string StatusText(const HandheldStatus& s, const ServiceStatus& service) {
          ", language " + std::to_string(s.rom.languageId) + "\n";
     t += std::string("memory config: ") + config + "\n";
     if (s.messageBox) {
-        t += "message box: " + ToUtf8(s.messageBox->caption) + ": " + ToUtf8(s.messageBox->text) + "\n";
+        t += "message box: " + Utf8FromUtf16(s.messageBox->caption) + ": " +
+             Utf8FromUtf16(s.messageBox->text) + "\n";
     }
     if (!s.runningPrograms.empty()) {
-        t += "running: " + ToUtf8(s.runningPrograms.front()) + "\n";
+        t += "running: " + Utf8FromUtf16(s.runningPrograms.front()) + "\n";
     }
     if (!s.crashedReason.empty()) {
         t += "crashed: " + s.crashedReason + "\n";
@@ -443,11 +415,11 @@ std::string StatusText(const HandheldStatus& s, const ServiceStatus& service) {
         add("write-fail");
     }
     if (!f.corruptPath.empty()) {
-        add("corrupt " + ToUtf8(f.corruptPath));
+        add("corrupt " + Utf8FromUtf16(f.corruptPath));
     }
     if (f.failAgentCalls > 0) {
         add("agent-fail " + std::to_string(f.failAgentCalls) +
-            (f.failAgentExport.empty() ? "" : " --export " + ToUtf8(f.failAgentExport)));
+            (f.failAgentExport.empty() ? "" : " --export " + Utf8FromUtf16(f.failAgentExport)));
     }
     if (f.failVersionCalls > 0) {
         add("version-fail " + std::to_string(f.failVersionCalls));

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "formats/le.h"
+#include "formats/text_encoding.h"
 #include "handheld-sim/machine/bus.h"
 #include "handheld-sim/machine/home_screen.h"
 #include "handheld-sim/machine/message_box_view.h"
@@ -551,7 +552,7 @@ void Machine::RunProgram(std::u16string name, size_t index) {
     }
     auto module = std::make_unique<LoadedModule>();
     std::string loadError;
-    if (!module->Load(bytes, ToUtf8(name), loadError)) {
+    if (!module->Load(bytes, Utf8FromUtf16(name), loadError)) {
         result.outcome = StartupRecord::Outcome::kLoadFailed;
         result.detail = "the program does not load: " + loadError;
         return;
@@ -867,7 +868,7 @@ Machine::CachedLibrary* Machine::LoadLibraryFile(const std::u16string& path, std
                                                  HRESULT& failure) {
     auto unreadable = [&](uint32_t error) -> CachedLibrary* {
         failure = kInvokeLibraryNotFound;
-        detail = Format("cannot read %s (error %u)", ToUtf8(path).c_str(), error);
+        detail = Format("cannot read %s (error %u)", Utf8FromUtf16(path).c_str(), error);
         return nullptr;
     };
     // The loaded copy serves while the file holds the same bytes; they are
@@ -893,7 +894,7 @@ Machine::CachedLibrary* Machine::LoadLibraryFile(const std::u16string& path, std
     auto library = std::make_unique<CachedLibrary>();
     library->path = path;
     std::string loadError;
-    if (!library->module.Load(bytes, ToUtf8(path), loadError)) {
+    if (!library->module.Load(bytes, Utf8FromUtf16(path), loadError)) {
         failure = kInvokeBadLibrary;
         detail = "the library does not load: " + loadError;
         return nullptr;

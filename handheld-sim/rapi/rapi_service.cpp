@@ -5,6 +5,7 @@
 #include <optional>
 #include <thread>
 
+#include "formats/text_encoding.h"
 #include "handheld-sim/rapi/connection_files.h"
 #include "handheld-sim/rapi/rapi_device.h"
 #include "platform/cable/socket.h"
@@ -197,12 +198,12 @@ std::optional<cable::Encoded> RapiService::Impl::Answer(const cable::Frame& fram
                     return std::nullopt;
                 }
                 if (hr == kInvokeLibraryNotFound || hr == kInvokeExportNotFound || hr == kInvokeBadLibrary) {
-                    Log("remote call " + ToUtf8(request.dll) + "!" + ToUtf8(request.function) +
+                    Log("remote call " + Utf8FromUtf16(request.dll) + "!" + Utf8FromUtf16(request.function) +
                         " failed: " + detail);
                 }
                 cable::InvokeAnswer answer{static_cast<uint32_t>(hr), Win32CodeOf(hr), !output.empty(), {}};
                 if (output.size() > cable::kMaxDataBytes) {
-                    Log("remote call " + ToUtf8(request.function) + " returned " +
+                    Log("remote call " + Utf8FromUtf16(request.function) + " returned " +
                         std::to_string(output.size()) + " bytes, more than the cable carries");
                     answer = cable::InvokeAnswer{kNotEnoughMemory, 8, false, {}};
                 } else {
@@ -297,7 +298,7 @@ void RapiService::Impl::CorruptAfterClose(FileStore& store, const std::u16string
     }
     OpenResult opened = store.Open(path, kAccessRead | kAccessWrite, 0, Disposition::kOpenExisting);
     if (!opened.ok()) {
-        Log("could not change a byte of " + ToUtf8(path) + ": error " + std::to_string(opened.error));
+        Log("could not change a byte of " + Utf8FromUtf16(path) + ": error " + std::to_string(opened.error));
         return;
     }
     uint64_t position = 0;
@@ -305,7 +306,7 @@ void RapiService::Impl::CorruptAfterClose(FileStore& store, const std::u16string
     uint32_t done = 0;
     if (opened.file.Seek(offset, SeekFrom::kBegin, &position) != store_error::kSuccess ||
         opened.file.Read(&byte, 1, &done) != store_error::kSuccess || done != 1) {
-        Log("could not change byte " + std::to_string(offset) + " of " + ToUtf8(path) +
+        Log("could not change byte " + std::to_string(offset) + " of " + Utf8FromUtf16(path) +
             ": the file is shorter");
         return;
     }

@@ -101,11 +101,6 @@ inline constexpr uint64_t kDefaultStoreCapacity = 48ull * 1024 * 1024;
 std::u16string FoldCase(std::u16string_view name);
 bool SameName(std::u16string_view a, std::u16string_view b);
 
-// UTF-8 (ASCII in practice) to UTF-16 and back, for tests, tools and the
-// control interface. Characters outside ASCII come out of ToUtf8 as UTF-8.
-std::u16string ToUtf16(std::string_view text);
-std::string ToUtf8(std::u16string_view text);
-
 struct EntryInfo {
     std::u16string name;  // as created
     uint64_t size = 0;    // 0 for a folder

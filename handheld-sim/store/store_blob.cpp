@@ -17,6 +17,7 @@
 
 #include "formats/byte_sum.h"
 #include "formats/le.h"
+#include "formats/text_encoding.h"
 #include "handheld-sim/store/object_store.h"
 
 namespace nuva::sim {
@@ -172,7 +173,7 @@ void SaveKey(const Registry& reg, RegRoot root, const std::u16string& path, Writ
 }
 
 std::string Describe(const std::u16string& text) {
-    return "\"" + ToUtf8(text) + "\"";
+    return "\"" + Utf8FromUtf16(text) + "\"";
 }
 
 bool LoadFiles(Reader& in, FileStore& files) {

@@ -1,5 +1,6 @@
 #include "setup/device/info_texts.h"
 
+#include "formats/text_encoding.h"
 #include "setup/device/device_texts.h"
 #include "setup/resources/settings.h"
 #include "setup/resources/string_ids.h"
@@ -7,22 +8,6 @@
 
 namespace nuva {
 namespace {
-
-// The code points of UTF-16 text up to its first NUL.
-template <typename Sink>
-void ForEachCodePoint(std::u16string_view text, Sink sink) {
-    for (size_t i = 0; i < text.size() && text[i] != u'\0'; ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        sink(c);
-    }
-}
 
 const std::string& TextOrEmpty(uint32_t id) {
     static const std::string kEmpty;
@@ -42,28 +27,6 @@ std::string RomVersionText(const DeviceInfo& info, std::string_view code) {
 }
 
 }  // namespace
-
-std::string Utf8FromUtf16(std::u16string_view text) {
-    std::string out;
-    ForEachCodePoint(text, [&](char32_t c) {
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    });
-    return out;
-}
 
 std::wstring WideFromUtf16(std::u16string_view text) {
     std::wstring out;

@@ -37,10 +37,9 @@ std::string BackupFileName(const DeviceInfo& info);
 // "* You cannot downgrade Microsoft Pocket PC 2003(A02) to Pocket PC 2002(A00).\n".
 std::string DowngradeReasonLine(const DeviceInfo& info, const ImageHeader& header);
 
-// UTF-16 text (up to its first NUL) as UTF-8 for display; unpaired
-// surrogates become U+FFFD.
-std::string Utf8FromUtf16(std::u16string_view text);
-// The same as a wide string for "%ls".
+// UTF-16 text as a wide string for "%ls" (Utf8FromUtf16, in
+// formats/text_encoding.h, gives it as UTF-8); unpaired surrogates become
+// U+FFFD.
 std::wstring WideFromUtf16(std::u16string_view text);
 
 }  // namespace nuva

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "formats/json.h"
 #include "setup/device/reasons.h"
-#include "tools/flash/json.h"
 
 namespace nuva {
 namespace {

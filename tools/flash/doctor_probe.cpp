@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "formats/device_info.h"
+#include "formats/text_encoding.h"
 #include "platform/cable/endpoint.h"
 #include "platform/cable/socket.h"
 #include "setup/device/backup_space.h"

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "formats/generation.h"
+#include "formats/text_encoding.h"
 #include "platform/clock/clock.h"
 #include "setup/device/device_texts.h"
 #include "setup/device/info_texts.h"

@@ -1,6 +1,6 @@
 #include "tools/flash/json_events.h"
 
-#include "tools/flash/json.h"
+#include "formats/json.h"
 #include "tools/flash/options.h"
 
 namespace nuva {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/text_encoding.h"
 #include "setup/device/device_texts.h"
 #include "setup/device/image_catalogue.h"
 #include "setup/device/image_files.h"

@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "formats/json.h"
 #include "tests/e2e/flash/flash_e2e_support.h"
 #include "tests/support/eventually.h"
-#include "tools/flash/json.h"
 
 namespace flash_e2e {
 namespace {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "formats/le.h"
+#include "formats/text_encoding.h"
 #include "machine_test_support.h"
 #include "platform/wince/nuva_platform.h"
 #include "platform/wince/wince.h"
@@ -57,7 +58,7 @@ TEST(StartupPrograms, RunFromTheStoreAndActOnTheMachine) {
             EXPECT_EQ(record.exitCode, 7);
         } else {
             // The factory shortcuts are recorded, not run.
-            EXPECT_EQ(record.outcome, StartupRecord::Outcome::kShortcut) << ToUtf8(record.name);
+            EXPECT_EQ(record.outcome, StartupRecord::Outcome::kShortcut) << Utf8FromUtf16(record.name);
         }
     }
     EXPECT_TRUE(found);

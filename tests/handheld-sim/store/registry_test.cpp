@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/le.h"
+#include "formats/text_encoding.h"
 #include "handheld-sim/store/object_store.h"
 
 namespace nuva::sim {
@@ -149,11 +150,11 @@ TEST(Registry, FactoryDriverCleanupLeavesOnlyTheKeysItDoesNotName) {
     ASSERT_EQ(reg.OpenKey(reg.Root(RegRoot::kLocalMachine), kBuiltInDriversKey, &builtIn), kSuccess);
     for (auto name : removed) {
         RegKey driver;
-        ASSERT_EQ(reg.OpenKey(builtIn, name, &driver), kSuccess) << ToUtf8(name);
+        ASSERT_EQ(reg.OpenKey(builtIn, name, &driver), kSuccess) << Utf8FromUtf16(name);
         RegValue value;
         for (const char16_t* field : {u"Dll", u"Prefix", u"Index", u"Order"}) {
             EXPECT_EQ(reg.QueryValue(driver, field, &value), kSuccess)
-                << ToUtf8(name) << " " << ToUtf8(field);
+                << Utf8FromUtf16(name) << " " << Utf8FromUtf16(field);
         }
     }
     RegKey psm;
@@ -167,7 +168,7 @@ TEST(Registry, FactoryDriverCleanupLeavesOnlyTheKeysItDoesNotName) {
     for (auto name : removed) {
         EXPECT_FALSE(reg.KeyExists(RegRoot::kLocalMachine,
                                    std::u16string(kBuiltInDriversKey) + u"\\" + std::u16string(name)))
-            << ToUtf8(name);
+            << Utf8FromUtf16(name);
     }
     EXPECT_TRUE(reg.KeyExists(RegRoot::kLocalMachine, u"Drivers\\BuiltIn\\Battery"));
     EXPECT_TRUE(reg.KeyExists(RegRoot::kLocalMachine, u"Drivers\\BuiltIn\\PowerManager"));
@@ -182,7 +183,7 @@ TEST(FactoryStore, HoldsTheFoldersShortcutsAndKeysOfANewHandheldAndComesBack) {
     FileStore& files = store->files;
     for (const char16_t* folder : {u"\\Windows", u"\\Windows\\StartUp", u"\\TEMP", u"\\My Documents"}) {
         EntryInfo info;
-        ASSERT_EQ(files.Stat(folder, &info), kSuccess) << ToUtf8(folder);
+        ASSERT_EQ(files.Stat(folder, &info), kSuccess) << Utf8FromUtf16(folder);
         EXPECT_TRUE(info.folder);
     }
     std::vector<uint8_t> data;

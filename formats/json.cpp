@@ -1,9 +1,9 @@
-#include "tools/flash/json.h"
+#include "formats/json.h"
 
 #include <cmath>
 #include <cstdlib>
 
-#include "setup/device/info_texts.h"
+#include "formats/text_encoding.h"
 
 namespace nuva {
 namespace {
@@ -340,11 +340,7 @@ class Parser {
                         }
                         units.push_back(static_cast<char16_t>(*low));
                     }
-                    if (*unit == 0) {
-                        out.push_back('\0');  // the UTF-16 reader stops at a NUL
-                    } else {
-                        out += Utf8FromUtf16(units);
-                    }
+                    out += Utf8FromUtf16(units);
                     break;
                 }
                 default:

@@ -1,5 +1,6 @@
-// JSON as nuva-flash writes it (one object per line for --json) and reads it
-// (the emulated handheld's status, for doctor): a quoting function that never
+// JSON as the programs write it (nuva-flash's events, one object per line for
+// --json; the emulated handheld's status) and read it (that status, for
+// nuva-flash's doctor): a quoting function that never
 // writes an invalid document, and a strict parser (RFC 8259, nothing more:
 // no comments, no trailing commas, no leading zeros, no lone surrogates, no
 // bytes that are not UTF-8, no duplicate keys, nothing after the value).
