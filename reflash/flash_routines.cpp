@@ -168,8 +168,11 @@ NUVA_FLASH_ROUTINE uint32_t BufferedWriteCopy(RoutineContext& c, uint32_t d, uin
     std::array<uint32_t, kWriteBufferWords> words;
     port.Read32s(s, words.data(), w);
     port.Write32s(d, words.data(), w);
+    // No clear status between the confirm and the poll: a program that ends
+    // before it (at once on a locked block, or a short one on a slow bus)
+    // would have its error bits wiped, and a write that did nothing would
+    // pass. The erase that opens every range has cleared the status already.
     port.Write32(d, kConfirm);
-    port.Write32(d, kClearStatus);
     port.Write32(d, kReadStatus);
     if (!PollReady(port, d, c.budget.programReads, status)) {
         return WriteTimedOut(c, d, status);

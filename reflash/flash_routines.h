@@ -10,7 +10,9 @@
 // locked block): an operation that ends with any of them set did not do its
 // work, so it fails like a timeout (status cleared, the status kept as the
 // last flash status, the routine's failure code returned) and the caller
-// repeats it.
+// repeats it. Nothing clears the status between an operation's confirm and
+// the poll that reads its outcome, so an error is seen however early the
+// chips report it.
 //
 // Every routine returns with both chips idle in read-array mode, timeouts
 // included: the operating system and its C runtime execute from this flash,

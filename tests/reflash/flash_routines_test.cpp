@@ -205,6 +205,22 @@ TEST_F(FlashRoutinesTest, AnErrorBitOfEitherChipFailsTheOperationLikeATimeout) {
     EXPECT_EQ(bus.marks, "e");
     EXPECT_EQ(routines.EraseRange(0xA0080000, 0x80000), kFlashOk);
 
+    // A program that fails before the routine's next bus write (here the
+    // clock runs so fast that every operation is over at once) is still
+    // seen as failed: its error bits are not cleared unread.
+    {
+        const double scale = TimeScale();
+        SetTimeScale(1e-9);
+        fault.kind = FlashFault::Kind::kProgramError;
+        fault.chip = -1;
+        fault.blockFirst = 2;
+        bus.Bank().InjectFault(fault);
+        const uint32_t early = routines.BufferedWrite(0xA0080040, kSource, 16);
+        SetTimeScale(scale);
+        EXPECT_EQ(early, kFlashWriteTimeout);
+        EXPECT_EQ(routines.LastStatus() & 0x00100010u, 0x00100010u);  // SR.4 of both chips
+    }
+
     // A locked block reports SR.1 (with SR.4): refused too.
     bus.Bank().SetBlockLocked(5, true);
     EXPECT_EQ(routines.ProgramRange(0xA0140000, kSource, 64, 0, 0), kFlashEraseTimeout);
