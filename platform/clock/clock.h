@@ -9,6 +9,7 @@
 // lets this clock scale them.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -28,6 +29,14 @@ void SetTimeScale(double scale);
 std::chrono::nanoseconds Scaled(std::chrono::nanoseconds nominal);
 inline std::chrono::nanoseconds ScaledMs(uint32_t milliseconds) {
     return Scaled(std::chrono::milliseconds(milliseconds));
+}
+
+// A nominal poll period turned into real time, a millisecond at least: a
+// loop that polls another party (the cable, the handheld) must not take the
+// processor or the cable from the work it waits for when the clock is
+// unscaled (scale 0).
+inline std::chrono::nanoseconds ScaledPollMs(uint32_t milliseconds) {
+    return std::max<std::chrono::nanoseconds>(ScaledMs(milliseconds), std::chrono::milliseconds(1));
 }
 
 // Pauses the calling thread for a nominal number of milliseconds. At scale 0

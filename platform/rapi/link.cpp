@@ -1,6 +1,5 @@
 #include "platform/rapi/link.h"
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 
@@ -134,10 +133,7 @@ HRESULT Link::Init() {
             log_(error);
             reportedForeign = true;
         }
-        // Keep a floor of real time so that an unscaled clock does not spin.
-        auto wait = std::max<std::chrono::nanoseconds>(Scaled(std::chrono::milliseconds(kConnectRetryMs)),
-                                                       std::chrono::milliseconds(1));
-        if (changed_.wait_for(lock, wait, [&] { return epoch_ != epoch; })) {
+        if (changed_.wait_for(lock, ScaledPollMs(kConnectRetryMs), [&] { return epoch_ != epoch; })) {
             return finish(E_FAIL);
         }
     }

@@ -1,7 +1,5 @@
 #include "setup/link/link_monitor.h"
 
-#include <algorithm>
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -100,14 +98,12 @@ void StopLinkInit() {
 void LinkWatchThread(std::stop_token stop) {
     std::mutex lock;
     std::condition_variable_any wake;
-    // Pauses for a nominal time; false when the thread is asked to stop.
-    // A millisecond of real time at least: with an unscaled clock
-    // (NUVA_TIME_SCALE=0) the probes would follow each other without pause,
-    // every one a round trip on the cable taken from the copies.
+    // Pauses for a nominal time, a millisecond of real time at least (at
+    // scale 0 every probe would otherwise take a round trip on the cable
+    // from the copies); false when the thread is asked to stop.
     const auto pause = [&](uint32_t ms) {
         std::unique_lock hold(lock);
-        const auto wait = std::max<std::chrono::nanoseconds>(ScaledMs(ms), std::chrono::milliseconds(1));
-        wake.wait_for(hold, stop, wait, [] { return false; });
+        wake.wait_for(hold, stop, ScaledPollMs(ms), [] { return false; });
         return !stop.stop_requested();
     };
     while (!stop.stop_requested()) {

@@ -1,6 +1,5 @@
 #include "tools/flash/follow_restart.h"
 
-#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -20,12 +19,10 @@ namespace {
 constexpr uint32_t kPollMs = 500;
 constexpr uint32_t kAskAgainMs = 2000;
 
-// A nominal pause of at least a millisecond of real time: with an unscaled
-// clock (NUVA_TIME_SCALE=0) the waits would spin on a processor that the
+// At scale 0 the waits would otherwise spin on a processor that the
 // handheld needs, as it restarts and writes its flash meanwhile.
 void Pause(uint32_t milliseconds) {
-    std::this_thread::sleep_for(
-        std::max<std::chrono::nanoseconds>(ScaledMs(milliseconds), std::chrono::milliseconds(1)));
+    std::this_thread::sleep_for(ScaledPollMs(milliseconds));
 }
 
 }  // namespace
