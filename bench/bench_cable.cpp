@@ -188,14 +188,10 @@ void BM_CeWriteFileToHandheld(benchmark::State& state) {
     std::chrono::duration<double> raw{0};
     std::chrono::duration<double> timed{0};
     for (auto _ : state) {
-        state.PauseTiming();
-        const auto copy = RawCopy(bytes, kept);
-        if (copy.count() < 0) {
-            state.SkipWithError("the raw copy broke");
+        if (!nuva::bench::UntimedRawCopy(
+                state, [&] { return RawCopy(bytes, kept); }, raw)) {
             return;
         }
-        raw += copy;
-        state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
         HANDLE h = CeCreateFile(u"\\TEMP\\bench.bin", GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);

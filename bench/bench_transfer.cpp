@@ -137,14 +137,10 @@ void BM_TransferImageParts(benchmark::State& state) {
     std::chrono::duration<double> raw{0};
     std::chrono::duration<double> timed{0};
     for (auto _ : state) {
-        state.PauseTiming();
-        const auto copy = RawSocketCopy(setting, kept);
-        if (copy.count() < 0) {
-            state.SkipWithError("the raw copy broke");
+        if (!nuva::bench::UntimedRawCopy(
+                state, [&] { return RawSocketCopy(setting, kept); }, raw)) {
             return;
         }
-        raw += copy;
-        state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
         nuva::UpdateHandoff plan = nuva::PlanImageWrite(header, 4, nuva::PlanMode::kUpdate);
         const uint32_t result =
@@ -236,14 +232,10 @@ void BM_FlashReadThroughAgent(benchmark::State& state) {
     std::chrono::duration<double> timed{0};
     uint32_t sum = 0;
     for (auto _ : state) {
-        state.PauseTiming();
-        const auto copy = RawSocketCopy(setting, kept);
-        if (copy.count() < 0) {
-            state.SkipWithError("the raw copy broke");
+        if (!nuva::bench::UntimedRawCopy(
+                state, [&] { return RawSocketCopy(setting, kept); }, raw)) {
             return;
         }
-        raw += copy;
-        state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
         for (uint32_t done = 0; done < setting.contentBytes;) {
             const auto count = static_cast<uint32_t>(std::min<size_t>(kChunk, setting.contentBytes - done));

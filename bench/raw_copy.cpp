@@ -55,4 +55,17 @@ std::chrono::duration<double> RawSocketCopy(size_t total, const ChunkSource& nex
     return std::chrono::steady_clock::now() - start;
 }
 
+bool UntimedRawCopy(benchmark::State& state, const std::function<std::chrono::duration<double>()>& copy,
+                    std::chrono::duration<double>& raw) {
+    state.PauseTiming();
+    const std::chrono::duration<double> took = copy();
+    if (took.count() < 0) {
+        state.SkipWithError("the raw copy broke");
+        return false;
+    }
+    raw += took;
+    state.ResumeTiming();
+    return true;
+}
+
 }  // namespace nuva::bench

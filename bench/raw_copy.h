@@ -4,6 +4,8 @@
 // so that a loaded machine slows both alike.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -22,5 +24,11 @@ using ChunkSource = std::function<std::optional<std::span<const uint8_t>>()>;
 // negative time when the source, the socket or the count failed.
 std::chrono::duration<double> RawSocketCopy(size_t total, const ChunkSource& next,
                                             std::vector<uint8_t>& kept);
+
+// Runs `copy` (a raw copy, its time or a negative one when it broke) outside
+// the timed part of `state`'s iteration and adds its time to `raw`. False,
+// with the run skipped as broken, when the copy broke.
+bool UntimedRawCopy(benchmark::State& state, const std::function<std::chrono::duration<double>()>& copy,
+                    std::chrono::duration<double>& raw);
 
 }  // namespace nuva::bench
