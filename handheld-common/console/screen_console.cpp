@@ -40,6 +40,7 @@ void FillWhite(uint32_t address, uint32_t bytes) {
 }  // namespace
 
 static_assert(kTextBytes <= ScreenConsole::kScreenBytes);
+static_assert(kScrollBytes % ScreenConsole::kRowBytes == 0);
 
 void ScreenConsole::SetFrameBuffer(uint32_t address) {
     frameBuffer_ = Resolve(address);
@@ -80,13 +81,16 @@ void ScreenConsole::Newline() {
 }
 
 void ScreenConsole::Scroll() {
-    // One text line up, a pixel at a time in ascending address order: each
-    // destination lies one line before its source, so a pixel is only
-    // overwritten after it has been copied.
+    // One text line up, a pixel row at a time in ascending address order
+    // through the bulk accessors: each destination row lies one text line
+    // before its source, so a row is only overwritten after it has been
+    // copied. A pixel at a time, a screen of scrolling cost 144,000 bus
+    // accesses; a row at a time it costs 600.
     const uint32_t from = frameBuffer_ + kLineBytes;
-    for (uint32_t offset = 0; offset < kScrollBytes; offset += 2) {
-        const USHORT pixel = READ_REGISTER_USHORT(NUVA_KADDR(USHORT, from + offset));
-        WRITE_REGISTER_USHORT(NUVA_KADDR(USHORT, frameBuffer_ + offset), pixel);
+    UCHAR row[kRowBytes];
+    for (uint32_t offset = 0; offset < kScrollBytes; offset += kRowBytes) {
+        READ_REGISTER_BUFFER_UCHAR(NUVA_KADDR(UCHAR, from + offset), row, kRowBytes);
+        WRITE_REGISTER_BUFFER_UCHAR(NUVA_KADDR(UCHAR, frameBuffer_ + offset), row, kRowBytes);
     }
     FillWhite(frameBuffer_ + kLastLineOffset, kLineBytes);
     cursor_.column = 0;

@@ -87,6 +87,12 @@ void WRITE_REGISTER_USHORT(volatile USHORT* reg, USHORT value) {
     }
 }
 
+void READ_REGISTER_BUFFER_UCHAR(volatile UCHAR* reg, UCHAR* buffer, ULONG count) {
+    if (const uint8_t* p = g_current->Resolve(AddressOf(reg), count)) {
+        std::memcpy(buffer, p, count);
+    }
+}
+
 void WRITE_REGISTER_BUFFER_UCHAR(volatile UCHAR* reg, const UCHAR* buffer, ULONG count) {
     if (uint8_t* p = g_current->Resolve(AddressOf(reg), count)) {
         std::memcpy(p, buffer, count);
