@@ -17,11 +17,14 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <memory>
+#include <optional>
 
 #include "bench/raw_copy.h"
 #include "formats/byte_sum.h"
 #include "formats/image_header.h"
 #include "formats/result_codes.h"
+#include "platform/cable/protocol.h"
 #include "platform/clock/clock.h"
 #include "platform/rapi/rapi.h"
 #include "setup/device/image_catalogue.h"
@@ -91,36 +94,59 @@ Setting& TheSetting() {
     return setting;
 }
 
-// The same content bytes read from the same file in 16 KB chunks and sent
-// through the raw socket copy, as the handheld keeps a file. Returns the time
-// it took, or a negative time when it broke.
-std::chrono::duration<double> RawSocketCopy(Setting& setting, std::vector<uint8_t>& kept) {
-    std::vector<uint8_t> chunk(kChunk);
-    nuva::DesktopFile file = nuva::DesktopFile::OpenForReading(setting.image);
-    if (!file.SeekTo(nuva::kImageHeaderSize)) {
-        return std::chrono::duration<double>(-1);
+// The content bytes of the image, read from the file in 16 KB chunks, as a
+// source for the yardsticks. Null when the file cannot be read.
+std::optional<nuva::bench::ChunkSource> ContentChunks(Setting& setting, std::vector<uint8_t>& chunk) {
+    chunk.resize(kChunk);
+    auto file = std::make_shared<nuva::DesktopFile>(nuva::DesktopFile::OpenForReading(setting.image));
+    if (!file->SeekTo(nuva::kImageHeaderSize)) {
+        return std::nullopt;
     }
-    size_t done = 0;
-    return nuva::bench::RawSocketCopy(
-        setting.contentBytes,
-        [&]() -> std::optional<std::span<const uint8_t>> {
-            const size_t wanted = std::min(kChunk, setting.contentBytes - done);
-            if (wanted == 0) {
-                return std::span<const uint8_t>();
-            }
-            const auto got = file.Read(chunk.data(), wanted);
-            if (!got || *got == 0) {
-                return std::nullopt;
-            }
-            done += *got;
-            return std::span<const uint8_t>(chunk.data(), *got);
-        },
-        kept);
+    auto done = std::make_shared<size_t>(0);
+    return [&setting, &chunk, file, done]() -> std::optional<std::span<const uint8_t>> {
+        const size_t wanted = std::min(kChunk, setting.contentBytes - *done);
+        if (wanted == 0) {
+            return std::span<const uint8_t>();
+        }
+        const auto got = file->Read(chunk.data(), wanted);
+        if (!got || *got == 0) {
+            return std::nullopt;
+        }
+        *done += *got;
+        return std::span<const uint8_t>(chunk.data(), *got);
+    };
 }
 
-// The transfer, with a raw copy of the same bytes beside each run (outside
-// the timed part): `raw_copy_ms` is the copy's time and `of_raw_rate` the
-// transfer's rate as a fraction of the copy's (target: at least 0.5).
+// The same content bytes sent through the raw socket copy, as the handheld
+// keeps a file. Returns the time it took, or a negative time when it broke.
+std::chrono::duration<double> RawSocketCopy(Setting& setting, std::vector<uint8_t>& kept) {
+    std::vector<uint8_t> chunk;
+    const std::optional<nuva::bench::ChunkSource> source = ContentChunks(setting, chunk);
+    return source ? nuva::bench::RawSocketCopy(setting.contentBytes, *source, kept)
+                  : std::chrono::duration<double>(-1);
+}
+
+// A device write's frames: the request's header, handle and block length
+// before the chunk, and the answer's header with result, error and count.
+constexpr size_t kWriteRequestBytes = nuva::cable::kHeaderBytes + 8;
+constexpr size_t kWriteAnswerBytes = nuva::cable::kHeaderBytes + 12;
+
+// The same content bytes in write-sized round trips: the floor of any copy
+// that waits for each chunk's answer.
+std::chrono::duration<double> RoundTripCopy(Setting& setting, std::vector<uint8_t>& kept) {
+    std::vector<uint8_t> chunk;
+    const std::optional<nuva::bench::ChunkSource> source = ContentChunks(setting, chunk);
+    return source ? nuva::bench::RoundTripCopy(setting.contentBytes, kWriteRequestBytes, kWriteAnswerBytes,
+                                               *source, kept)
+                  : std::chrono::duration<double>(-1);
+}
+
+// The transfer, with a raw copy and a round-trip copy of the same bytes
+// beside each run (outside the timed part): `raw_copy_ms` is the raw copy's
+// time and `of_raw_rate` the transfer's rate as a fraction of its rate
+// (target: at least 0.5); `of_round_trip_rate` is the transfer's rate as a
+// fraction of the round-trip copy's, the most a transfer that waits for the
+// answer to each 16 KB write can reach.
 void BM_TransferImageParts(benchmark::State& state) {
     Setting& setting = TheSetting();
     if (!setting.error.empty()) {
@@ -135,10 +161,13 @@ void BM_TransferImageParts(benchmark::State& state) {
     const std::atomic<int32_t> connected{1};
     std::vector<uint8_t> kept;
     std::chrono::duration<double> raw{0};
+    std::chrono::duration<double> roundTrips{0};
     std::chrono::duration<double> timed{0};
     for (auto _ : state) {
         if (!nuva::bench::UntimedRawCopy(
-                state, [&] { return RawSocketCopy(setting, kept); }, raw)) {
+                state, [&] { return RawSocketCopy(setting, kept); }, raw) ||
+            !nuva::bench::UntimedRawCopy(
+                state, [&] { return RoundTripCopy(setting, kept); }, roundTrips)) {
             return;
         }
         const auto start = std::chrono::steady_clock::now();
@@ -154,6 +183,7 @@ void BM_TransferImageParts(benchmark::State& state) {
     const double iterations = static_cast<double>(state.iterations());
     state.counters["raw_copy_ms"] = 1000.0 * raw.count() / iterations;
     state.counters["of_raw_rate"] = raw.count() / timed.count();
+    state.counters["of_round_trip_rate"] = roundTrips.count() / timed.count();
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * setting.contentBytes));
 }
 BENCHMARK(BM_TransferImageParts)->Unit(benchmark::kMillisecond)->UseRealTime()->MinWarmUpTime(0.5);
@@ -178,7 +208,8 @@ BENCHMARK(BM_RawSocketCopy)->Unit(benchmark::kMillisecond)->UseRealTime()->MinWa
 // The cable's own floor, for reading the two figures above: the same bytes
 // written to one handheld file with nothing but CeWriteFile in 16 KB chunks
 // (no pauses, no sums, no confirmation). Every chunk is one request and one
-// answer on the cable.
+// answer on the cable; `of_round_trip_rate` compares them with the bare
+// round-trip copy of the same chunks (untimed, beside each run).
 void BM_PlainDeviceWrites(benchmark::State& state) {
     Setting& setting = TheSetting();
     if (!setting.error.empty()) {
@@ -196,7 +227,15 @@ void BM_PlainDeviceWrites(benchmark::State& state) {
         nuva::LockedCeDeleteFile((std::u16string(u"\\TEMP\\") + index).c_str());
         nuva::LockedCeDeleteFile((std::u16string(u"\\TEMP\\1") + index).c_str());
     }
+    std::vector<uint8_t> kept;
+    std::chrono::duration<double> roundTrips{0};
+    std::chrono::duration<double> timed{0};
     for (auto _ : state) {
+        if (!nuva::bench::UntimedRawCopy(
+                state, [&] { return RoundTripCopy(setting, kept); }, roundTrips)) {
+            return;
+        }
+        const auto start = std::chrono::steady_clock::now();
         nuva::DeviceFile target = nuva::DeviceFile::Create(u"\\TEMP\\plain", CREATE_ALWAYS);
         bool ok = target.IsOpen();
         for (size_t done = 0; ok && done < content.size(); done += kChunk) {
@@ -205,11 +244,13 @@ void BM_PlainDeviceWrites(benchmark::State& state) {
             ok = nuva::LockedCeWriteFile(target.get(), content.data() + done, length, &written) &&
                  written == length;
         }
+        timed += std::chrono::steady_clock::now() - start;
         if (!ok) {
             state.SkipWithError("a device write failed");
             return;
         }
     }
+    state.counters["of_round_trip_rate"] = roundTrips.count() / timed.count();
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * setting.contentBytes));
 }
 BENCHMARK(BM_PlainDeviceWrites)->Unit(benchmark::kMillisecond)->UseRealTime()->MinWarmUpTime(0.5);
