@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the fault matrix (scripts/test.sh leaves it out; it says why):
+# Runs the fault matrix alone (scripts/test.sh runs it with the rest):
 # update, backup and restore by nuva-flash against the emulated handheld, the
 # cable pulled at 21 moments of each and every fault the handheld can be made
 # to have, each followed by a second attempt. The figures of each part are
