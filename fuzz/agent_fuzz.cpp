@@ -72,13 +72,15 @@ constexpr uint8_t kPart[] = {'N', 'U', 'V', 'A', 7, 0, 0xFF, 0x80};
 // Made once and never destroyed: its program thread serves to the end.
 nuva::sim::Handheld* g_handheld = nullptr;
 
-// One program thread of the handheld runs every call, as the RAPI service's
-// thread does: a thread per input would cost more than the calls themselves.
-// The thread waits for a call between inputs (a wait outside the core
-// library, which the handheld does not see).
-class CallThread {
+// One program of the handheld, started once, runs every call on its thread,
+// as the RAPI service's call thread does: a thread per input would cost more
+// than the calls themselves. The handheld's own call thread cannot be used:
+// it runs exports of libraries it loads from its store, and these exports
+// are linked into this program. The thread waits for a call between inputs
+// (a wait outside the core library, which the handheld does not see).
+class ServingProgram {
   public:
-    CallThread()
+    ServingProgram()
         : outer_([this] {
               g_handheld->RunAsProgram([this] { Serve(); });
               std::lock_guard<std::mutex> lock(mu_);
@@ -121,7 +123,7 @@ class CallThread {
     std::thread outer_;
 };
 
-CallThread* g_calls = nullptr;
+ServingProgram* g_program = nullptr;
 
 struct Answer {
     HRESULT result = 0;
@@ -131,7 +133,7 @@ struct Answer {
 // One call as the RAPI service makes it: an empty input is no block at all.
 Answer Call(Export which, std::span<const uint8_t> input) {
     Answer answer;
-    const bool returned = g_calls->Run([&] {
+    const bool returned = g_program->Run([&] {
         BYTE* in = nullptr;
         if (!input.empty()) {
             in = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, static_cast<UINT>(input.size())));
@@ -333,7 +335,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
             Fail("the part could not be put on the handheld");
         }
     }
-    g_calls = new CallThread();
+    g_program = new ServingProgram();
     return 0;
 }
 
