@@ -87,7 +87,7 @@ void ScreenConsole::Scroll() {
     // copied. A pixel at a time, a screen of scrolling cost 144,000 bus
     // accesses; a row at a time it costs 600.
     const uint32_t from = frameBuffer_ + kLineBytes;
-    UCHAR row[kRowBytes];
+    UCHAR row[kRowBytes] = {};
     for (uint32_t offset = 0; offset < kScrollBytes; offset += kRowBytes) {
         READ_REGISTER_BUFFER_UCHAR(NUVA_KADDR(UCHAR, from + offset), row, kRowBytes);
         WRITE_REGISTER_BUFFER_UCHAR(NUVA_KADDR(UCHAR, frameBuffer_ + offset), row, kRowBytes);

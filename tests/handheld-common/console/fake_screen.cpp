@@ -75,11 +75,6 @@ using nuva::test::g_current;
 
 extern "C" {
 
-USHORT READ_REGISTER_USHORT(volatile USHORT* reg) {
-    const uint8_t* p = g_current->Resolve(AddressOf(reg), 2);
-    return p == nullptr ? 0 : static_cast<USHORT>(p[0] | (p[1] << 8));
-}
-
 void WRITE_REGISTER_USHORT(volatile USHORT* reg, USHORT value) {
     if (uint8_t* p = g_current->Resolve(AddressOf(reg), 2)) {
         p[0] = static_cast<uint8_t>(value);
