@@ -8,60 +8,13 @@
 #include <future>
 
 namespace nuva::bench {
-
-std::chrono::duration<double> RawSocketCopy(size_t total, const ChunkSource& next,
-                                            std::vector<uint8_t>& kept) {
-    constexpr std::chrono::duration<double> kBroken{-1};
-    kept.resize(total);
-    const auto start = std::chrono::steady_clock::now();
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-        return kBroken;
-    }
-    auto reader = std::async(std::launch::async, [&] {
-        size_t done = 0;
-        while (done < kept.size()) {
-            const ssize_t n = ::recv(fds[1], kept.data() + done, kept.size() - done, 0);
-            if (n <= 0) {
-                break;
-            }
-            done += static_cast<size_t>(n);
-        }
-        return done;
-    });
-    bool ok = true;
-    size_t sentInAll = 0;
-    for (;;) {
-        const std::optional<std::span<const uint8_t>> chunk = next();
-        ok = chunk.has_value() && sentInAll + chunk->size() <= total;
-        if (!ok || chunk->empty()) {
-            break;
-        }
-        for (size_t sent = 0; ok && sent < chunk->size();) {
-            const ssize_t n = ::send(fds[0], chunk->data() + sent, chunk->size() - sent, MSG_NOSIGNAL);
-            ok = n > 0;
-            sent += ok ? static_cast<size_t>(n) : 0;
-        }
-        if (!ok) {
-            break;
-        }
-        sentInAll += chunk->size();
-    }
-    ::shutdown(fds[0], SHUT_WR);
-    const size_t received = reader.get();
-    ::close(fds[0]);
-    ::close(fds[1]);
-    if (!ok || sentInAll != total || received != total) {
-        return kBroken;
-    }
-    return std::chrono::steady_clock::now() - start;
-}
-
 namespace {
 
-bool SendAll(int fd, const uint8_t* bytes, size_t count) {
-    for (size_t sent = 0; sent < count;) {
-        const ssize_t n = ::send(fd, bytes + sent, count - sent, MSG_NOSIGNAL);
+constexpr std::chrono::duration<double> kBroken{-1};
+
+bool SendAll(int fd, std::span<const uint8_t> bytes) {
+    for (size_t sent = 0; sent < bytes.size();) {
+        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) {
             return false;
         }
@@ -70,9 +23,9 @@ bool SendAll(int fd, const uint8_t* bytes, size_t count) {
     return true;
 }
 
-bool ReceiveAll(int fd, uint8_t* bytes, size_t count) {
-    for (size_t got = 0; got < count;) {
-        const ssize_t n = ::recv(fd, bytes + got, count - got, 0);
+bool ReceiveAll(int fd, std::span<uint8_t> bytes) {
+    for (size_t got = 0; got < bytes.size();) {
+        const ssize_t n = ::recv(fd, bytes.data() + got, bytes.size() - got, 0);
         if (n <= 0) {
             return false;
         }
@@ -81,66 +34,45 @@ bool ReceiveAll(int fd, uint8_t* bytes, size_t count) {
     return true;
 }
 
-}  // namespace
-
-std::chrono::duration<double> RoundTripCopy(size_t total, size_t headerBytes, size_t answerBytes,
-                                            const ChunkSource& next, std::vector<uint8_t>& kept) {
-    constexpr std::chrono::duration<double> kBroken{-1};
-    if (headerBytes < sizeof(uint32_t)) {
-        return kBroken;  // the header carries the chunk's length
+// Header and chunk in one call where the socket takes them, as the cable
+// sends a frame; what a short send left goes after it.
+bool SendFrame(int fd, std::span<const uint8_t> header, std::span<const uint8_t> chunk) {
+    iovec parts[2] = {{const_cast<uint8_t*>(header.data()), header.size()},
+                      {const_cast<uint8_t*>(chunk.data()), chunk.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    const ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+    if (n <= 0) {
+        return false;
     }
-    kept.resize(total);
+    const auto sent = static_cast<size_t>(n);
+    if (sent < header.size()) {
+        return SendAll(fd, header.subspan(sent)) && SendAll(fd, chunk);
+    }
+    return SendAll(fd, chunk.subspan(sent - header.size()));
+}
+
+// What the two copies share: a fresh unix socket pair, `receive` on a thread
+// of its own at one end (it returns how many of the bytes it kept), and the
+// chunks `next` gives handed one by one to `send` at the other end, whose
+// side is shut at the end. The time from the pair's making to the reader's
+// end, or a negative time when the source, the socket or a count failed.
+std::chrono::duration<double> TimedSocketCopy(size_t total, const ChunkSource& next,
+                                              const std::function<size_t(int fd)>& receive,
+                                              const std::function<bool(int fd, std::span<const uint8_t>)>& send) {
     const auto start = std::chrono::steady_clock::now();
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
         return kBroken;
     }
-    // Answers each chunk until the sender shuts its end; the bytes kept.
-    auto reader = std::async(std::launch::async, [&] {
-        std::vector<uint8_t> header(headerBytes);
-        const std::vector<uint8_t> answer(answerBytes);
-        size_t done = 0;
-        while (ReceiveAll(fds[1], header.data(), header.size())) {
-            uint32_t length = 0;
-            std::memcpy(&length, header.data(), sizeof length);
-            if (length > kept.size() - done || !ReceiveAll(fds[1], kept.data() + done, length) ||
-                !SendAll(fds[1], answer.data(), answer.size())) {
-                break;
-            }
-            done += length;
-        }
-        return done;
-    });
-    std::vector<uint8_t> header(headerBytes);
-    std::vector<uint8_t> answer(answerBytes);
+    auto reader = std::async(std::launch::async, [&] { return receive(fds[1]); });
     bool ok = true;
     size_t sentInAll = 0;
     for (;;) {
         const std::optional<std::span<const uint8_t>> chunk = next();
         ok = chunk.has_value() && sentInAll + chunk->size() <= total;
-        if (!ok || chunk->empty()) {
-            break;
-        }
-        const auto length = static_cast<uint32_t>(chunk->size());
-        std::memcpy(header.data(), &length, sizeof length);
-        iovec parts[2] = {{header.data(), header.size()}, {const_cast<uint8_t*>(chunk->data()), chunk->size()}};
-        msghdr message{};
-        message.msg_iov = parts;
-        message.msg_iovlen = 2;
-        // Header and chunk in one call, as the cable sends a frame; a short
-        // send is finished piece by piece.
-        const ssize_t n = ::sendmsg(fds[0], &message, MSG_NOSIGNAL);
-        const size_t frame = header.size() + chunk->size();
-        ok = n > 0;
-        if (ok && static_cast<size_t>(n) < frame) {
-            const size_t sent = static_cast<size_t>(n);
-            ok = sent < header.size()
-                     ? SendAll(fds[0], header.data() + sent, header.size() - sent) &&
-                           SendAll(fds[0], chunk->data(), chunk->size())
-                     : SendAll(fds[0], chunk->data() + (sent - header.size()), frame - sent);
-        }
-        ok = ok && ReceiveAll(fds[0], answer.data(), answer.size());
-        if (!ok) {
+        if (!ok || chunk->empty() || !(ok = send(fds[0], *chunk))) {
             break;
         }
         sentInAll += chunk->size();
@@ -153,6 +85,60 @@ std::chrono::duration<double> RoundTripCopy(size_t total, size_t headerBytes, si
         return kBroken;
     }
     return std::chrono::steady_clock::now() - start;
+}
+
+}  // namespace
+
+std::chrono::duration<double> RawSocketCopy(size_t total, const ChunkSource& next,
+                                            std::vector<uint8_t>& kept) {
+    kept.resize(total);
+    return TimedSocketCopy(
+        total, next,
+        [&kept](int fd) {
+            size_t done = 0;
+            while (done < kept.size()) {
+                const ssize_t n = ::recv(fd, kept.data() + done, kept.size() - done, 0);
+                if (n <= 0) {
+                    break;
+                }
+                done += static_cast<size_t>(n);
+            }
+            return done;
+        },
+        [](int fd, std::span<const uint8_t> chunk) { return SendAll(fd, chunk); });
+}
+
+std::chrono::duration<double> RoundTripCopy(size_t total, size_t headerBytes, size_t answerBytes,
+                                            const ChunkSource& next, std::vector<uint8_t>& kept) {
+    if (headerBytes < sizeof(uint32_t)) {
+        return kBroken;  // the header carries the chunk's length
+    }
+    kept.resize(total);
+    std::vector<uint8_t> request(headerBytes);
+    std::vector<uint8_t> answered(answerBytes);
+    return TimedSocketCopy(
+        total, next,
+        // Answers each chunk until the sender shuts its end.
+        [&kept, headerBytes, answerBytes](int fd) {
+            std::vector<uint8_t> header(headerBytes);
+            const std::vector<uint8_t> answer(answerBytes);
+            size_t done = 0;
+            while (ReceiveAll(fd, header)) {
+                uint32_t length = 0;
+                std::memcpy(&length, header.data(), sizeof length);
+                if (length > kept.size() - done ||
+                    !ReceiveAll(fd, std::span<uint8_t>(kept.data() + done, length)) || !SendAll(fd, answer)) {
+                    break;
+                }
+                done += length;
+            }
+            return done;
+        },
+        [&request, &answered](int fd, std::span<const uint8_t> chunk) {
+            const auto length = static_cast<uint32_t>(chunk.size());
+            std::memcpy(request.data(), &length, sizeof length);
+            return SendFrame(fd, request, chunk) && ReceiveAll(fd, answered);
+        });
 }
 
 bool UntimedRawCopy(benchmark::State& state, const std::function<std::chrono::duration<double>()>& copy,
