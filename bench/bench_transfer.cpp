@@ -17,7 +17,6 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
-#include <memory>
 #include <optional>
 
 #include "bench/raw_copy.h"
@@ -94,36 +93,37 @@ Setting& TheSetting() {
     return setting;
 }
 
-// The content bytes of the image, read from the file in 16 KB chunks, as a
-// source for the yardsticks. Null when the file cannot be read.
-std::optional<nuva::bench::ChunkSource> ContentChunks(Setting& setting, std::vector<uint8_t>& chunk) {
-    chunk.resize(kChunk);
-    auto file = std::make_shared<nuva::DesktopFile>(nuva::DesktopFile::OpenForReading(setting.image));
-    if (!file->SeekTo(nuva::kImageHeaderSize)) {
-        return std::nullopt;
+// Runs `copy` over the image's content bytes, read from the file in 16 KB
+// chunks as the transfer reads them. The copy's time, or a negative time when
+// the file cannot be read.
+template <class Copy>
+std::chrono::duration<double> OverContentChunks(Setting& setting, Copy copy) {
+    std::vector<uint8_t> chunk(kChunk);
+    nuva::DesktopFile file = nuva::DesktopFile::OpenForReading(setting.image);
+    if (!file.SeekTo(nuva::kImageHeaderSize)) {
+        return std::chrono::duration<double>(-1);
     }
-    auto done = std::make_shared<size_t>(0);
-    return [&setting, &chunk, file, done]() -> std::optional<std::span<const uint8_t>> {
-        const size_t wanted = std::min(kChunk, setting.contentBytes - *done);
+    size_t done = 0;
+    return copy([&]() -> std::optional<std::span<const uint8_t>> {
+        const size_t wanted = std::min(kChunk, setting.contentBytes - done);
         if (wanted == 0) {
             return std::span<const uint8_t>();
         }
-        const auto got = file->Read(chunk.data(), wanted);
+        const auto got = file.Read(chunk.data(), wanted);
         if (!got || *got == 0) {
             return std::nullopt;
         }
-        *done += *got;
+        done += *got;
         return std::span<const uint8_t>(chunk.data(), *got);
-    };
+    });
 }
 
 // The same content bytes sent through the raw socket copy, as the handheld
 // keeps a file. Returns the time it took, or a negative time when it broke.
 std::chrono::duration<double> RawSocketCopy(Setting& setting, std::vector<uint8_t>& kept) {
-    std::vector<uint8_t> chunk;
-    const std::optional<nuva::bench::ChunkSource> source = ContentChunks(setting, chunk);
-    return source ? nuva::bench::RawSocketCopy(setting.contentBytes, *source, kept)
-                  : std::chrono::duration<double>(-1);
+    return OverContentChunks(setting, [&](const nuva::bench::ChunkSource& source) {
+        return nuva::bench::RawSocketCopy(setting.contentBytes, source, kept);
+    });
 }
 
 // A device write's frames: the request's header, handle and block length
@@ -134,11 +134,10 @@ constexpr size_t kWriteAnswerBytes = nuva::cable::kHeaderBytes + 12;
 // The same content bytes in write-sized round trips: the floor of any copy
 // that waits for each chunk's answer.
 std::chrono::duration<double> RoundTripCopy(Setting& setting, std::vector<uint8_t>& kept) {
-    std::vector<uint8_t> chunk;
-    const std::optional<nuva::bench::ChunkSource> source = ContentChunks(setting, chunk);
-    return source ? nuva::bench::RoundTripCopy(setting.contentBytes, kWriteRequestBytes, kWriteAnswerBytes,
-                                               *source, kept)
-                  : std::chrono::duration<double>(-1);
+    return OverContentChunks(setting, [&](const nuva::bench::ChunkSource& source) {
+        return nuva::bench::RoundTripCopy(setting.contentBytes, kWriteRequestBytes, kWriteAnswerBytes, source,
+                                          kept);
+    });
 }
 
 // The transfer, with a raw copy and a round-trip copy of the same bytes

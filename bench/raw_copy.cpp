@@ -58,9 +58,9 @@ bool SendFrame(int fd, std::span<const uint8_t> header, std::span<const uint8_t>
 // chunks `next` gives handed one by one to `send` at the other end, whose
 // side is shut at the end. The time from the pair's making to the reader's
 // end, or a negative time when the source, the socket or a count failed.
-std::chrono::duration<double> TimedSocketCopy(size_t total, const ChunkSource& next,
-                                              const std::function<size_t(int fd)>& receive,
-                                              const std::function<bool(int fd, std::span<const uint8_t>)>& send) {
+std::chrono::duration<double> TimedSocketCopy(
+    size_t total, const ChunkSource& next, const std::function<size_t(int fd)>& receive,
+    const std::function<bool(int fd, std::span<const uint8_t>)>& send) {
     const auto start = std::chrono::steady_clock::now();
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
